@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs every test (unit, media, desktop-session and command-line) inside a private session.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+build_dir=${CORVANE_TEST_BUILD_DIR:-$root/build-test}
+"$root/scripts/build.sh" "$build_dir" -DCORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+cd "$build_dir"
+"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 "$@"
