@@ -42,10 +42,13 @@ TEST(SerialQueue, DrainRunsQueuedWorkDiscardDropsIt) {
     std::atomic<bool> firstDone{false};
     ran = 0;
     SerialQueue q("discard");
+    std::promise<void> started;
     q.post([&, open2] {
+        started.set_value();
         open2.wait();
         firstDone = true;
     });
+    started.get_future().wait();
     for (int i = 0; i < 10; ++i) q.post([&] { ++ran; });
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -62,7 +65,12 @@ TEST(SerialQueue, CancelPendingKeepsTheQueueUsable) {
     std::shared_future<void> open = gate.get_future().share();
     std::atomic<int> ran{0};
     SerialQueue q("cancel");
-    q.post([open] { open.wait(); });
+    std::promise<void> started;
+    q.post([&, open] {
+        started.set_value();
+        open.wait();
+    });
+    started.get_future().wait();
     for (int i = 0; i < 5; ++i) q.post([&] { ++ran; });
     EXPECT_EQ(q.cancelPending(), 5u);
     gate.set_value();
