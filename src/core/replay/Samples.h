@@ -29,6 +29,9 @@ struct VideoPacket {
     MediaTime duration;
     bool isKeyframe = false;
     std::shared_ptr<const VideoStreamFormat> format;
+    // Which encoder instance made the packet (increasing per instance; 0 = untagged). Lets the
+    // replay buffer drop late output of an encoder that a restart has already replaced.
+    uint64_t encoderGeneration = 0;
 };
 using VideoSampleRef = std::shared_ptr<const VideoPacket>;
 

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/replay/Samples.h"
+#include "core/sched/Clock.h"
+#include "core/time/MediaTime.h"
+
+namespace corvane {
+
+// One compressed video frame held by the buffer (a reference, never a copy).
+struct VideoSampleItem {
+    VideoSampleRef sampleBuffer;
+    MediaTime pts;
+    bool isKeyframe = false;
+    int64_t dataSize = 0;
+    WallTime wallClock;  // when it was appended
+};
+
+// One block of PCM audio: the buffer's private copy, made at append time.
+struct AudioSampleItem {
+    AudioSampleRef sampleBuffer;
+    MediaTime pts;
+    MediaTime duration;
+    int64_t dataSize = 0;
+    WallTime wallClock;
+};
+
+struct RingBufferStatus {
+    double duration = 0;  // seconds between the oldest and the newest video frame
+    uint64_t memoryBytes = 0;
+    uint64_t videoCount = 0;
+    uint64_t audioCount = 0;
+};
+
+// The samples of one clip: video from a keyframe through the newest frame, all of one stream
+// format; audio covering [startPTS, newest video pts) with silence in every hole over 2 ms.
+struct ClipSamples {
+    std::vector<VideoSampleRef> video;
+    std::vector<AudioSampleRef> audio;
+    MediaTime startPTS;
+    double actualDuration = 0;  // seconds, at least 0.1
+};
+
+// Why no clip could be made. Every value but Empty came with one logged message.
+enum class ClipRefusal {
+    None,
+    Empty,           // no video at all (nothing logged)
+    Stale,           // the newest frame is over 60 s old; the buffer was cleared
+    NotEnoughVideo,  // under 0.5 s buffered
+    NoKeyframe,
+    TooFewFrames,    // fewer than 2 frames from the start keyframe on
+    TooShort,        // under 0.2 s selected
+};
+
+struct ClipSelection {
+    std::optional<ClipSamples> clip;
+    ClipRefusal refusal = ClipRefusal::None;
+    std::string message;  // the logged line without the "[Corvane] " prefix; empty for Empty
+
+    explicit operator bool() const { return clip.has_value(); }
+};
+
+// The in-memory replay buffer: the most recent maxDurationSeconds of compressed video (starting
+// on a keyframe) and of PCM audio (from 3 s before the oldest frame), and the clip selection.
+// Thread-safe: every operation may be called from any thread; one mutex guards all state and is
+// held only for list work (copies, silence and logging happen outside it).
+class CorvaneRingBuffer final : public VideoPacketSink {
+public:
+    explicit CorvaneRingBuffer(double maxDurationSeconds, const Clock& clock = SystemClock::instance());
+
+    // Encoder output thread. Packets with an invalid pts are ignored; late packets of an encoder
+    // older than the newest one seen are dropped.
+    void appendVideo(VideoSampleRef packet, bool isKeyframe) override;
+    // Capture audio thread. Copies the block; blocks that are empty or not 48 kHz stereo are
+    // dropped.
+    void appendAudio(const AudioBlock& block);
+
+    // Lengths below 5 s (and NaN) become 5 s; prunes at once.
+    void updateMaxDuration(double seconds);
+    void clear();
+    RingBufferStatus getStatus() const;
+    ClipSelection getSamplesForClip(double durationSeconds, bool recordAudio);
+
+    double maxDurationSeconds() const;
+    // Up-front reservation, in entries; capped so a huge configured length cannot take the
+    // memory at start.
+    static size_t videoReservation(double maxDurationSeconds);
+    static size_t audioReservation(double maxDurationSeconds);
+
+private:
+    void pruneVideoLocked();
+    void pruneAudioLocked();
+    void clearLocked();
+
+    const Clock& clock_;
+    mutable std::mutex mutex_;
+    std::vector<VideoSampleItem> videoSamples_;  // guarded by mutex_
+    std::vector<AudioSampleItem> audioSamples_;  // guarded by mutex_
+    double maxDurationSeconds_;                  // guarded by mutex_
+    int64_t totalVideoBytes_ = 0;                // guarded by mutex_
+    int64_t totalAudioBytes_ = 0;                // guarded by mutex_
+    uint64_t newestGeneration_ = 0;              // guarded by mutex_
+    bool clearedSinceNewestGeneration_ = false;  // guarded by mutex_
+};
+
+// Makes silence at 48 kHz stereo covering [start, start + duration) in blocks of at most
+// maxChunkSeconds. Empty when the duration is 1 ms or less.
+std::vector<AudioSampleRef> createSilenceAudioBuffers(MediaTime start, MediaTime duration,
+                                                      double maxChunkSeconds);
+
+}  // namespace corvane
