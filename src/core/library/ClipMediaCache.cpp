@@ -1,0 +1,78 @@
+#include "core/library/ClipMediaCache.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+struct ClipMediaCache::Shared {
+    ClipMediaCache* cache;  // main thread only; null once the cache is destroyed
+};
+
+ClipMediaCache::ClipMediaCache(ClipProber& prober, Executor& worker, Executor& main)
+    : prober_(prober), worker_(worker), main_(main), shared_(std::make_shared<Shared>(Shared{this})) {}
+
+ClipMediaCache::~ClipMediaCache() { shared_->cache = nullptr; }
+
+ClipMediaCache::Key ClipMediaCache::keyFor(const std::string& path, int64_t size, WallTime modified) {
+    return Key{path, size,
+               std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count()};
+}
+
+const ClipMediaInfo* ClipMediaCache::find(const Key& key) const {
+    const auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+void ClipMediaCache::request(const Key& key) {
+    if (entries_.count(key)) return;
+    if (queued_.count(key)) {
+        // Move it to the front: the latest request is the most wanted.
+        queue_.erase(std::find(queue_.begin(), queue_.end(), key));
+    } else {
+        queued_.insert(key);
+    }
+    queue_.push_front(key);
+    pump();
+}
+
+void ClipMediaCache::retainOnly(const std::set<std::string>& livePaths) {
+    std::erase_if(entries_, [&](const auto& e) { return !livePaths.count(e.first.path); });
+    std::erase_if(queue_, [&](const Key& k) {
+        if (livePaths.count(k.path)) return false;
+        queued_.erase(k);
+        return true;
+    });
+}
+
+void ClipMediaCache::pump() {
+    if (probing_ || queue_.empty()) return;
+    Key key = queue_.front();
+    queue_.pop_front();
+    probing_ = true;
+    std::weak_ptr<Shared> weak = shared_;
+    ClipProber* prober = &prober_;
+    Executor* main = &main_;
+    const bool posted = worker_.post([weak, prober, main, key]() {
+        ClipMediaInfo info = prober->probe(key.path);
+        main->post([weak, key, info = std::move(info)]() mutable {
+            auto shared = weak.lock();
+            if (shared && shared->cache) shared->cache->finished(key, std::move(info));
+        });
+    });
+    if (!posted) {
+        // The worker is gone (shutting down): leave the rest unprobed.
+        probing_ = false;
+        queued_.erase(key);
+    }
+}
+
+void ClipMediaCache::finished(const Key& key, ClipMediaInfo info) {
+    probing_ = false;
+    if (queued_.erase(key)) {
+        entries_[key] = std::move(info);
+        if (onReady_) onReady_(key.path);
+    }
+    pump();
+}
+
+}  // namespace corvane

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "core/library/ClipMedia.h"
+#include "core/sched/Clock.h"
+#include "core/sched/Scheduler.h"
+
+namespace corvane {
+
+// Durations and thumbnails of clips, probed on a worker and kept while the file is unchanged.
+//
+// Owned and used on the main thread. Entries are keyed by path, size and modification time, so
+// a file that is rewritten (a clip still being saved, a trim replacing it) is probed again.
+// Probes run one at a time on `worker`, most recently requested first, so the rows the user
+// sees at the top of the list fill first. Each finished probe hops back through `main` and calls
+// `onReady(path)`. Destroying the cache drops results still in flight; the worker must outlive
+// the cache's pending probes or drop them (a stopped SerialQueue does).
+class ClipMediaCache {
+public:
+    struct Key {
+        std::string path;
+        int64_t size = 0;
+        int64_t modifiedNs = 0;
+        friend auto operator<=>(const Key&, const Key&) = default;
+    };
+
+    ClipMediaCache(ClipProber& prober, Executor& worker, Executor& main);
+    ~ClipMediaCache();
+    ClipMediaCache(const ClipMediaCache&) = delete;
+    ClipMediaCache& operator=(const ClipMediaCache&) = delete;
+
+    static Key keyFor(const std::string& path, int64_t size, WallTime modified);
+
+    // The cached result, or nullptr while unknown.
+    const ClipMediaInfo* find(const Key& key) const;
+    // Queues a probe unless one is cached or queued. Requests made later run earlier.
+    void request(const Key& key);
+    // Drops entries and queued probes whose path is not in `livePaths` (after a reload).
+    void retainOnly(const std::set<std::string>& livePaths);
+
+    void setOnReady(std::function<void(const std::string& path)> onReady) {
+        onReady_ = std::move(onReady);
+    }
+    size_t size() const { return entries_.size(); }
+
+private:
+    struct Shared;
+    void pump();
+    void finished(const Key& key, ClipMediaInfo info);
+
+    ClipProber& prober_;
+    Executor& worker_;
+    Executor& main_;
+    std::map<Key, ClipMediaInfo> entries_;
+    std::deque<Key> queue_;          // front runs next
+    std::set<Key> queued_;
+    bool probing_ = false;           // one probe on the worker at a time
+    std::function<void(const std::string&)> onReady_;
+    std::shared_ptr<Shared> shared_; // lets in-flight results find out the cache is gone
+};
+
+}  // namespace corvane

@@ -1,0 +1,444 @@
+#include "core/library/ClipsViewModel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <set>
+
+#include "core/library/ClipTexts.h"
+#include "core/log/Log.h"
+
+namespace corvane {
+
+struct ClipsViewModel::Alive {
+    ClipsViewModel* model;  // main thread only; null once the model is destroyed
+};
+
+namespace {
+
+std::string trimmed(const std::string& s, const char* chars) {
+    const size_t b = s.find_first_not_of(chars);
+    if (b == std::string::npos) return {};
+    const size_t e = s.find_last_not_of(chars);
+    return s.substr(b, e - b + 1);
+}
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool asciiContainsIgnoringCase(const std::string& name, const std::string& needle) {
+    return lowerAscii(name).find(lowerAscii(needle)) != std::string::npos;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).lexically_normal().string();
+}
+
+std::string normalised(const std::string& path) {
+    return std::filesystem::path(path).lexically_normal().string();
+}
+
+ClipError fileError(const FileOpResult& r) {
+    return ClipError{"POSIX", r.errorCode, r.message};
+}
+
+}  // namespace
+
+std::string expandTilde(const std::string& path, const std::string& home) {
+    if (path == "~") return home;
+    if (path.rfind("~/", 0) == 0) return home + path.substr(1);
+    return path;
+}
+
+bool isAcceptableClipName(const std::string& name) {
+    if (name.empty() || name[0] == '.') return false;
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7f;
+    });
+}
+
+ClipsViewModel::ClipsViewModel(ClipsViewModelDeps deps)
+    : deps_(std::move(deps)), alive_(std::make_shared<Alive>(Alive{this})) {
+    if (!deps_.homeFolder) {
+        deps_.homeFolder = [] {
+            const char* home = std::getenv("HOME");
+            return std::string(home ? home : "");
+        };
+    }
+    nameMatcher = asciiContainsIgnoringCase;
+    std::weak_ptr<Alive> weak = alive_;
+    deps_.mediaCache.setOnReady([weak](const std::string& path) {
+        if (auto a = weak.lock(); a && a->model) a->model->clipInfoReady(path);
+    });
+    if (deps_.announcer) {
+        Scheduler* scheduler = &deps_.scheduler;
+        announcerToken_ = deps_.announcer->subscribe([weak, scheduler](const std::string& path) {
+            scheduler->post([weak, path] {
+                auto a = weak.lock();
+                if (!a || !a->model) return;
+                ClipsViewModel& self = *a->model;
+                self.reloadClips();
+                const std::string wanted = normalised(path);
+                for (const ClipItem& clip : self.clips_) {
+                    if (clip.path == wanted) {
+                        self.selectClip(clip);
+                        break;
+                    }
+                }
+            });
+        });
+    }
+}
+
+ClipsViewModel::~ClipsViewModel() {
+    alive_->model = nullptr;
+    if (deps_.announcer) deps_.announcer->unsubscribe(announcerToken_);
+    deps_.mediaCache.setOnReady(nullptr);
+    stopWatchingDirectory();
+}
+
+void ClipsViewModel::notify(unsigned changes) {
+    if (changes && onChange) onChange(changes);
+}
+
+std::vector<ClipItem> ClipsViewModel::filteredClips() const {
+    if (trimmed(searchText_, " \t").empty()) return clips_;
+    std::vector<ClipItem> out;
+    for (const ClipItem& clip : clips_)
+        if (nameMatcher(clip.name, searchText_)) out.push_back(clip);
+    return out;
+}
+
+void ClipsViewModel::setSearchText(std::string text) {
+    if (text == searchText_) return;
+    searchText_ = std::move(text);
+    notify(ClipsChanged);
+}
+
+std::string ClipsViewModel::formattedTotalSize() const { return formatByteCount(totalFolderSize_); }
+
+void ClipsViewModel::setOutputDir(std::string dir) {
+    outputDir_ = std::move(dir);
+    startWatchingDirectory();
+}
+
+std::string ClipsViewModel::expandedOutputDir() const {
+    return expandTilde(outputDir_, deps_.homeFolder());
+}
+
+const Thumbnail* ClipsViewModel::thumbnailFor(const ClipItem& clip) const {
+    const ClipMediaInfo* info =
+        deps_.mediaCache.find(ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate));
+    return info && !info->thumbnail.empty() ? &info->thumbnail : nullptr;
+}
+
+void ClipsViewModel::startWatchingDirectory() {
+    stopWatchingDirectory();
+    if (!deps_.watcher) return;
+    std::weak_ptr<Alive> weak = alive_;
+    watching_ = deps_.watcher->start(expandedOutputDir(), [weak] {
+        if (auto a = weak.lock(); a && a->model) a->model->scheduleReload();
+    });
+}
+
+void ClipsViewModel::stopWatchingDirectory() {
+    if (watching_ && deps_.watcher) deps_.watcher->stop();
+    watching_ = false;
+}
+
+void ClipsViewModel::scheduleReload() {
+    // One reload per event, each a quarter second after its event: the folder settles (a rename
+    // comes as two events) and the file's attributes are in place by then.
+    std::weak_ptr<Alive> weak = alive_;
+    deps_.scheduler.postDelayed(kReloadDelay, [weak] {
+        if (auto a = weak.lock(); a && a->model) a->model->reloadClips();
+    });
+}
+
+void ClipsViewModel::reloadClips() {
+    const std::string dir = expandedOutputDir();
+    auto entries = deps_.files.list(dir);
+    if (!entries) {
+        const bool hadPlayer = player_ != nullptr;
+        clips_.clear();
+        selectedClip_.reset();
+        player_.reset();
+        totalFolderSize_ = 0;
+        deps_.mediaCache.retainOnly({});
+        notify(ClipsChanged | SelectionChanged | TotalSizeChanged | (hadPlayer ? PlayerChanged : 0u));
+        return;
+    }
+
+    int64_t total = 0;
+    std::vector<ClipItem> items;
+    for (const FolderEntry& e : *entries) {
+        if (e.name.empty() || e.name[0] == '.') continue;
+        if (e.size && *e.size > 0) total += *e.size;
+        const size_t dot = e.name.rfind('.');
+        if (dot == std::string::npos || dot == 0) continue;
+        const std::string ext = lowerAscii(e.name.substr(dot + 1));
+        if (ext != "mp4" && ext != "mov") continue;
+        // Only regular files are clips: a folder or a FIFO with a clip's name would be listed
+        // and opening a FIFO blocks forever.
+        if (!e.isRegularFile || !e.modified) continue;
+        ClipItem item;
+        item.id = nextId_++;
+        item.path = joinPath(dir, e.name);
+        item.name = e.name;
+        item.creationDate = *e.modified;
+        item.fileSize = e.size.value_or(0);
+        items.push_back(std::move(item));
+    }
+    std::stable_sort(items.begin(), items.end(), [](const ClipItem& a, const ClipItem& b) {
+        return a.creationDate > b.creationDate;
+    });
+
+    std::set<std::string> live;
+    for (const ClipItem& item : items) live.insert(item.path);
+    deps_.mediaCache.retainOnly(live);
+    // Requests made later are probed first, so ask from the bottom of the list up.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        const auto key = ClipMediaCache::keyFor(it->path, it->fileSize, it->creationDate);
+        if (const ClipMediaInfo* info = deps_.mediaCache.find(key)) {
+            it->durationSeconds = info->durationSeconds;
+        } else {
+            deps_.mediaCache.request(key);
+        }
+    }
+
+    unsigned changes = ClipsChanged;
+    if (total != totalFolderSize_) changes |= TotalSizeChanged;
+    clips_ = std::move(items);
+    totalFolderSize_ = total;
+
+    if (selectedClip_) {
+        const auto it = std::find_if(clips_.begin(), clips_.end(),
+                                     [&](const ClipItem& c) { return c.path == selectedClip_->path; });
+        if (it != clips_.end()) {
+            // Same file: keep the player so a playing preview goes on.
+            selectedClip_ = *it;
+            notify(changes | SelectionChanged);
+            return;
+        }
+    }
+    notify(changes);
+    if (clips_.empty()) {
+        selectClip(std::nullopt);
+    } else {
+        selectClip(clips_.front());
+    }
+}
+
+void ClipsViewModel::clipInfoReady(const std::string& path) {
+    bool changed = false;
+    for (ClipItem& clip : clips_) {
+        if (clip.path != path) continue;
+        const ClipMediaInfo* info =
+            deps_.mediaCache.find(ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate));
+        if (!info) return;  // a result for an older version of the file
+        clip.durationSeconds = info->durationSeconds;
+        if (selectedClip_ && selectedClip_->path == path) {
+            selectedClip_->durationSeconds = info->durationSeconds;
+            changed = true;
+        }
+        if (onClipInfoChanged) onClipInfoChanged(path);
+        break;
+    }
+    if (changed) notify(SelectionChanged);
+}
+
+void ClipsViewModel::selectClip(const std::optional<ClipItem>& clip) {
+    selectedClip_ = clip;
+    player_.reset();
+    if (clip && deps_.playerFactory) player_ = deps_.playerFactory(clip->path);
+    notify(SelectionChanged | PlayerChanged);
+}
+
+void ClipsViewModel::pausePlayback() {
+    if (player_) player_->pause();
+}
+
+void ClipsViewModel::releasePlayer() {
+    if (!player_) return;
+    player_->pause();
+    player_.reset();
+    notify(PlayerChanged);
+}
+
+void ClipsViewModel::revealInFinder(const ClipItem& clip) {
+    if (deps_.fileManager) deps_.fileManager->revealFile(clip.path);
+}
+
+void ClipsViewModel::openClipsFolder() {
+    const std::string dir = expandedOutputDir();
+    deps_.files.createFolders(dir);
+    if (deps_.fileManager) deps_.fileManager->openFolder(dir);
+}
+
+bool ClipsViewModel::renameClip(const ClipItem& clip, const std::string& newName) {
+    std::string text = trimmed(newName, " \t\r\n\v\f");
+    if (text.empty()) return false;
+    std::replace(text.begin(), text.end(), '/', '-');
+    std::replace(text.begin(), text.end(), ':', '-');
+    if (!isAcceptableClipName(text)) return false;
+    const std::string ext = clip.extension();
+    const std::string newPath = joinPath(clip.folder(), ext.empty() ? text : text + "." + ext);
+    if (newPath == clip.path) return true;
+    if (deps_.files.exists(newPath)) return false;
+
+    // The selection is a path: ids change at every reload, so comparing items would miss it.
+    const bool wasSelected = selectedClip_ && selectedClip_->path == clip.path;
+    std::optional<double> position;
+    if (wasSelected && player_) {
+        position = player_->positionSeconds();
+        releasePlayer();  // the file must not be held open while it moves
+    }
+    const FileOpResult moved = deps_.files.moveNoReplace(clip.path, newPath);
+    if (!moved.ok()) {
+        logLine("Error renaming file: " + moved.message);
+        return false;
+    }
+    reloadClips();
+    if (wasSelected) {
+        for (const ClipItem& c : clips_) {
+            if (c.path != newPath) continue;
+            selectClip(c);
+            if (position && player_) player_->seek(*position);
+            break;
+        }
+    }
+    return true;
+}
+
+void ClipsViewModel::deleteClip(const ClipItem& clip) {
+    if (!deps_.trash) return;
+    const FileOpResult r = deps_.trash->moveToTrash(clip.path);
+    if (!r.ok()) {
+        logLine("Error moving clip to trash: " + r.message);
+        return;
+    }
+    reloadClips();
+}
+
+std::string ClipsViewModel::newUuid() const {
+    if (uuidSource) return uuidSource();
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    uint64_t hi = rng(), lo = rng();
+    hi = (hi & ~0xF000ull) | 0x4000ull;                      // version 4
+    lo = (lo & ~(0xC0ull << 56)) | (0x80ull << 56);          // RFC 4122 variant
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
+                  static_cast<unsigned>((hi >> 16) & 0xFFFF), static_cast<unsigned>(hi & 0xFFFF),
+                  static_cast<unsigned>(lo >> 48),
+                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFull));
+    return buf;
+}
+
+std::shared_ptr<TrimJob> ClipsViewModel::trimClip(const ClipItem& clip, double startTime,
+                                                  double endTime, bool saveAsNew,
+                                                  TrimCompletion completion) {
+    auto job = std::make_shared<TrimJob>();
+    std::weak_ptr<Alive> weak = alive_;
+    auto failLater = [&](ClipError error) {
+        deps_.scheduler.post([job, completion, error] {
+            if (!job->isCancelled() && completion) completion(std::nullopt, error);
+        });
+        return job;
+    };
+    // A range without video would write an empty clip and report success (and "replace" would
+    // then destroy the original): refuse anything but a finite, non-empty range inside the clip.
+    const bool startPastEnd = clip.durationSeconds > 0 && startTime >= clip.durationSeconds;
+    if (!std::isfinite(startTime) || startTime < 0 || !std::isfinite(endTime) || endTime <= startTime ||
+        startPastEnd) {
+        return failLater(ClipError{"Corvane", -1, "Invalid trim range"});
+    }
+    endTime = std::max(endTime, startTime + 0.1);
+
+    if (selectedClip_ && selectedClip_->path == clip.path) pausePlayback();
+
+    const std::string tempPath = joinPath(clip.folder(), ".tmp_trim_" + newUuid() + ".mp4");
+    deps_.files.removeQuietly(tempPath);
+
+    ClipTrimmer* trimmer = &deps_.trimmer;
+    Scheduler* scheduler = &deps_.scheduler;
+    const bool posted = deps_.trimWorker.post([=] {
+        TrimOutcome outcome = trimmer->trim(clip.path, tempPath, startTime, endTime, job->cancelled_);
+        scheduler->post([=] {
+            auto a = weak.lock();
+            if (a && a->model) {
+                a->model->finishTrim(job, clip, saveAsNew, tempPath, outcome, completion);
+            } else {
+                std::error_code ec;
+                std::filesystem::remove(tempPath, ec);
+            }
+        });
+    });
+    if (!posted) return failLater(ClipError{"Corvane", -2, "Unable to initialize export session"});
+    return job;
+}
+
+void ClipsViewModel::finishTrim(const std::shared_ptr<TrimJob>& job, const ClipItem& clip,
+                                bool saveAsNew, const std::string& tempPath, TrimOutcome outcome,
+                                const TrimCompletion& completion) {
+    auto fail = [&](ClipError error) {
+        deps_.files.removeQuietly(tempPath);
+        if (!job->isCancelled() && completion) completion(std::nullopt, std::move(error));
+    };
+    if (job->isCancelled() || outcome.status == TrimOutcome::Status::Cancelled) {
+        deps_.files.removeQuietly(tempPath);
+        return;
+    }
+    if (outcome.status == TrimOutcome::Status::NoVideoInRange) {
+        return fail(ClipError{"Corvane", -1, "Invalid trim range"});
+    }
+    if (outcome.status != TrimOutcome::Status::Ok) return fail(outcome.error);
+
+    std::string target;
+    if (saveAsNew) {
+        const std::string base = clip.baseName();
+        const std::string ext = clip.extension();
+        for (int n = 1;; ++n) {
+            if (n > 100000) return fail(ClipError{"POSIX", EEXIST, "No free name for the trimmed clip"});
+            const std::string name =
+                base + (n == 1 ? std::string("_trimmed") : "_trimmed_" + std::to_string(n)) +
+                (ext.empty() ? std::string() : "." + ext);
+            const std::string candidate = joinPath(clip.folder(), name);
+            if (deps_.files.exists(candidate)) continue;
+            // The move refuses to replace a file that appeared since the check: try the next name.
+            const FileOpResult moved = deps_.files.moveNoReplace(tempPath, candidate);
+            if (moved.status == FileOpResult::Status::Exists) continue;
+            if (!moved.ok()) return fail(fileError(moved));
+            target = candidate;
+            break;
+        }
+    } else {
+        const bool wasSelected = selectedClip_ && selectedClip_->path == clip.path;
+        if (wasSelected) releasePlayer();
+        // One atomic rename onto the original: it is either intact or replaced, never missing.
+        const FileOpResult replaced = deps_.files.replace(tempPath, clip.path);
+        if (!replaced.ok()) {
+            if (wasSelected && selectedClip_) selectClip(selectedClip_);  // original intact: preview it again
+            return fail(fileError(replaced));
+        }
+        target = clip.path;
+    }
+
+    reloadClips();
+    for (const ClipItem& c : clips_) {
+        if (c.path == target) {
+            selectClip(c);
+            break;
+        }
+    }
+    if (SoundPlayer* sound = deps_.sound) deps_.scheduler.post([sound] { sound->playSavedChime(); });
+    if (completion) completion(target, ClipError{});
+}
+
+}  // namespace corvane

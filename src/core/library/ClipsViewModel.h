@@ -1,0 +1,150 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/library/ClipFiles.h"
+#include "core/library/ClipItem.h"
+#include "core/library/ClipMedia.h"
+#include "core/library/ClipMediaCache.h"
+#include "core/sched/Scheduler.h"
+#include "core/services/ClipSavedAnnouncer.h"
+#include "core/services/SoundPlayer.h"
+
+namespace corvane {
+
+// Everything the clip library needs from the outside. References must outlive the model;
+// `trash`, `fileManager`, `watcher`, `sound`, `playerFactory` may be absent (the action then does
+// nothing). `trimWorker` runs cuts; it must outlive the model or drop tasks once stopped.
+struct ClipsViewModelDeps {
+    Scheduler& scheduler;
+    ClipFiles& files;
+    ClipMediaCache& mediaCache;
+    ClipTrimmer& trimmer;
+    Executor& trimWorker;
+    ClipSavedAnnouncer* announcer = nullptr;
+    ClipTrash* trash = nullptr;
+    FileManagerActions* fileManager = nullptr;
+    FolderWatcher* watcher = nullptr;
+    SoundPlayer* sound = nullptr;
+    std::function<std::unique_ptr<PreviewPlayer>(const std::string& path)> playerFactory;
+    std::function<std::string()> homeFolder;  // for "~"; default: $HOME
+};
+
+// A running or finished trim. Cancelling from the main thread guarantees that the original is
+// not replaced, no file is added, the temporary file is removed and the completion never runs.
+class TrimJob {
+public:
+    void cancel() { cancelled_.store(true); }
+    bool isCancelled() const { return cancelled_.load(); }
+
+private:
+    friend class ClipsViewModel;
+    std::atomic<bool> cancelled_{false};
+};
+
+// The model of the clips tab: the listing of the clips folder with its rules, search, selection
+// and preview player, folder watch, and the rename, trash, reveal and trim operations.
+//
+// Main thread only (the scheduler's thread). Views observe it through `onChange`.
+class ClipsViewModel {
+public:
+    static constexpr Duration kReloadDelay = std::chrono::milliseconds(250);
+    static constexpr const char* kDefaultOutputDir = "~/Videos/Corvane";
+
+    // What changed; views refresh the matching parts.
+    enum Change : unsigned {
+        ClipsChanged = 1u << 0,      // the list (or the search, so the filtered list) changed
+        SelectionChanged = 1u << 1,  // selectedClip changed (also when replaced by a fresh item)
+        PlayerChanged = 1u << 2,     // player() now returns another object or none
+        TotalSizeChanged = 1u << 3,
+    };
+
+    explicit ClipsViewModel(ClipsViewModelDeps deps);
+    ~ClipsViewModel();
+    ClipsViewModel(const ClipsViewModel&) = delete;
+    ClipsViewModel& operator=(const ClipsViewModel&) = delete;
+
+    // --- state ---
+    const std::vector<ClipItem>& clips() const { return clips_; }
+    std::vector<ClipItem> filteredClips() const;
+    const std::optional<ClipItem>& selectedClip() const { return selectedClip_; }
+    PreviewPlayer* player() const { return player_.get(); }
+    const std::string& searchText() const { return searchText_; }
+    void setSearchText(std::string text);
+    int64_t totalFolderSize() const { return totalFolderSize_; }
+    std::string formattedTotalSize() const;
+    const std::string& outputDir() const { return outputDir_; }
+    // Every assignment restarts the folder watch on the (tilde-expanded) folder.
+    void setOutputDir(std::string dir);
+    std::string expandedOutputDir() const;
+    bool isWatching() const { return watching_; }
+    // The thumbnail of a listed clip, or nullptr while it is not known yet.
+    const Thumbnail* thumbnailFor(const ClipItem& clip) const;
+
+    // Called with a set of Change bits after each change, on the main thread.
+    std::function<void(unsigned changes)> onChange;
+    // Called when the duration or thumbnail of the clip at `path` became known (row update).
+    std::function<void(const std::string& path)> onClipInfoChanged;
+    // Case-insensitive "contains" used by the search; the view may install a locale-aware one.
+    std::function<bool(const std::string& name, const std::string& needle)> nameMatcher;
+
+    // --- operations (main thread) ---
+    void startWatchingDirectory();
+    void stopWatchingDirectory();
+    void reloadClips();
+    void selectClip(const std::optional<ClipItem>& clip);
+    void pausePlayback();
+    // The main window is closing or being minimised.
+    void windowWillClose() { pausePlayback(); }
+    void revealInFinder(const ClipItem& clip);
+    void openClipsFolder();
+    // True on success, or when the name is unchanged.
+    bool renameClip(const ClipItem& clip, const std::string& newName);
+    void deleteClip(const ClipItem& clip);
+
+    // Cuts [startTime, endTime) of `clip` on the trim worker, then stores it as a new clip next to
+    // it or in place of it. `completion` runs on the main thread with the resulting path or an
+    // error, unless the job was cancelled first.
+    using TrimCompletion = std::function<void(std::optional<std::string> path, ClipError error)>;
+    std::shared_ptr<TrimJob> trimClip(const ClipItem& clip, double startTime, double endTime,
+                                      bool saveAsNew, TrimCompletion completion);
+
+    // The name the next trim temporary file gets (tests use it); normally a random UUID.
+    std::function<std::string()> uuidSource;
+
+private:
+    struct Alive;
+    void notify(unsigned changes);
+    void releasePlayer();
+    void scheduleReload();
+    void clipInfoReady(const std::string& path);
+    void finishTrim(const std::shared_ptr<TrimJob>& job, const ClipItem& clip, bool saveAsNew,
+                    const std::string& tempPath, TrimOutcome outcome, const TrimCompletion& completion);
+    std::string newUuid() const;
+
+    ClipsViewModelDeps deps_;
+    std::vector<ClipItem> clips_;
+    std::optional<ClipItem> selectedClip_;
+    std::unique_ptr<PreviewPlayer> player_;
+    std::string searchText_;
+    int64_t totalFolderSize_ = 0;
+    std::string outputDir_ = kDefaultOutputDir;
+    bool watching_ = false;
+    uint64_t nextId_ = 1;
+    ClipSavedAnnouncer::Token announcerToken_ = 0;
+    std::shared_ptr<Alive> alive_;
+};
+
+// Expands a leading "~" (alone or followed by "/") to `home`.
+std::string expandTilde(const std::string& path, const std::string& home);
+// Whether a typed clip name (already trimmed, "/" and ":" replaced) may be used. Names that start
+// with "." would hide the clip from the listing; control characters make names that cannot be
+// typed or shown. "." and ".." are never file names.
+bool isAcceptableClipName(const std::string& name);
+
+}  // namespace corvane
