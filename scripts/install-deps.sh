@@ -8,6 +8,7 @@ packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev libswresample-dev
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   libx11-dev libxtst-dev libxrandr-dev libxcomposite-dev libxfixes-dev libxcb1-dev libpulse-dev
+  libxcb-shm0-dev libxcb-composite0-dev libxcb-xfixes0-dev libxcb-randr0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   ffmpeg xvfb x11-utils x11-xserver-utils x11-apps xdotool pulseaudio pulseaudio-utils
   trayer dunst libnotify-bin dbus imagemagick locales ccache
