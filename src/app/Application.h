@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+
+#include "core/config/AppConfig.h"
+
+class QCoreApplication;
+
+namespace corvane {
+
+class QtMainScheduler;
+class QuitSignalWatcher;
+
+// A normal start of the program, on the main thread: display preflight, configuration, the Qt
+// application, the recorder, the banner, then the event loop until quit.
+//
+// Quitting: SIGINT, SIGTERM or requestQuit() end the event loop; run() then stops the recorder
+// (stopRecorder) while the Qt application, the scheduler and the display connection still exist,
+// and only then tears Qt down. The recorder's parts are created in startRecorder(), before the
+// banner, while the event loop is not running yet; their main-thread work goes through
+// scheduler().
+class Application {
+public:
+    // `argc`/`argv` must outlive the object (Qt keeps references to them).
+    Application(int& argc, char** argv);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Runs until quit; returns the process exit status (0 after a signal or requestQuit).
+    int run();
+
+    // Ends the event loop soon after; any thread. Does nothing before run() has created the Qt
+    // application.
+    static void requestQuit();
+
+    // Valid during run().
+    QtMainScheduler& scheduler() { return *scheduler_; }
+    const AppConfig& config() const { return config_; }
+    bool hasDisplay() const { return hasDisplay_; }
+
+private:
+    void createQtApplication();
+    void startRecorder();
+    void stopRecorder();
+
+    int& argc_;
+    char** argv_;
+    AppConfig config_;
+    bool hasDisplay_ = false;
+    std::unique_ptr<QCoreApplication> qtApp_;
+    std::unique_ptr<QtMainScheduler> scheduler_;
+    std::unique_ptr<QuitSignalWatcher> quitWatcher_;
+};
+
+}  // namespace corvane
