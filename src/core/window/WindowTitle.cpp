@@ -24,8 +24,8 @@ std::string formatDuration(double seconds) {
     return text;
 }
 
-std::string mainWindowTitle(const std::optional<RecordingTime>& status) {
-    if (status && status->isRecording) return "Corvane - " + formatDuration(status->durationSeconds);
+std::string mainWindowTitle(const std::optional<RecordingPair>& status) {
+    if (status && status->isRecording) return "Corvane - " + formatDuration(status->duration);
     return "Corvane - Idle";
 }
 

@@ -3,19 +3,15 @@
 #include <optional>
 #include <string>
 
-namespace corvane {
+#include "core/status/CorvaneStatus.h"
 
-// Whether capture runs and for how long (seconds since it started), as the engine reports it.
-struct RecordingTime {
-    bool isRecording = false;
-    double durationSeconds = 0;
-};
+namespace corvane {
 
 // "MM:SS", or "HH:MM:SS" from one hour on (hours may grow past two digits). The fraction is
 // dropped; negative, NaN and infinite values count as 0; absurdly large ones are clamped.
 std::string formatDuration(double seconds);
 
 // "Corvane - 01:02:05" while recording, else (or with no status) "Corvane - Idle".
-std::string mainWindowTitle(const std::optional<RecordingTime>& status);
+std::string mainWindowTitle(const std::optional<RecordingPair>& status);
 
 }  // namespace corvane

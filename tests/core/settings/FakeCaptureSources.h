@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+
+#include "core/capture/CaptureBackend.h"
+
+namespace corvane::test {
+
+// Lists whatever the test puts in `content`; never opens streams.
+class FakeCaptureSources final : public ScreenCaptureBackend {
+public:
+    ShareableContent content;
+    bool available = true;
+    std::optional<std::string> listError;  // set: listing fails with this text
+    int listCalls = 0;
+
+    bool isAvailable() override { return available; }
+    void requestAccess() override {}
+    CaptureResult<ShareableContent> shareableContent() override {
+        ++listCalls;
+        if (listError) return CaptureError{"X11", 1, *listError};
+        return content;
+    }
+    CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig&, Executor&,
+                                                            VideoStreamCallbacks) override {
+        return CaptureError{"Corvane", 2, "not in this test"};
+    }
+};
+
+}  // namespace corvane::test
