@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/library/ClipMedia.h"
+
+namespace corvane {
+
+// Reads a clip's duration and decodes its first picture into a small thumbnail, with FFmpeg.
+// Blocking; call from a worker thread. Thread-safe (no shared state). Anything but a regular
+// file is refused before it is opened, so a FIFO named like a clip cannot block the worker.
+class FfmpegClipProber final : public ClipProber {
+public:
+    // The thumbnail fits in maxWidth x maxHeight, keeping the picture's aspect ratio.
+    explicit FfmpegClipProber(int maxWidth = 160, int maxHeight = 90)
+        : maxWidth_(maxWidth), maxHeight_(maxHeight) {}
+
+    ClipMediaInfo probe(const std::string& path) override;
+
+    // The duration alone (no decoding); 0 when the file has none or cannot be read.
+    static double probeDuration(const std::string& path);
+
+private:
+    int maxWidth_;
+    int maxHeight_;
+};
+
+}  // namespace corvane

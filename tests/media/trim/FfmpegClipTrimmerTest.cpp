@@ -1,0 +1,97 @@
+#include "media/trim/FfmpegClipTrimmer.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "media/trim/TestClip.h"
+#include "support/TempDir.h"
+
+namespace corvane {
+namespace {
+
+// One 6 s clip (30 fps, keyframe every second, AAC tone) shared by the tests: encoding is the
+// slow part.
+class FfmpegClipTrimmerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new test::TempDir;
+        source_ = (*dir_ / "source.mp4").string();
+        ASSERT_EQ(test::writeTestClip(source_), "");
+    }
+    static void TearDownTestSuite() { delete dir_; }
+
+    TrimOutcome cut(double s, double e, const std::string& out) {
+        std::atomic<bool> cancelled{false};
+        return FfmpegClipTrimmer().trim(source_, out, s, e, cancelled);
+    }
+    static inline test::TempDir* dir_ = nullptr;
+    static inline std::string source_;
+};
+
+TEST_F(FfmpegClipTrimmerTest, CutBetweenKeyframesShowsTheExactFirstFrameWithoutReencoding) {
+    const std::string out = (*dir_ / "mid.mp4").string();
+    const TrimOutcome r = cut(2.5, 4.5, out);
+    ASSERT_EQ(r.status, TrimOutcome::Status::Ok) << r.error.message;
+    const test::DecodedClip src = test::decodeClip(source_);
+    const test::DecodedClip got = test::decodeClip(out);
+    ASSERT_EQ(got.error, "");
+    ASSERT_FALSE(got.frameIndices.empty());
+    // 2.5 s is frame 75, half a second after the keyframe at 60: no snapping back.
+    EXPECT_EQ(got.frameIndices.front(), 75);
+    EXPECT_EQ(got.frameIndices.back(), 134);
+    EXPECT_EQ(got.frameIndices.size(), 60u);
+    EXPECT_NEAR(got.frameTimes.front(), 0.0, 1e-3);
+    EXPECT_NEAR(got.videoDuration, 2.0, 1.0 / 30);
+    // Stream copy: the very same codec configuration.
+    EXPECT_EQ(got.codecId, src.codecId);
+    EXPECT_EQ(got.extradata, src.extradata);
+    EXPECT_EQ(got.width, 320);
+    // Audio kept, starting with the picture and lasting as long, within one AAC frame.
+    EXPECT_NEAR(got.audioStart, 0.0, 1024.0 / 48000);
+    EXPECT_NEAR(got.audioDuration, 2.0, 2 * 1024.0 / 48000);
+}
+
+TEST_F(FfmpegClipTrimmerTest, CutOnAKeyframeAndToTheEnd) {
+    const std::string out = (*dir_ / "key.mp4").string();
+    ASSERT_EQ(cut(2.0, 99, out).status, TrimOutcome::Status::Ok);
+    const test::DecodedClip got = test::decodeClip(out);
+    ASSERT_FALSE(got.frameIndices.empty());
+    EXPECT_EQ(got.frameIndices.front(), 60);
+    EXPECT_EQ(got.frameIndices.back(), 179);
+    EXPECT_NEAR(got.videoDuration, 4.0, 1.0 / 30);
+    EXPECT_NEAR(got.audioStart, 0.0, 1024.0 / 48000);
+}
+
+TEST_F(FfmpegClipTrimmerTest, RangesWithoutPicturesWriteNothing) {
+    const std::string out = (*dir_ / "none.mp4").string();
+    EXPECT_EQ(cut(7.0, 9.0, out).status, TrimOutcome::Status::NoVideoInRange);
+    EXPECT_EQ(cut(3.0, 3.0, out).status, TrimOutcome::Status::NoVideoInRange);
+    EXPECT_EQ(cut(std::nan(""), 3.0, out).status, TrimOutcome::Status::NoVideoInRange);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(FfmpegClipTrimmerTest, UnreadableOrCancelledGivesAClearResultAndNoFile) {
+    const std::string junk = (*dir_ / "junk.mp4").string();
+    std::ofstream(junk) << "this is not a video";
+    const std::string out = (*dir_ / "junk-out.mp4").string();
+    std::atomic<bool> cancelled{false};
+    const TrimOutcome r = FfmpegClipTrimmer().trim(junk, out, 0, 1, cancelled);
+    EXPECT_EQ(r.status, TrimOutcome::Status::Failed);
+    EXPECT_NE(r.error.message.find("cannot be read"), std::string::npos) << r.error.message;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    cancelled = true;
+    EXPECT_EQ(FfmpegClipTrimmer().trim(source_, out, 1, 2, cancelled).status, TrimOutcome::Status::Cancelled);
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    std::filesystem::create_directory(*dir_ / "folder.mp4");
+    cancelled = false;
+    EXPECT_EQ(FfmpegClipTrimmer().trim((*dir_ / "folder.mp4").string(), out, 0, 1, cancelled).status,
+              TrimOutcome::Status::Failed);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,233 @@
+#include "media/trim/TestClip.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <cmath>
+#include <memory>
+
+namespace corvane::test {
+
+namespace {
+
+constexpr int kBits = 16;
+constexpr int kBarHeight = 16;
+
+void drawFrame(AVFrame* f, int index) {
+    for (int y = 0; y < f->height; ++y)
+        for (int x = 0; x < f->width; ++x)
+            f->data[0][y * f->linesize[0] + x] = static_cast<uint8_t>(90 + ((x + index * 3) % 64));
+    const int blockW = f->width / kBits;
+    for (int b = 0; b < kBits; ++b) {
+        const uint8_t v = (index >> b) & 1 ? 235 : 16;
+        for (int y = 0; y < kBarHeight; ++y)
+            for (int x = b * blockW; x < (b + 1) * blockW; ++x) f->data[0][y * f->linesize[0] + x] = v;
+    }
+    for (int p = 1; p < 3; ++p)
+        for (int y = 0; y < f->height / 2; ++y)
+            for (int x = 0; x < f->width / 2; ++x) f->data[p][y * f->linesize[p] + x] = 128;
+}
+
+int readBarcode(const AVFrame* f) {
+    const int blockW = f->width / kBits;
+    int index = 0;
+    for (int b = 0; b < kBits; ++b) {
+        const uint8_t v = f->data[0][(kBarHeight / 2) * f->linesize[0] + b * blockW + blockW / 2];
+        if (v > 128) index |= 1 << b;
+    }
+    return index;
+}
+
+struct Ctx {
+    ~Ctx() {
+        avcodec_free_context(&venc);
+        avcodec_free_context(&aenc);
+        if (oc) {
+            if (oc->pb) avio_closep(&oc->pb);
+            avformat_free_context(oc);
+        }
+        av_frame_free(&frame);
+        av_frame_free(&aframe);
+        av_packet_free(&pkt);
+    }
+    AVFormatContext* oc = nullptr;
+    AVCodecContext* venc = nullptr;
+    AVCodecContext* aenc = nullptr;
+    AVStream* vs = nullptr;
+    AVStream* as = nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVFrame* aframe = av_frame_alloc();
+    AVPacket* pkt = av_packet_alloc();
+};
+
+int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
+    int r = avcodec_send_frame(enc, f);
+    if (r < 0) return r;
+    while ((r = avcodec_receive_packet(enc, c.pkt)) == 0) {
+        av_packet_rescale_ts(c.pkt, enc->time_base, st->time_base);
+        c.pkt->stream_index = st->index;
+        if ((r = av_interleaved_write_frame(c.oc, c.pkt)) < 0) return r;
+    }
+    return r == AVERROR(EAGAIN) || r == AVERROR_EOF ? 0 : r;
+}
+
+}  // namespace
+
+std::string writeTestClip(const std::string& path, const TestClipSpec& spec) {
+    Ctx c;
+    if (avformat_alloc_output_context2(&c.oc, nullptr, "mp4", path.c_str()) < 0) return "alloc output";
+    const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
+    if (!x264) return "no libx264";
+    c.venc = avcodec_alloc_context3(x264);
+    c.venc->width = spec.width;
+    c.venc->height = spec.height;
+    c.venc->pix_fmt = AV_PIX_FMT_YUV420P;
+    c.venc->time_base = AVRational{1, spec.fps};
+    c.venc->framerate = AVRational{spec.fps, 1};
+    c.venc->gop_size = spec.gop;
+    c.venc->max_b_frames = 0;
+    c.venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(c.venc->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(c.venc->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(c.venc->priv_data, "x264-params", "scenecut=0", 0);
+    if (avcodec_open2(c.venc, x264, nullptr) < 0) return "open libx264";
+    c.vs = avformat_new_stream(c.oc, nullptr);
+    avcodec_parameters_from_context(c.vs->codecpar, c.venc);
+    c.vs->time_base = c.venc->time_base;
+
+    if (spec.audio) {
+        const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        c.aenc = avcodec_alloc_context3(aac);
+        c.aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        c.aenc->sample_rate = 48000;
+        av_channel_layout_default(&c.aenc->ch_layout, 2);
+        c.aenc->bit_rate = 128000;
+        c.aenc->time_base = AVRational{1, 48000};
+        c.aenc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (avcodec_open2(c.aenc, aac, nullptr) < 0) return "open aac";
+        c.as = avformat_new_stream(c.oc, nullptr);
+        avcodec_parameters_from_context(c.as->codecpar, c.aenc);
+        c.as->time_base = c.aenc->time_base;
+    }
+    if (avio_open(&c.oc->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return "open file";
+    if (avformat_write_header(c.oc, nullptr) < 0) return "write header";
+
+    c.frame->format = AV_PIX_FMT_YUV420P;
+    c.frame->width = spec.width;
+    c.frame->height = spec.height;
+    av_frame_get_buffer(c.frame, 0);
+    if (spec.audio) {
+        c.aframe->format = AV_SAMPLE_FMT_FLTP;
+        c.aframe->nb_samples = c.aenc->frame_size;
+        av_channel_layout_copy(&c.aframe->ch_layout, &c.aenc->ch_layout);
+        c.aframe->sample_rate = 48000;
+        av_frame_get_buffer(c.aframe, 0);
+    }
+    int64_t samples = 0;
+    const int64_t totalSamples = static_cast<int64_t>(spec.frames) * 48000 / spec.fps;
+    for (int i = 0; i < spec.frames; ++i) {
+        av_frame_make_writable(c.frame);
+        drawFrame(c.frame, i);
+        c.frame->pts = i;
+        if (drain(c, c.venc, c.vs, c.frame) < 0) return "encode video";
+        // Audio up to the end of this video frame, in whole AAC frames.
+        while (spec.audio && samples < static_cast<int64_t>(i + 1) * 48000 / spec.fps && samples < totalSamples) {
+            av_frame_make_writable(c.aframe);
+            for (int ch = 0; ch < 2; ++ch) {
+                auto* d = reinterpret_cast<float*>(c.aframe->data[ch]);
+                for (int s = 0; s < c.aframe->nb_samples; ++s)
+                    d[s] = 0.25f * static_cast<float>(std::sin(2 * M_PI * 440.0 * (samples + s) / 48000.0));
+            }
+            c.aframe->pts = samples;
+            samples += c.aframe->nb_samples;
+            if (drain(c, c.aenc, c.as, c.aframe) < 0) return "encode audio";
+        }
+    }
+    if (drain(c, c.venc, c.vs, nullptr) < 0) return "flush video";
+    if (spec.audio && drain(c, c.aenc, c.as, nullptr) < 0) return "flush audio";
+    if (av_write_trailer(c.oc) < 0) return "trailer";
+    return {};
+}
+
+DecodedClip decodeClip(const std::string& path) {
+    DecodedClip out;
+    AVFormatContext* ic = nullptr;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
+        out.error = "open";
+        return out;
+    }
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> guard(
+        ic, [](AVFormatContext* p) { avformat_close_input(&p); });
+    avformat_find_stream_info(ic, nullptr);
+    const int v = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int a = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (v < 0) {
+        out.error = "no video";
+        return out;
+    }
+    AVStream* vs = ic->streams[v];
+    out.codecId = vs->codecpar->codec_id;
+    out.extradata.assign(vs->codecpar->extradata, vs->codecpar->extradata + vs->codecpar->extradata_size);
+    out.width = vs->codecpar->width;
+    out.height = vs->codecpar->height;
+    out.videoDuration = vs->duration > 0 ? vs->duration * av_q2d(vs->time_base) : 0;
+
+    auto openDec = [&](int idx) -> AVCodecContext* {
+        if (idx < 0) return nullptr;
+        const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
+        AVCodecContext* d = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(d, ic->streams[idx]->codecpar);
+        d->pkt_timebase = ic->streams[idx]->time_base;
+        avcodec_open2(d, codec, nullptr);
+        return d;
+    };
+    AVCodecContext* vdec = openDec(v);
+    AVCodecContext* adec = openDec(a);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* f = av_frame_alloc();
+    int64_t audioSamples = 0;
+    bool firstAudio = true;
+    auto receive = [&](AVCodecContext* d, bool video) {
+        while (avcodec_receive_frame(d, f) == 0) {
+            if (video) {
+                out.frameIndices.push_back(readBarcode(f));
+                out.frameTimes.push_back(f->best_effort_timestamp * av_q2d(vs->time_base));
+            } else {
+                if (firstAudio) {
+                    out.audioStart = f->best_effort_timestamp * av_q2d(ic->streams[a]->time_base);
+                    firstAudio = false;
+                }
+                audioSamples += f->nb_samples;
+            }
+            av_frame_unref(f);
+        }
+    };
+    while (av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == v) {
+            avcodec_send_packet(vdec, pkt);
+            receive(vdec, true);
+        } else if (pkt->stream_index == a) {
+            avcodec_send_packet(adec, pkt);
+            receive(adec, false);
+        }
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(vdec, nullptr);
+    receive(vdec, true);
+    if (adec) {
+        avcodec_send_packet(adec, nullptr);
+        receive(adec, false);
+        out.audioDuration = static_cast<double>(audioSamples) / 48000.0;
+    }
+    av_packet_free(&pkt);
+    av_frame_free(&f);
+    avcodec_free_context(&vdec);
+    avcodec_free_context(&adec);
+    return out;
+}
+
+}  // namespace corvane::test
