@@ -1,0 +1,450 @@
+#include "core/engine/CorvaneEngine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+#include "core/config/ConfigFile.h"
+#include "core/config/ConfigReader.h"
+#include "core/engine/SaveMessages.h"
+#include "core/log/Log.h"
+#include "core/time/WholeSeconds.h"
+
+namespace corvane {
+namespace {
+
+constexpr const char* kDefaultOutputDir = "~/Videos/Corvane";
+
+std::string lowerCased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+bool fitsInt32(int64_t value) {
+    return value >= std::numeric_limits<int32_t>::min() &&
+           value <= std::numeric_limits<int32_t>::max();
+}
+
+std::string wholeSecondsText(double seconds) { return std::to_string(truncatedClamped(seconds)); }
+
+}  // namespace
+
+int32_t sanitizedFps(int64_t fps) {
+    return fps >= 1 && fitsInt32(fps) ? int32_t(fps) : CorvaneEngine::kDefaultFps;
+}
+
+int32_t sanitizedBitrateKbps(int64_t bitrateKbps) {
+    return fitsInt32(bitrateKbps) ? int32_t(bitrateKbps) : CorvaneEngine::kDefaultBitrateKbps;
+}
+
+CaptureSettings captureSizing(CaptureSettings settings, const std::string& resolution) {
+    const std::string lower = lowerCased(resolution);
+    if (settings.windowId != 0) {
+        settings.targetWidth = 0;
+        settings.targetHeight = 0;
+        settings.windowScale = lower == "75%" ? 0.75f : lower == "50%" ? 0.5f : 1.0f;
+    } else {
+        const PixelSize target = targetDimensionsFor(resolution);
+        settings.targetWidth = target.width;
+        settings.targetHeight = target.height;
+        settings.windowScale = 1.0f;
+    }
+    return settings;
+}
+
+CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
+    : config_(config), deps_(std::move(deps)) {
+    currentFps_ = sanitizedFps(config.fps);
+    currentBitrateKbps_ = sanitizedBitrateKbps(config.bitrateKbps);
+    currentCodec_ = config.codec == "hevc" ? 1 : 0;
+    currentResolution_ = config.resolution;
+    currentRecordAudio_ = config.recordAudio;
+    currentPlaySound_ = config.playSound;
+    currentDisplayId_ = config.displayId;
+    currentWindowId_ = config.windowId;
+
+    ringBuffer_ = std::make_shared<CorvaneRingBuffer>(
+        config.maxBufferSeconds, deps_.bufferClock ? *deps_.bufferClock : SystemClock::instance());
+    CaptureSettings initial;
+    initial.fps = currentFps_;
+    initial.bitrateKbps = currentBitrateKbps_;
+    initial.codec = currentCodec_;
+    initial.recordAudio = config.recordAudio;
+    initial.displayId = currentDisplayId_;
+    initial.windowId = currentWindowId_;
+    capture_ = deps_.makeCapture(captureSizing(initial, currentResolution_), ringBuffer_);
+    hotkeys_ = std::make_unique<CorvaneHotkeys>(deps_.makeHotkeyBackend ? deps_.makeHotkeyBackend()
+                                                                         : nullptr);
+    ui_ = deps_.makeTray();
+
+    outputDirString_ = config.outputDir.empty() ? kDefaultOutputDir : config.outputDir;
+    configPathString_ = config.configPath.empty() ? AppConfig::configFilePath() : config.configPath;
+    records_ = config.records.empty() ? defaultRecords() : config.records;
+
+    ui_->setOutputDir(outputDirString_);
+    ui_->setConfigPath(configPathString_);
+    if (deps_.windowHost) {
+        deps_.windowHost->setOutputDir(outputDirString_);
+        deps_.windowHost->setConfigPath(configPathString_);
+        deps_.windowHost->setOnSettingsChanged([this] { reloadConfigAndApply(); });
+        deps_.windowHost->setRecordingStatusProvider([this] { return recordingStatus(); });
+    }
+
+    if (deps_.saveLane) {
+        saveLane_ = deps_.saveLane;
+    } else {
+        ownedSaveLane_ = std::make_unique<SerialQueue>("com.corvane.save");
+        saveLane_ = ownedSaveLane_.get();
+    }
+
+    setupCallbacks();
+    setupSleepWakeObservers();
+}
+
+CorvaneEngine::~CorvaneEngine() {
+    stop();
+    alive_.reset();  // deferred main-thread work of this engine now does nothing
+    // A save in progress finishes its file; nothing waits in the lane behind it.
+    if (ownedSaveLane_) ownedSaveLane_->stop(SerialQueue::StopMode::Drain);
+    if (deps_.windowHost) {
+        deps_.windowHost->setOnSettingsChanged(nullptr);
+        deps_.windowHost->setRecordingStatusProvider(nullptr);
+    }
+    hotkeys_->onHotKeyTriggered = nullptr;
+    ui_->setCallbacks({});
+}
+
+void CorvaneEngine::setupCallbacks() {
+    hotkeys_->onHotKeyTriggered = [this](int32_t id) {
+        auto it = recordDurationsById_.find(id);
+        if (it == recordDurationsById_.end()) {
+            logLine("Hotkey triggered for unknown action ID: " + std::to_string(id));
+            return;
+        }
+        logLine("Hotkey triggered for " + wholeSecondsText(it->second) + "s clip");
+        requestClip(it->second);
+    };
+
+    TrayCallbacks callbacks;
+    callbacks.onClipRequested = [this](double seconds) {
+        logLine("Menu action triggered for " + wholeSecondsText(seconds) + "s clip");
+        requestClip(seconds);
+    };
+    callbacks.getStatusHandler = [this] { return getStatus(); };
+    callbacks.onQuitRequested = [this] {
+        // Copied first: terminating may lead to this engine's destruction.
+        auto terminate = deps_.terminateApplication;
+        stop();
+        if (terminate) terminate();
+    };
+    ui_->setCallbacks(std::move(callbacks));
+
+    // Arrives on the capture's lane.
+    capture_->setOnStateChanged([this](bool) {
+        postToMain([this] {
+            ui_->updateUI();
+            if (deps_.windowHost) deps_.windowHost->updateWindowTitle();
+        });
+    });
+}
+
+void CorvaneEngine::setupSleepWakeObservers() {
+    if (!deps_.systemEvents) return;
+    SystemEventHandlers handlers;
+    handlers.onSleep = [this] {
+        pause(PauseKind::SystemSleep, "System sleep notification received. Pausing capture...");
+    };
+    handlers.onWake = [this] {
+        resume("System wake notification received. Restarting capture in 1.5s...");
+    };
+    handlers.onScreensSleep = [this] {
+        pause(PauseKind::ScreensSleep, "Screen sleep notification received. Pausing capture...");
+    };
+    handlers.onScreensWake = [this] {
+        resume("Screen wake notification received. Restarting capture in 1.5s...");
+    };
+    handlers.onDisplayConfigurationChanged = [this] { reconfigure(); };
+    deps_.systemEvents->start(std::move(handlers));
+}
+
+int32_t CorvaneEngine::start() {
+    started_ = true;
+    registerAllHotkeys();
+    if (config_.showMenubar) ui_->setupMenubar(records_);
+    postToMain([this] {
+        if (stopped_) return;
+        if (deps_.windowHost) deps_.windowHost->setupMainMenuIfNeeded();
+        statusTimer_.startRepeating(deps_.scheduler, kStatusInterval, [this] { statusTick(); });
+    });
+    capture_->start([](std::optional<std::string> error) {
+        if (error) logLine("Initial capture start notice: " + *error);
+    });
+    return 0;
+}
+
+void CorvaneEngine::stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    statusTimer_.cancel();
+    wakeRestart_.cancel();
+    displayRestart_.cancel();
+    hotkeys_->unregisterAll();
+    if (deps_.systemEvents) deps_.systemEvents->stop();
+    // A capture that hangs on its stop does not hold up quitting.
+    capture_->stopAndWait(kStopTimeout);
+}
+
+void CorvaneEngine::statusTick() {
+    ui_->updateUI();
+    if (++healthCheckCounter_ >= kWatchdogEveryTicks) {
+        healthCheckCounter_ = 0;
+        capture_->checkHealth(isSystemSleeping_);
+    }
+}
+
+void CorvaneEngine::registerAllHotkeys() {
+    hotkeys_->unregisterAll();
+    recordDurationsById_.clear();
+    int32_t id = 1;
+    for (const RecordItem& record : records_) {
+        recordDurationsById_[id] = double(record.durationSeconds);
+        if (!record.hotkey.empty()) hotkeys_->registerHotKey(id, record.hotkey);
+        ++id;
+    }
+}
+
+void CorvaneEngine::pause(PauseKind kind, const char* message) {
+    logLine(message);
+    isSystemSleeping_ = true;
+    ringBuffer_->clear();
+    // A wake restart still pending would start capture in the middle of this sleep.
+    wakeRestart_.cancel();
+    if (kind == PauseKind::SystemSleep) sleepPreparing_ = true;
+    ++pauseStopsPending_;
+    capture_->stop([this] {
+        postToMain([this] {
+            --pauseStopsPending_;
+            finishSleepPreparationIfReady();
+        });
+    });
+}
+
+void CorvaneEngine::resume(const char* message) {
+    logLine(message);
+    isSystemSleeping_ = false;
+    sleepPreparing_ = false;
+    ringBuffer_->clear();
+    wakeRestart_.startOnce(deps_.scheduler, kWakeRestartDelay, [this] { capture_->restart(); });
+}
+
+void CorvaneEngine::reconfigure() {
+    logLine("Screen parameters changed (resolution or display setup). Reconfiguring in 1.0s...");
+    // Several changes in a row give one restart, a second after the last.
+    displayRestart_.startOnce(deps_.scheduler, kDisplayChangeRestartDelay, [this] {
+        // Screens that switch off often change the layout; the wake restarts capture.
+        if (isSystemSleeping_) return;
+        capture_->restart();
+    });
+}
+
+void CorvaneEngine::finishSleepPreparationIfReady() {
+    if (!sleepPreparing_ || pauseStopsPending_ > 0 || isSavingClip()) return;
+    sleepPreparing_ = false;
+    if (deps_.systemEvents) deps_.systemEvents->sleepPreparationDone();
+}
+
+CorvaneStatus CorvaneEngine::getStatus() {
+    const RingBufferStatus buffer = ringBuffer_->getStatus();
+    CorvaneStatus status;
+    status.bufferDurationSeconds = buffer.duration;
+    status.memoryUsageBytes = buffer.memoryBytes;
+    status.videoFramesCount = buffer.videoCount;
+    status.audioSamplesCount = buffer.audioCount;
+    status.hasPermission = capture_->hasPermission();
+    status.isRecording = capture_->isRunning();
+    status.captureWidth = capture_->captureWidth();
+    status.captureHeight = capture_->captureHeight();
+    return status;
+}
+
+RecordingPair CorvaneEngine::recordingStatus() const {
+    RecordingPair pair;
+    pair.isRecording = capture_->isRunning();
+    const std::optional<SteadyTime> startedAt = capture_->recordingStartTime();
+    if (pair.isRecording && startedAt) {
+        pair.duration = std::max(0.0, toSeconds(deps_.scheduler.now() - *startedAt));
+    }
+    return pair;
+}
+
+std::string CorvaneEngine::outputDir() const {
+    std::lock_guard lock(fieldsMutex_);
+    return outputDirString_;
+}
+
+bool CorvaneEngine::isSavingClip() const {
+    std::lock_guard lock(saveLock_);
+    return isSavingClipInProgress_;
+}
+
+// ---- Clip saving ----
+
+bool CorvaneEngine::tryBeginSave() {
+    {
+        std::lock_guard lock(saveLock_);
+        if (!isSavingClipInProgress_) {
+            isSavingClipInProgress_ = true;
+            return true;
+        }
+    }
+    logLine("Clip export already in progress, ignoring duplicate trigger");
+    return false;
+}
+
+void CorvaneEngine::requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done) {
+    // The guard is taken here, not on the lane: the lane is serial, so a second request queued
+    // behind a running save would otherwise be saved afterwards instead of being dropped.
+    if (!tryBeginSave()) {
+        if (done) done(ClipSaveOutcome{false, {}, 0, "A clip is already being saved."});
+        return;
+    }
+    const bool posted = saveLane_->post([this, seconds, done] {
+        ClipSaveOutcome outcome = runSave(seconds);
+        if (done) done(outcome);
+    });
+    if (!posted) {
+        endSave();
+        if (done) done(ClipSaveOutcome{false, {}, 0, "The recorder is shutting down."});
+    }
+}
+
+ClipSaveOutcome CorvaneEngine::saveClip(double durationSeconds) {
+    if (!tryBeginSave()) return ClipSaveOutcome{false, {}, 0, "A clip is already being saved."};
+    return runSave(durationSeconds);
+}
+
+ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
+    postToMain([this] {
+        ui_->setSavingClip(true);
+        ui_->updateUI();
+    });
+    const std::string folder = outputDir();
+    const ClipExportResult result =
+        deps_.exporter.exportClip(*ringBuffer_, durationSeconds, folder, currentPlaySound_.load(),
+                                  currentRecordAudio_.load());
+    ClipSaveOutcome outcome;
+    if (!result.ok()) {
+        outcome.reason = clipNotSavedBody(result);
+        deps_.notifier.showNotification(kClipNotSavedTitle, outcome.reason);
+    } else {
+        outcome.ok = true;
+        outcome.path = result.path;
+        outcome.actualSeconds = result.actualSeconds;
+        deps_.notifier.showNotification(clipSavedTitle(result.actualSeconds),
+                                        clipSavedBody(result.path, folder));
+        postToMain([this, path = result.path] {
+            if (deps_.clipSavedAnnouncer) deps_.clipSavedAnnouncer->announce(path);
+        });
+        if (onClipSavedCallback) onClipSavedCallback(result.path);
+    }
+    endSave();
+    return outcome;
+}
+
+void CorvaneEngine::endSave() {
+    {
+        std::lock_guard lock(saveLock_);
+        isSavingClipInProgress_ = false;
+    }
+    postToMain([this] {
+        ui_->setSavingClip(false);
+        ui_->updateUI();
+        finishSleepPreparationIfReady();
+    });
+}
+
+void CorvaneEngine::postToMain(std::function<void()> task) {
+    deps_.scheduler.post([alive = weakAlive_, task = std::move(task)] {
+        if (alive.expired()) return;
+        task();
+    });
+}
+
+// ---- Live reconfiguration ----
+
+void CorvaneEngine::reloadConfigAndApply() {
+    const std::vector<RecordItem> previous = records_;
+    reloadConfigFromFile();
+    if (records_ != previous) {
+        registerAllHotkeys();
+        ui_->updateRecords(records_);
+        int64_t longest = 0;
+        for (const RecordItem& r : records_) longest = std::max(longest, r.durationSeconds);
+        const double need = double(longest) + kBufferHeadroomSeconds;
+        const double configured = config_.maxBufferSeconds;
+        ringBuffer_->updateMaxDuration(std::isfinite(configured) ? std::max(configured, need) : need);
+        logLine("Shortcuts and buffer updated live.");
+    }
+    capture_->updateConfig(captureSettingsForReload());
+}
+
+void CorvaneEngine::reloadConfigFromFile() {
+    const FileReadResult file = readUtf8File(expandTilde(configPathString_));
+    if (!file.ok()) return;
+    const ConfigReadResult read = ConfigReader::read(file.text, ConfigReadMode::EngineReload);
+    if (read.outputDir) {
+        // An empty folder would put clips in the working directory; the default takes its place,
+        // as at start.
+        setOutputDirEverywhere(read.outputDir->empty() ? kDefaultOutputDir : *read.outputDir);
+    }
+    // A frame rate below 1 would divide by zero further down; such values are ignored.
+    if (read.fps && *read.fps >= 1 && fitsInt32(*read.fps)) currentFps_ = int32_t(*read.fps);
+    if (read.bitrateKbps && fitsInt32(*read.bitrateKbps)) {
+        currentBitrateKbps_ = int32_t(*read.bitrateKbps);
+    }
+    if (read.codec) currentCodec_ = lowerCased(*read.codec) == "hevc" ? 1 : 0;
+    if (read.resolution) currentResolution_ = *read.resolution;
+    if (read.recordAudio) currentRecordAudio_ = *read.recordAudio;
+    if (read.playSound) currentPlaySound_ = *read.playSound;
+    if (read.displayId) currentDisplayId_ = *read.displayId;
+    if (read.windowId) currentWindowId_ = *read.windowId;
+    if (!read.records.empty()) records_ = read.records;
+}
+
+CaptureSettings CorvaneEngine::captureSettingsForReload() {
+    CaptureSettings next;
+    next.fps = currentFps_;
+    next.codec = currentCodec_;
+    next.recordAudio = currentRecordAudio_;
+    next.displayId = currentDisplayId_;
+    next.windowId = currentWindowId_;
+    next = captureSizing(next, currentResolution_);
+
+    const CaptureSettings held = capture_->settings();
+    CaptureSettings sameRate = next;
+    sameRate.bitrateKbps = held.bitrateKbps;
+    if (sameRate == held) {
+        // Nothing about capture changed: keep the rate it runs at. Swapping in the derived rate
+        // would restart capture (and empty the buffer) for a new shortcut or play_sound alone.
+        next.bitrateKbps = held.bitrateKbps;
+    } else {
+        int32_t w = next.targetWidth >= 1 ? next.targetWidth : capture_->captureWidth();
+        int32_t h = next.targetHeight >= 1 ? next.targetHeight : capture_->captureHeight();
+        next.bitrateKbps = calculateDynamicBitrate(w < 1 ? 1920 : w, h < 1 ? 1080 : h, currentFps_);
+    }
+    currentBitrateKbps_ = next.bitrateKbps;
+    return next;
+}
+
+void CorvaneEngine::setOutputDirEverywhere(const std::string& outputDir) {
+    {
+        std::lock_guard lock(fieldsMutex_);
+        outputDirString_ = outputDir;
+    }
+    ui_->setOutputDir(outputDir);
+    if (deps_.windowHost) deps_.windowHost->setOutputDir(outputDir);
+}
+
+}  // namespace corvane
