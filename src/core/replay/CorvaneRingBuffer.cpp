@@ -152,18 +152,20 @@ void CorvaneRingBuffer::pruneVideoLocked() {
     if (!(span > maxDurationSeconds_)) return;
     const MediaTime cutoff = newest - MediaTime::fromSeconds(maxDurationSeconds_, newest.timescale());
 
+    std::optional<size_t> candidate;  // the latest keyframe at or before the cutoff
     size_t removeCount = 0;
     for (size_t i = 0; i < videoSamples_.size(); ++i) {
         const VideoSampleItem& item = videoSamples_[i];
         if (!item.isKeyframe) continue;
         if (cutoff.isValid() && item.pts <= cutoff) {
-            removeCount = i;  // the latest keyframe at or before the cutoff becomes the head
+            candidate = i;
         } else {
             // No keyframe at or before the cutoff: the undecodable frames before this one go.
-            if (removeCount == 0) removeCount = i;
+            if (!candidate) removeCount = i;
             break;
         }
     }
+    if (candidate) removeCount = *candidate;
     if (removeCount == 0 || removeCount >= videoSamples_.size()) return;
     int64_t bytes = 0;
     for (size_t i = 0; i < removeCount; ++i) bytes += videoSamples_[i].dataSize;

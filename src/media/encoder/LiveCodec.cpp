@@ -14,9 +14,6 @@ extern "C" {
 namespace corvane {
 namespace {
 
-// Finer than any frame rate, so catch-up frames closer than 1/fps keep distinct time stamps.
-constexpr int kTimeBase = 90000;
-
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -104,7 +101,7 @@ std::unique_ptr<LiveCodec> LiveCodec::open(const LiveCodecConfig& config, int& s
 
     ctx->width = config.width;
     ctx->height = config.height;
-    ctx->time_base = AVRational{1, kTimeBase};
+    ctx->time_base = AVRational{1, kLiveCodecTimeBase};
     ctx->framerate = AVRational{config.fps, 1};
     ctx->pix_fmt = AVPixelFormat(self->swFormat_);
     ctx->gop_size = config.fps;

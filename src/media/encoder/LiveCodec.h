@@ -12,6 +12,10 @@ struct AVFrame;
 
 namespace corvane {
 
+// The codec's time base (ticks per second): finer than any frame rate, so catch-up frames closer
+// together than 1/fps keep distinct, increasing time stamps.
+constexpr int32_t kLiveCodecTimeBase = 90000;
+
 struct LiveCodecConfig {
     std::string encoderName;  // a libavcodec encoder name, e.g. "libx264" or "h264_vaapi"
     VideoCodec codec = VideoCodec::H264;
