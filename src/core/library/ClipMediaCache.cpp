@@ -26,13 +26,26 @@ const ClipMediaInfo* ClipMediaCache::find(const Key& key) const {
 void ClipMediaCache::request(const Key& key) {
     if (entries_.count(key)) return;
     if (queued_.count(key)) {
-        // Move it to the front: the latest request is the most wanted.
-        queue_.erase(std::find(queue_.begin(), queue_.end(), key));
+        // Move it to the front: the latest request is the most wanted. A key that is queued but
+        // not in the queue is being probed right now.
+        const auto it = std::find(queue_.begin(), queue_.end(), key);
+        if (it == queue_.end()) return;
+        queue_.erase(it);
     } else {
         queued_.insert(key);
     }
     queue_.push_front(key);
-    pump();
+    // Start on the next turn of the main loop, once the caller has queued everything it wants:
+    // otherwise the first request (the bottom row) would always be probed first.
+    if (probing_ || pumpPosted_) return;
+    pumpPosted_ = true;
+    std::weak_ptr<Shared> weak = shared_;
+    main_.post([weak] {
+        auto shared = weak.lock();
+        if (!shared || !shared->cache) return;
+        shared->cache->pumpPosted_ = false;
+        shared->cache->pump();
+    });
 }
 
 void ClipMediaCache::retainOnly(const std::set<std::string>& livePaths) {

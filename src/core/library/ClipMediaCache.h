@@ -62,6 +62,7 @@ private:
     std::deque<Key> queue_;          // front runs next
     std::set<Key> queued_;
     bool probing_ = false;           // one probe on the worker at a time
+    bool pumpPosted_ = false;
     std::function<void(const std::string&)> onReady_;
     std::shared_ptr<Shared> shared_; // lets in-flight results find out the cache is gone
 };
