@@ -157,7 +157,6 @@ struct X11HotkeyBackend::Impl {
             XUngrabKey(display, grab.keycode, grab.modifiers | variant, root);
         }
         trap.sync();
-        keyDown[grab.keycode] = false;  // its release may never reach us now
         grab.keycode = 0;
         postDrain();
     }
@@ -175,10 +174,16 @@ struct X11HotkeyBackend::Impl {
             Qt::QueuedConnection);
     }
 
+    // Mapping changes are frequent (a different keyboard device becoming active sends one), so
+    // only grabs whose key or NumLock modifier really moved are made again.
     void regrabAfterMappingChange() {
         numLockMask = numLockMaskOf(display);
-        for (Grab& grab : grabs) ungrabOnServer(grab);
         for (Grab& grab : grabs) {
+            const KeyCode keycode = XKeysymToKeycode(display, grab.keysym);
+            if (grab.keycode != 0 && grab.keycode == keycode && grab.numLockMask == numLockMask) {
+                continue;
+            }
+            ungrabOnServer(grab);
             const HotkeyGrabStatus status = grabOnServer(grab);
             if (status != kHotkeyGrabGranted) {
                 logLine("Hotkey " + keysymText(grab.keysym) +
@@ -206,7 +211,6 @@ struct X11HotkeyBackend::Impl {
     void readEvents() {
         if (!display) return;
         std::vector<uint32_t> pressed;
-        bool mappingChanged = false;
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -233,15 +237,15 @@ struct X11HotkeyBackend::Impl {
                 case MappingNotify:
                     if (event.xmapping.request == MappingKeyboard ||
                         event.xmapping.request == MappingModifier) {
+                        // At once: the presses that follow use the new mapping.
                         XRefreshKeyboardMapping(&event.xmapping);
-                        mappingChanged = true;
+                        regrabAfterMappingChange();
                     }
                     break;
                 default:
                     break;
             }
         }
-        if (mappingChanged) regrabAfterMappingChange();
 
         // The handler may register, unregister or even destroy this backend.
         const std::weak_ptr<bool> stillAlive = alive;
@@ -297,6 +301,7 @@ void X11HotkeyBackend::ungrab(uint32_t grabId) {
     Impl& d = *impl_;
     for (auto it = d.grabs.begin(); it != d.grabs.end(); ++it) {
         if (it->grabId == grabId) {
+            if (it->keycode != 0) d.keyDown[it->keycode] = false;  // its release may never come
             d.ungrabOnServer(*it);
             d.grabs.erase(it);
             return;
