@@ -116,7 +116,8 @@ std::string expandTilde(std::string_view path) {
 
 FileReadResult readUtf8File(const std::string& path) {
     FileReadResult result;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place cannot stall start-up.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         int error = errno;
         if (error == ENOENT) {
@@ -125,6 +126,23 @@ FileReadResult readUtf8File(const std::string& path) {
             result.status = FileReadResult::Status::Unreadable;
             result.reason = errnoText(error);
         }
+        return result;
+    }
+    struct stat info {};
+    std::string notReadable;
+    if (::fstat(fd, &info) != 0) {
+        notReadable = errnoText(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        notReadable = errnoText(EISDIR);
+    } else if (!S_ISREG(info.st_mode)) {
+        notReadable = "not a regular file";
+    } else if (info.st_size > kMaxTextFileBytes) {
+        notReadable = "larger than " + std::to_string(kMaxTextFileBytes / (1024 * 1024)) + " MiB";
+    }
+    if (!notReadable.empty()) {
+        ::close(fd);
+        result.status = FileReadResult::Status::Unreadable;
+        result.reason = std::move(notReadable);
         return result;
     }
     std::string text;
@@ -140,6 +158,12 @@ FileReadResult readUtf8File(const std::string& path) {
             return result;
         }
         if (n == 0) break;
+        if (text.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxTextFileBytes)) {
+            ::close(fd);  // grew while being read
+            result.status = FileReadResult::Status::Unreadable;
+            result.reason = "larger than " + std::to_string(kMaxTextFileBytes / (1024 * 1024)) + " MiB";
+            return result;
+        }
         text.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);

@@ -22,7 +22,11 @@ struct FileReadResult {
     bool ok() const { return status == Status::Ok; }
 };
 
-// Reads a whole file and checks that it is valid UTF-8. Blocks on I/O; thread-safe.
+// A settings file is a few kilobytes; anything beyond this is not one.
+inline constexpr long long kMaxTextFileBytes = 16ll * 1024 * 1024;
+
+// Reads a whole regular file of at most kMaxTextFileBytes and checks that it is valid UTF-8.
+// Folders, FIFOs and devices are Unreadable (never waited on). Blocks on I/O; thread-safe.
 FileReadResult readUtf8File(const std::string& path);
 
 // Outcome of a write; `error` is the system's text for the failure ("No space left on device").

@@ -265,6 +265,23 @@ TEST(ConfigLoad, UnreadableExistingFileIsLeftUntouched) {
     EXPECT_TRUE(std::filesystem::exists(folderPath / "keep"));
 }
 
+TEST(ConfigLoad, OversizedFileOrFifoIsNeitherReadNorReplaced) {
+    TempDir dir;
+    auto big = dir / "big.toml";
+    writeFile(big, "fps = 60\n");
+    std::filesystem::resize_file(big, kMaxTextFileBytes + 1);  // sparse: cheap to make
+    auto fifo = dir / "fifo.toml";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& path : {big, fifo}) {
+        LogCapture log;
+        AppConfig c = AppConfig::loadOrCreate(path.string());  // must not block on the FIFO
+        EXPECT_EQ(c.fps, 48);
+        EXPECT_EQ(log.lines.size(), 1u);
+    }
+    EXPECT_EQ(std::filesystem::file_size(big), static_cast<uintmax_t>(kMaxTextFileBytes + 1));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
 TEST(ConfigLoad, ReadsValuesAppliesFloorAndKeepsTheFileAsWritten) {
     TempDir dir;
     auto path = dir / "config.toml";
