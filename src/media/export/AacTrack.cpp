@@ -15,7 +15,10 @@ namespace {
 
 constexpr int kRate = AudioBlock::kSampleRate;
 constexpr int kFrame = 1024;  // AAC frame size
-constexpr int kPreRollFrames = 2;
+// Frames each half encodes beyond its own share: the encoder's output runs two frames behind its
+// input, and a packet's transform window reaches one frame back.
+constexpr int kPreRollFrames = 3;
+constexpr int kRunOnFrames = 3;
 // Below this many frames one encoder is quicker than starting a second thread.
 constexpr int64_t kSplitMinFrames = 96;
 
@@ -145,8 +148,8 @@ std::unique_ptr<AacTrack> AacTrack::encode(const std::vector<AudioSampleRef>& bl
     }
 
     // Second half on another thread. It starts kPreRollFrames early so its first kept packet
-    // has seen the same input as the first encoder would have; the first encoder runs one frame
-    // past the split so its last kept packet is complete.
+    // has seen the same input as the first encoder would have; the first encoder runs on past the
+    // split until it has produced every packet before the seam.
     const int64_t split = frames / 2;
     const int64_t seam = split * kFrame;
     std::vector<AVPacket*> secondPackets;
@@ -157,7 +160,7 @@ std::unique_ptr<AacTrack> AacTrack::encode(const std::vector<AudioSampleRef>& bl
         secondStatus = encodeRange(ctx.get(), left.data(), right.data(), total, split - kPreRollFrames,
                                    frames, seam, INT64_MAX, secondPackets);
     });
-    status = encodeRange(first.get(), left.data(), right.data(), total, 0, split + 1, INT64_MIN, seam,
+    status = encodeRange(first.get(), left.data(), right.data(), total, 0, split + kRunOnFrames, INT64_MIN, seam,
                          track->packets_);
     second.join();
     track->packets_.insert(track->packets_.end(), secondPackets.begin(), secondPackets.end());
