@@ -129,7 +129,17 @@ void readLoop(const std::shared_ptr<AudioState>& state, pa_simple* stream,
             reportStop(*state, std::string("PulseAudio read failed: ") + pa_strerror(error));
             break;
         }
-        block.pts = clock.stampBlock(kBlockFrames, std::chrono::steady_clock::now());
+        auto readTime = std::chrono::steady_clock::now();
+        if (clock.framesSoFar() == 0) {
+            // Anchor once: what is still buffered behind this block was captured before now, so
+            // the block itself is older by that much (the monitor may hand over a backlog first).
+            int latencyError = 0;
+            pa_usec_t latency = pa_simple_get_latency(stream, &latencyError);
+            if (latency != pa_usec_t(-1) && latency < 5'000'000) {
+                readTime -= std::chrono::microseconds(latency);
+            }
+        }
+        block.pts = clock.stampBlock(kBlockFrames, readTime);
         std::lock_guard lock(state->mutex);
         if (state->stopped) break;
         state->audioQueue->post([state, block = std::move(block)] {
