@@ -69,14 +69,14 @@ void CorvaneRingBuffer::appendVideo(VideoSampleRef packet, bool isKeyframe) {
     const uint64_t generation = packet->encoderGeneration;
     item.sampleBuffer = std::move(packet);
 
-    std::vector<VideoSampleItem> dropped;  // released outside the lock
+    Graveyard released;  // declared before the lock: freed after it is released
     std::lock_guard lock(mutex_);
     if (generation < newestGeneration_) return;  // late output of an encoder already replaced
     if (generation > newestGeneration_) {
         // Whatever arrived since a restart's clear came from the encoder being replaced.
         if (clearedSinceNewestGeneration_) {
-            dropped.swap(videoSamples_);
-            videoSamples_.reserve(dropped.capacity());
+            released.video.swap(videoSamples_);
+            videoSamples_.reserve(released.video.capacity());
             totalVideoBytes_ = 0;
         }
         newestGeneration_ = generation;
@@ -84,7 +84,7 @@ void CorvaneRingBuffer::appendVideo(VideoSampleRef packet, bool isKeyframe) {
     }
     totalVideoBytes_ += item.dataSize;
     videoSamples_.push_back(std::move(item));
-    pruneVideoLocked();
+    pruneVideoLocked(released);
 }
 
 void CorvaneRingBuffer::appendAudio(const AudioBlock& block) {
@@ -102,17 +102,19 @@ void CorvaneRingBuffer::appendAudio(const AudioBlock& block) {
     item.wallClock = clock_.wallNow();
     item.sampleBuffer = std::move(copy);
 
+    Graveyard released;
     std::lock_guard lock(mutex_);
     totalAudioBytes_ += item.dataSize;
     audioSamples_.push_back(std::move(item));
-    pruneAudioLocked();
+    pruneAudioLocked(released);
 }
 
 void CorvaneRingBuffer::updateMaxDuration(double seconds) {
+    Graveyard released;
     std::lock_guard lock(mutex_);
     maxDurationSeconds_ = flooredDuration(seconds);
-    pruneVideoLocked();
-    pruneAudioLocked();
+    pruneVideoLocked(released);
+    pruneAudioLocked(released);
 }
 
 double CorvaneRingBuffer::maxDurationSeconds() const {
@@ -121,13 +123,17 @@ double CorvaneRingBuffer::maxDurationSeconds() const {
 }
 
 void CorvaneRingBuffer::clear() {
+    Graveyard released;
     std::lock_guard lock(mutex_);
-    clearLocked();
+    clearLocked(released);
 }
 
-void CorvaneRingBuffer::clearLocked() {
-    videoSamples_.clear();  // keeps the reserved capacity
-    audioSamples_.clear();
+void CorvaneRingBuffer::clearLocked(Graveyard& released) {
+    // The samples are freed by the caller after unlocking; the lists keep their capacity.
+    released.video.swap(videoSamples_);
+    released.audio.swap(audioSamples_);
+    videoSamples_.reserve(released.video.capacity());
+    audioSamples_.reserve(released.audio.capacity());
     totalVideoBytes_ = 0;
     totalAudioBytes_ = 0;
     clearedSinceNewestGeneration_ = true;
@@ -145,7 +151,7 @@ RingBufferStatus CorvaneRingBuffer::getStatus() const {
     return status;
 }
 
-void CorvaneRingBuffer::pruneVideoLocked() {
+void CorvaneRingBuffer::pruneVideoLocked(Graveyard& released) {
     if (videoSamples_.empty()) return;
     const MediaTime newest = videoSamples_.back().pts;
     const double span = secondsBetween(newest, videoSamples_.front().pts);
@@ -170,15 +176,19 @@ void CorvaneRingBuffer::pruneVideoLocked() {
     int64_t bytes = 0;
     for (size_t i = 0; i < removeCount; ++i) bytes += videoSamples_[i].dataSize;
     totalVideoBytes_ = std::max<int64_t>(totalVideoBytes_ - bytes, 0);
+    released.video.insert(released.video.end(), std::make_move_iterator(videoSamples_.begin()),
+                          std::make_move_iterator(videoSamples_.begin() + ptrdiff_t(removeCount)));
     videoSamples_.erase(videoSamples_.begin(), videoSamples_.begin() + ptrdiff_t(removeCount));
 }
 
-void CorvaneRingBuffer::pruneAudioLocked() {
-    auto removeFront = [this](size_t count) {
+void CorvaneRingBuffer::pruneAudioLocked(Graveyard& released) {
+    auto removeFront = [this, &released](size_t count) {
         if (count == 0 || count >= audioSamples_.size()) return;
         int64_t bytes = 0;
         for (size_t i = 0; i < count; ++i) bytes += audioSamples_[i].dataSize;
         totalAudioBytes_ = std::max<int64_t>(totalAudioBytes_ - bytes, 0);
+        released.audio.insert(released.audio.end(), std::make_move_iterator(audioSamples_.begin()),
+                              std::make_move_iterator(audioSamples_.begin() + ptrdiff_t(count)));
         audioSamples_.erase(audioSamples_.begin(), audioSamples_.begin() + ptrdiff_t(count));
     };
     auto countBefore = [this](MediaTime limit) {
@@ -214,7 +224,7 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
 
     ClipSamples clip;
     std::vector<PendingHole> holes;
-    MediaTime newestPts;
+    Graveyard released;  // outlives the lock below
     {
         std::unique_lock lock(mutex_);
         if (videoSamples_.empty()) {
@@ -222,11 +232,10 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
             return refuse(ClipRefusal::Empty, {});
         }
         const VideoSampleItem& newest = videoSamples_.back();
-        newestPts = newest.pts;
 
         const double age = toSeconds(clock_.wallNow() - newest.wallClock);
         if (age > kStaleSeconds) {
-            clearLocked();
+            clearLocked(released);
             lock.unlock();
             return refuse(ClipRefusal::Stale,
                           "Buffer is stale (last frame was received " + std::to_string(int64_t(age)) +

@@ -93,9 +93,14 @@ public:
     static size_t audioReservation(double maxDurationSeconds);
 
 private:
-    void pruneVideoLocked();
-    void pruneAudioLocked();
-    void clearLocked();
+    // Removed entries are moved into the graveyard so the caller frees them after unlocking.
+    struct Graveyard {
+        std::vector<VideoSampleItem> video;
+        std::vector<AudioSampleItem> audio;
+    };
+    void pruneVideoLocked(Graveyard& released);
+    void pruneAudioLocked(Graveyard& released);
+    void clearLocked(Graveyard& released);
 
     const Clock& clock_;
     mutable std::mutex mutex_;
