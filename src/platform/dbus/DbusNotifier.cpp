@@ -13,7 +13,6 @@
 namespace corvane {
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
@@ -21,7 +20,11 @@ QString escapeMarkup(const QString& text) { return text.toHtmlEscaped(); }
 
 }  // namespace
 
-DbusNotifier::DbusNotifier(QObject* parent) : QObject(parent) {}
+DbusNotifier::DbusNotifier(QObject* parent)
+    : DbusNotifier(QDBusConnection::sessionBus(), kDefaultService, kReplyTimeoutMs, parent) {}
+
+DbusNotifier::DbusNotifier(QDBusConnection bus, QString service, int replyTimeoutMs, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)), service_(std::move(service)), replyTimeoutMs_(replyTimeoutMs) {}
 
 DbusNotifier::~DbusNotifier() = default;
 
@@ -36,7 +39,7 @@ void DbusNotifier::showNotification(const std::string& title, const std::string&
 }
 
 void DbusNotifier::enqueueOnMainThread(QString title, QString body) {
-    if (!QDBusConnection::sessionBus().isConnected()) {
+    if (!bus_.isConnected()) {
         logFallback(title, body);
         return;
     }
@@ -50,10 +53,10 @@ void DbusNotifier::enqueueOnMainThread(QString title, QString body) {
 
 void DbusNotifier::queryCapabilities() {
     markup_ = Markup::Querying;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+    QDBusMessage call = QDBusMessage::createMethodCall(service_, kPath, kInterface,
                                                        QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call, kReplyTimeoutMs), this);
+        bus_.asyncCall(call, replyTimeoutMs_), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         QDBusPendingReply<QStringList> reply = *w;
@@ -78,14 +81,14 @@ void DbusNotifier::flushPending() {
 
 void DbusNotifier::send(const QString& title, const QString& body) {
     QDBusMessage call =
-        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+        QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
     call << QStringLiteral("Corvane") << uint(0) << QString() << title
          << (markup_ == Markup::Yes ? escapeMarkup(body) : body) << QStringList() << hints
          << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call, kReplyTimeoutMs), this);
+        bus_.asyncCall(call, replyTimeoutMs_), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, title, body](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
@@ -93,11 +96,14 @@ void DbusNotifier::send(const QString& title, const QString& body) {
                     // The server went away or hangs; ask for its capabilities again next time.
                     markup_ = Markup::Unknown;
                     logFallback(title, body);
+                } else {
+                    ++delivered_;
                 }
             });
 }
 
 void DbusNotifier::logFallback(const QString& title, const QString& body) {
+    ++fallbacks_;
     QString oneLine = body;
     oneLine.replace(QLatin1Char('\n'), QStringLiteral(" | "));
     logLine((title + QStringLiteral(": ") + oneLine).toStdString());

@@ -11,10 +11,10 @@ RandrDisplayWatcher::RandrDisplayWatcher(QObject* parent) : QObject(parent) {}
 
 RandrDisplayWatcher::~RandrDisplayWatcher() { stop(); }
 
-bool RandrDisplayWatcher::start(std::function<void()> onChanged) {
+bool RandrDisplayWatcher::start(std::function<void()> onChanged, const char* displayName) {
     onChanged_ = std::move(onChanged);
     if (display_) return true;
-    display_ = XOpenDisplay(nullptr);
+    display_ = XOpenDisplay(displayName);
     if (!display_) return false;
     int errorBase = 0;
     if (!XRRQueryExtension(display_, &eventBase_, &errorBase)) {

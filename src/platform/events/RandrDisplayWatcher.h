@@ -24,7 +24,8 @@ public:
     explicit RandrDisplayWatcher(QObject* parent = nullptr);
     ~RandrDisplayWatcher() override;
 
-    bool start(std::function<void()> onChanged);
+    // displayName: nullptr for $DISPLAY.
+    bool start(std::function<void()> onChanged, const char* displayName = nullptr);
     void stop();
 
 private:

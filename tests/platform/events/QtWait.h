@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QThread>
+
+#include <functional>
+
+namespace corvane::test {
+
+// Serves the Qt event loop until `done` holds or `timeoutMs` passes. For tests that talk to a
+// real bus or X server, whose answers come back through the event loop.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// Serves the event loop for a while, for checks that something does NOT happen.
+inline void serveEvents(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+}
+
+}  // namespace corvane::test
