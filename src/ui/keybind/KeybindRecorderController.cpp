@@ -1,0 +1,122 @@
+#include "ui/keybind/KeybindRecorderController.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWindow>
+
+#include "core/shortcuts/RecorderKeyRules.h"
+#include "ui/keybind/PhysicalKey.h"
+
+namespace corvane {
+
+QPointer<KeybindRecorderController> KeybindRecorderController::activeRecorder_;
+
+KeybindRecorderController::KeybindRecorderController(QObject* parent) : QObject(parent) {}
+
+KeybindRecorderController::~KeybindRecorderController() {
+    if (monitorInstalled_) qApp->removeEventFilter(this);
+    QObject::disconnect(windowObserver_);
+}
+
+void KeybindRecorderController::startRecording(CaptureHandler onCapture) {
+    if (activeRecorder_ && activeRecorder_ != this) activeRecorder_->stopRecording();
+    stopRecording();
+
+    activeRecorder_ = this;
+    isRecording_ = true;
+    outcomeScheduled_ = false;
+    ++generation_;
+    onCapture_ = std::move(onCapture);
+
+    // Another window (or none) taking the keyboard focus ends the recording.
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        windowObserver_ = connect(gui, &QGuiApplication::focusWindowChanged, this,
+                                  [this] { scheduleStop(); });
+    }
+    qApp->installEventFilter(this);
+    monitorInstalled_ = true;
+    emit isRecordingChanged(true);
+}
+
+void KeybindRecorderController::stopRecording() {
+    if (monitorInstalled_) {
+        qApp->removeEventFilter(this);
+        monitorInstalled_ = false;
+    }
+    QObject::disconnect(windowObserver_);
+    windowObserver_ = {};
+    if (activeRecorder_ == this) activeRecorder_ = nullptr;
+    onCapture_ = nullptr;
+    const bool wasRecording = isRecording_;
+    isRecording_ = false;
+    if (wasRecording) emit isRecordingChanged(false);
+}
+
+void KeybindRecorderController::scheduleStop() {
+    const quint64 generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            // Only the recording that asked: a newer one may have started in between.
+            if (generation == generation_) stopRecording();
+        },
+        Qt::QueuedConnection);
+}
+
+void KeybindRecorderController::scheduleCapture(const QString& shortcut) {
+    const quint64 generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, shortcut, generation] {
+            // The recording may have been stopped or replaced in between.
+            if (!isRecording_ || generation != generation_) return;
+            const CaptureHandler handler = onCapture_;
+            if (handler) handler(shortcut);
+            stopRecording();
+        },
+        Qt::QueuedConnection);
+}
+
+bool KeybindRecorderController::eventFilter(QObject* watched, QEvent* event) {
+    if (!isRecording_) return QObject::eventFilter(watched, event);
+
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            // The click still reaches its target.
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) scheduleStop();
+            return false;
+        case QEvent::ShortcutOverride:
+            // Accepting tells Qt a widget wants the key, so no window shortcut fires and the
+            // press comes here as a KeyPress.
+            event->accept();
+            return true;
+        case QEvent::KeyPress: {
+            if (outcomeScheduled_) return true;
+            const PhysicalKeyPress key = physicalKeyOf(*static_cast<QKeyEvent*>(event));
+            const RecorderKeyOutcome outcome = classifyRecorderKey(key.keyCode, key.modifiers);
+            switch (outcome.action) {
+                case RecorderKeyAction::keepRecording:
+                    break;
+                case RecorderKeyAction::cancel:
+                    outcomeScheduled_ = true;
+                    scheduleStop();
+                    break;
+                case RecorderKeyAction::clear:
+                    outcomeScheduled_ = true;
+                    scheduleCapture(QString());
+                    break;
+                case RecorderKeyAction::capture:
+                    outcomeScheduled_ = true;
+                    scheduleCapture(QString::fromStdString(outcome.shortcut));
+                    break;
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace corvane

@@ -1,0 +1,242 @@
+// The shortcut field on the session's X server: physical keys through XTest, and key events
+// carrying real X key codes of the server's keymap.
+#include "ui/keybind/KeybindRecorderView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+constexpr QEvent::Type kQtKeyPress = QEvent::KeyPress;  // Xlib defines KeyPress as a macro
+}
+
+// Last: Xlib's macros clash with names in the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace corvane {
+namespace {
+
+bool waitUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(5000);
+    QTimer wake;  // bounds each wait so that the deadline is noticed
+    wake.start(20);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+class KeybindRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        display = XOpenDisplay(nullptr);
+        ASSERT_TRUE(display) << "no X display: run inside scripts/with-test-session.sh";
+        auto* layout = new QVBoxLayout(&window);
+        first = new KeybindRecorderView(&window);
+        second = new KeybindRecorderView(&window);
+        edit = new QLineEdit(&window);
+        button = new QPushButton(QStringLiteral("Elsewhere"), &window);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        layout->addWidget(edit);
+        layout->addWidget(button);
+        closeAction = new QAction(&window);
+        closeAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
+        window.addAction(closeAction);
+        QObject::connect(closeAction, &QAction::triggered, &window, &QWidget::close);
+        first->setHotkey(QStringLiteral("Cmd+Shift+1"));
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        edit->setFocus();
+    }
+    void TearDown() override {
+        if (display) XCloseDisplay(display);
+    }
+
+    KeyCode keycode(KeySym keysym) const { return XKeysymToKeycode(display, keysym); }
+
+    // A key press as the X server would report it: its X key code and X modifier state.
+    bool sendKey(KeySym keysym, unsigned xState, int qtKey, Qt::KeyboardModifiers qtModifiers,
+                 const QString& text = {}) {
+        QKeyEvent press(kQtKeyPress, qtKey, qtModifiers, keycode(keysym),
+                        static_cast<quint32>(keysym), xState, text);
+        QCoreApplication::sendEvent(edit, &press);
+        QCoreApplication::processEvents();  // the recorder's outcome runs from the event loop
+        return press.isAccepted();
+    }
+
+    void xKey(KeySym keysym, bool down) {
+        XTestFakeKeyEvent(display, keycode(keysym), down ? True : False, CurrentTime);
+    }
+    void xChord(std::initializer_list<KeySym> modifiers, KeySym keysym) {
+        for (KeySym m : modifiers) xKey(m, true);
+        xKey(keysym, true);
+        xKey(keysym, false);
+        for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it) xKey(*it, false);
+        XSync(display, False);
+    }
+
+    Display* display = nullptr;
+    QWidget window;
+    KeybindRecorderView* first = nullptr;
+    KeybindRecorderView* second = nullptr;
+    QLineEdit* edit = nullptr;
+    QPushButton* button = nullptr;
+    QAction* closeAction = nullptr;
+};
+
+TEST_F(KeybindRecorderTest, PhysicalChordsRecordTheirUnshiftedKeyAndBypassWindowShortcuts) {
+    QSignalSpy edited(second, &KeybindRecorderView::hotkeyEdited);
+    QTest::mouseClick(second, Qt::LeftButton);
+    ASSERT_TRUE(second->isRecording());
+
+    xChord({XK_Super_L, XK_Shift_L}, XK_1);  // Qt sees "!" here
+    ASSERT_TRUE(waitUntil([&] { return !edited.isEmpty(); }));
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("Cmd+Shift+1"));
+    EXPECT_EQ(second->hotkey(), QStringLiteral("Cmd+Shift+1"));
+    EXPECT_EQ(second->displayText(), QString::fromUtf8("\u21E7 \u2318 1"));
+    EXPECT_FALSE(second->isRecording());
+
+    // The window's Ctrl+W would close it; while recording it is just a shortcut to record.
+    QSignalSpy triggered(closeAction, &QAction::triggered);
+    QTest::mouseClick(second, Qt::LeftButton);
+    ASSERT_TRUE(second->isRecording());
+    xChord({XK_Control_L}, XK_w);
+    ASSERT_TRUE(waitUntil([&] { return !edited.isEmpty(); }));
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("Ctrl+W"));
+    EXPECT_EQ(triggered.count(), 0);
+    EXPECT_TRUE(window.isVisible());
+
+    // Not recording: the shortcut works again (proves the X path above was live).
+    xChord({XK_Control_L}, XK_w);
+    EXPECT_TRUE(waitUntil([&] { return triggered.count() == 1; }));
+}
+
+TEST_F(KeybindRecorderTest, KeysAreSwallowedUntilAUsableCombination) {
+    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
+    first->startRecording();
+
+    // Shift+A and a modifier-less letter do not qualify, and never reach the focused edit.
+    sendKey(XK_a, ShiftMask, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
+    sendKey(XK_b, 0, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
+    // Home has no name, not even with Super; Super+Backspace neither.
+    sendKey(XK_Home, Mod4Mask, Qt::Key_Home, Qt::MetaModifier);
+    sendKey(XK_BackSpace, Mod4Mask, Qt::Key_Backspace, Qt::MetaModifier);
+    EXPECT_TRUE(first->isRecording());
+    EXPECT_TRUE(edit->text().isEmpty());
+    EXPECT_TRUE(edited.isEmpty());
+
+    // Keypad 5 with Super is written with the plain digit.
+    sendKey(XK_KP_5, Mod4Mask | Mod2Mask, Qt::Key_5, Qt::MetaModifier | Qt::KeypadModifier);
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("Cmd+5"));
+    EXPECT_FALSE(first->isRecording());
+
+    // Once stopped, keys reach the application again.
+    sendKey(XK_c, 0, Qt::Key_C, Qt::NoModifier, QStringLiteral("c"));
+    EXPECT_EQ(edit->text(), QStringLiteral("c"));
+}
+
+TEST_F(KeybindRecorderTest, EscapeCancelsAndBackspaceClears) {
+    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
+    first->startRecording();
+    sendKey(XK_Escape, ControlMask | ShiftMask, Qt::Key_Escape,
+            Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(first->isRecording());
+    EXPECT_TRUE(edited.isEmpty());
+    EXPECT_EQ(first->hotkey(), QStringLiteral("Cmd+Shift+1"));
+
+    first->startRecording();
+    sendKey(XK_F5, 0, Qt::Key_F5, Qt::NoModifier);
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("F5"));
+
+    first->startRecording();
+    sendKey(XK_BackSpace, 0, Qt::Key_Backspace, Qt::NoModifier);
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QString());
+    EXPECT_EQ(first->hotkey(), QString());
+    EXPECT_EQ(first->displayText(), QStringLiteral("Record shortcut"));
+    EXPECT_FALSE(first->isRecording());
+}
+
+TEST_F(KeybindRecorderTest, RecordingEndsOnClicksOtherFieldsAndHiding) {
+    QSignalSpy firstEdited(first, &KeybindRecorderView::hotkeyEdited);
+
+    // Clicking the recording field ends the recording and does not start a new one.
+    QTest::mouseClick(first, Qt::LeftButton);
+    ASSERT_TRUE(first->isRecording());
+    QTest::mouseClick(first, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(first->isRecording());
+
+    // A click elsewhere ends it and still reaches its target.
+    QSignalSpy clicked(button, &QPushButton::clicked);
+    QTest::mouseClick(first, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(first->isRecording());
+    EXPECT_EQ(clicked.count(), 1);
+
+    // Another field starting takes over; a key then goes to it only.
+    first->startRecording();
+    QSignalSpy secondEdited(second, &KeybindRecorderView::hotkeyEdited);
+    QTest::mouseClick(second, Qt::LeftButton);
+    EXPECT_FALSE(first->isRecording());
+    EXPECT_TRUE(second->isRecording());
+    sendKey(XK_2, ControlMask, Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(secondEdited.count(), 1);
+
+    // Hiding the field stops it; keys are no longer swallowed.
+    first->startRecording();
+    first->hide();
+    EXPECT_FALSE(first->isRecording());
+    sendKey(XK_d, 0, Qt::Key_D, Qt::NoModifier, QStringLiteral("d"));
+    EXPECT_EQ(edit->text(), QStringLiteral("d"));
+    EXPECT_TRUE(firstEdited.isEmpty());
+}
+
+TEST_F(KeybindRecorderTest, ContextMenuCopiesStoredTextAndClears) {
+    EXPECT_EQ(second->createContextMenu(), nullptr);  // empty shortcut: no menu
+
+    std::unique_ptr<QMenu> menu(first->createContextMenu());
+    ASSERT_TRUE(menu);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Copy Shortcut (Cmd+Shift+1)"));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("Clear Shortcut"));
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    actions[0]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Cmd+Shift+1"));
+
+    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
+    actions[1]->trigger();
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QString());
+    EXPECT_EQ(first->hotkey(), QString());
+
+    // Filling the field from the model is not an edit.
+    first->setHotkey(QStringLiteral("Cmd+Shift+2"));
+    EXPECT_TRUE(edited.isEmpty());
+}
+
+}  // namespace
+}  // namespace corvane
