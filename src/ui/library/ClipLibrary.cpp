@@ -1,0 +1,72 @@
+#include "ui/library/ClipLibrary.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+
+#include "ui/library/ClipListModel.h"
+#include "ui/library/ClipsView.h"
+#include "ui/library/QtPreviewPlayer.h"
+#include "ui/window/ClipsPage.h"
+
+namespace corvane {
+
+ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipSavedAnnouncer* announcer, SoundPlayer* sound, QObject* parent)
+    : QObject(parent), scheduler_(scheduler) {
+    cache_ = std::make_unique<ClipMediaCache>(prober_, probeQueue_, scheduler_);
+    ClipsViewModelDeps deps{scheduler_, files_, *cache_, trimmer_, trimQueue_};
+    deps.announcer = announcer;
+    deps.trash = &trash_;
+    deps.fileManager = &fileManager_;
+    deps.watcher = &watcher_;
+    deps.sound = sound;
+    deps.playerFactory = [](const std::string& path) { return std::make_unique<QtPreviewPlayer>(path); };
+    model_ = std::make_unique<ClipsViewModel>(std::move(deps));
+    listModel_ = std::make_unique<ClipListModel>(*model_);
+
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) model_->reloadClips();
+        });
+        connect(app, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+            if (window) model_->reloadClips();
+        });
+    }
+}
+
+ClipLibrary::~ClipLibrary() {
+    delete view_.data();
+    probeQueue_.stop(SerialQueue::StopMode::Discard);
+    trimQueue_.stop(SerialQueue::StopMode::Discard);
+    listModel_.reset();
+    model_.reset();
+    cache_.reset();
+}
+
+ClipsView* ClipLibrary::createView(QWidget* parent) {
+    if (!view_) view_ = new ClipsView(*listModel_, scheduler_, parent);
+    return view_;
+}
+
+ClipsPage ClipLibrary::page() {
+    ClipsPage page;
+    page.create = [this](QWidget* parent) -> QWidget* { return createView(parent); };
+    page.setOutputDir = [this](QWidget*, const std::string& dir) { setOutputDir(dir); };
+    page.reload = [this](QWidget*) { reload(); };
+    page.pause = [this](QWidget*) { windowWillClose(); };
+    return page;
+}
+
+void ClipLibrary::setOutputDir(const std::string& dir) {
+    model_->setOutputDir(dir);
+    model_->reloadClips();
+}
+
+void ClipLibrary::windowWillClose() {
+    if (view_) {
+        view_->windowWillClose();
+    } else {
+        model_->windowWillClose();
+    }
+}
+
+}  // namespace corvane

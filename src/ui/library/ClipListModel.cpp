@@ -1,0 +1,103 @@
+#include "ui/library/ClipListModel.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QLocale>
+#include <QTime>
+
+#include "core/library/ClipTexts.h"
+
+namespace corvane {
+
+QPixmap toPixmap(const Thumbnail& t) {
+    if (t.empty() || t.rgb.size() < static_cast<size_t>(t.width) * t.height * 3) return {};
+    const QImage image(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
+    return QPixmap::fromImage(image.copy());
+}
+
+ClipListModel::ClipListModel(ClipsViewModel& model, QObject* parent)
+    : QAbstractListModel(parent), model_(model) {
+    model_.onChange = [this](unsigned changes) { onModelChange(changes); };
+    model_.onClipInfoChanged = [this](const std::string& path) { onClip(path); };
+    model_.nameMatcher = [](const std::string& name, const std::string& needle) {
+        return QString::fromStdString(name).contains(QString::fromStdString(needle), Qt::CaseInsensitive);
+    };
+    rows_ = model_.filteredClips();
+}
+
+ClipListModel::~ClipListModel() {
+    model_.onChange = nullptr;
+    model_.onClipInfoChanged = nullptr;
+}
+
+int ClipListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+const ClipItem* ClipListModel::clipAt(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? &rows_[static_cast<size_t>(row)] : nullptr;
+}
+
+int ClipListModel::rowOfPath(const std::string& path) const {
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].path == path) return static_cast<int>(i);
+    return -1;
+}
+
+QVariant ClipListModel::data(const QModelIndex& index, int role) const {
+    const ClipItem* clip = index.isValid() ? clipAt(index.row()) : nullptr;
+    if (!clip) return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return QString::fromStdString(clip->name);
+    case PathRole:
+        return QString::fromStdString(clip->path);
+    case DurationTextRole:
+        return QString::fromStdString(formatClipDuration(clip->durationSeconds));
+    case SizeTextRole:
+        return QString::fromStdString(formatByteCount(clip->fileSize));
+    case DateTextRole:
+        return QString::fromStdString(formatClipDate(clip->creationDate, std::chrono::system_clock::now(),
+                                                     [](int h, int m) {
+                                                         return QLocale().toString(QTime(h, m), QLocale::ShortFormat).toStdString();
+                                                     }));
+    case ThumbnailRole: {
+        const QString key = QString::fromStdString(clip->path);
+        auto it = thumbnails_.find(key);
+        if (it == thumbnails_.end()) {
+            const Thumbnail* t = model_.thumbnailFor(*clip);
+            if (!t) return QPixmap();
+            it = thumbnails_.insert(key, toPixmap(*t));
+        }
+        return *it;
+    }
+    default:
+        return {};
+    }
+}
+
+void ClipListModel::onModelChange(unsigned changes) {
+    if (changes & ClipsViewModel::ClipsChanged) {
+        beginResetModel();
+        rows_ = model_.filteredClips();
+        thumbnails_.clear();
+        endResetModel();
+    }
+    emit changed(changes);
+}
+
+void ClipListModel::onClip(const std::string& path) {
+    thumbnails_.remove(QString::fromStdString(path));
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].path != path) continue;
+        for (const ClipItem& c : model_.clips()) {
+            if (c.path == path) rows_[i].durationSeconds = c.durationSeconds;
+        }
+        const QModelIndex idx = index(static_cast<int>(i));
+        emit dataChanged(idx, idx);
+        break;
+    }
+}
+
+}  // namespace corvane

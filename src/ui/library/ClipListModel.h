@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QPixmap>
+
+#include <vector>
+
+#include "core/library/ClipsViewModel.h"
+
+namespace corvane {
+
+// The Qt face of ClipsViewModel: one row per clip of `filteredClips()`, kept in step with the
+// model, and the model's changes re-announced as a Qt signal for the views. It installs itself
+// as the model's observer (onChange, onClipInfoChanged, nameMatcher). Main thread.
+class ClipListModel final : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        PathRole = Qt::UserRole + 1,
+        DurationTextRole,
+        SizeTextRole,
+        DateTextRole,
+        ThumbnailRole,  // QPixmap, null while unknown
+    };
+
+    explicit ClipListModel(ClipsViewModel& model, QObject* parent = nullptr);
+    ~ClipListModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    ClipsViewModel& clipsModel() { return model_; }
+    const ClipItem* clipAt(int row) const;
+    int rowOfPath(const std::string& path) const;
+
+signals:
+    // ClipsViewModel::Change bits, after this list model is up to date.
+    void changed(unsigned changes);
+
+private:
+    void onModelChange(unsigned changes);
+    void onClip(const std::string& path);
+
+    ClipsViewModel& model_;
+    std::vector<ClipItem> rows_;
+    mutable QHash<QString, QPixmap> thumbnails_;
+};
+
+// Thumbnail bytes as a picture Qt can draw.
+QPixmap toPixmap(const Thumbnail& thumbnail);
+
+}  // namespace corvane

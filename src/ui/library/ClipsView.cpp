@@ -1,0 +1,388 @@
+#include "ui/library/ClipsView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QVideoWidget>
+
+#include "core/library/ClipTexts.h"
+#include "ui/library/ClipListModel.h"
+#include "ui/library/ClipRowDelegate.h"
+#include "ui/library/PlainText.h"
+#include "ui/library/QtPreviewPlayer.h"
+#include "ui/library/RenameClipSheet.h"
+#include "ui/library/TrimClipSheet.h"
+
+namespace corvane {
+
+namespace {
+
+QFont scaled(const QWidget* w, double factor, bool bold = false) {
+    QFont f = w->font();
+    f.setPointSizeF(f.pointSizeF() * factor);
+    f.setBold(bold);
+    return f;
+}
+
+QLabel* secondaryLabel(const QString& text, QFont font) {
+    auto* l = new QLabel(text);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    l->setForegroundRole(QPalette::PlaceholderText);
+    return l;
+}
+
+QToolButton* iconButton(const QString& themeIcon, QStyle::StandardPixmap fallback, const QString& tip, QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setIcon(QIcon::fromTheme(themeIcon, parent->style()->standardIcon(fallback)));
+    b->setToolTip(tip);
+    b->setAutoRaise(true);
+    return b;
+}
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+}  // namespace
+
+ClipsView::ClipsView(ClipListModel& list, Scheduler& scheduler, QWidget* parent)
+    : QWidget(parent), list_(list), model_(list.clipsModel()), scheduler_(scheduler) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setChildrenCollapsible(false);
+    split->addWidget(buildLeftPane());
+    split->addWidget(buildRightPane());
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({300, 660});
+    layout->addWidget(split);
+
+    connect(&list_, &ClipListModel::changed, this, &ClipsView::onChanged);
+    onChanged(ClipsViewModel::ClipsChanged | ClipsViewModel::SelectionChanged | ClipsViewModel::PlayerChanged |
+              ClipsViewModel::TotalSizeChanged);
+}
+
+ClipsView::~ClipsView() {
+    if (trim_) delete trim_.data();
+}
+
+QWidget* ClipsView::buildLeftPane() {
+    auto* pane = new QWidget;
+    pane->setMinimumWidth(260);
+    pane->setMaximumWidth(380);
+    auto* v = new QVBoxLayout(pane);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+
+    // Search row.
+    auto* searchRow = new QWidget;
+    searchRow->setAutoFillBackground(true);
+    searchRow->setBackgroundRole(QPalette::Button);
+    auto* sh = new QHBoxLayout(searchRow);
+    sh->setContentsMargins(10, 10, 10, 10);
+    auto* glass = new QLabel;
+    glass->setPixmap(QIcon::fromTheme(QStringLiteral("edit-find"), style()->standardIcon(QStyle::SP_FileDialogContentsView)).pixmap(14, 14));
+    sh->addWidget(glass);
+    search_ = new QLineEdit;
+    search_->setPlaceholderText(tr("Search clips..."));
+    search_->setFrame(false);
+    sh->addWidget(search_, 1);
+    clearSearch_ = iconButton(QStringLiteral("edit-clear"), QStyle::SP_LineEditClearButton, QString(), this);
+    clearSearch_->hide();
+    sh->addWidget(clearSearch_);
+    auto* refresh = iconButton(QStringLiteral("view-refresh"), QStyle::SP_BrowserReload, tr("Refresh clips list"), this);
+    sh->addWidget(refresh);
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        clearSearch_->setVisible(!text.isEmpty());
+        model_.setSearchText(text.toStdString());
+    });
+    connect(clearSearch_, &QToolButton::clicked, search_, &QLineEdit::clear);
+    connect(refresh, &QToolButton::clicked, this, [this] { model_.reloadClips(); });
+    v->addWidget(searchRow);
+    v->addWidget(divider());
+
+    // Header row.
+    auto* headerRow = new QWidget;
+    headerRow->setAutoFillBackground(true);
+    headerRow->setBackgroundRole(QPalette::Button);
+    auto* hh = new QHBoxLayout(headerRow);
+    hh->setContentsMargins(12, 6, 12, 6);
+    hh->setSpacing(6);
+    count_ = secondaryLabel(QString(), scaled(this, 0.85));
+    hh->addWidget(count_);
+    hh->addStretch(1);
+    auto* sizeBox = new QWidget;
+    sizeBox->setToolTip(tr("Total size of clips folder"));
+    auto* sb = new QHBoxLayout(sizeBox);
+    sb->setContentsMargins(0, 0, 0, 0);
+    sb->setSpacing(4);
+    auto* drive = new QLabel;
+    drive->setPixmap(QIcon::fromTheme(QStringLiteral("drive-harddisk"), style()->standardIcon(QStyle::SP_DriveHDIcon)).pixmap(12, 12));
+    sb->addWidget(drive);
+    QFont medium = scaled(this, 0.85);
+    medium.setWeight(QFont::Medium);
+    totalSize_ = secondaryLabel(QString(), medium);
+    sb->addWidget(totalSize_);
+    hh->addWidget(sizeBox);
+    auto* folder = iconButton(QStringLiteral("folder"), QStyle::SP_DirIcon, tr("Reveal clips folder in File Manager"), this);
+    connect(folder, &QToolButton::clicked, this, [this] { model_.openClipsFolder(); });
+    hh->addWidget(folder);
+    v->addWidget(headerRow);
+    v->addWidget(divider());
+
+    // The list, or the empty state.
+    leftStack_ = new QStackedWidget;
+    auto* empty = new QWidget;
+    auto* ev = new QVBoxLayout(empty);
+    ev->setSpacing(12);
+    ev->addStretch(1);
+    auto* emptyIcon = new QLabel;
+    emptyIcon->setPixmap(style()->standardIcon(QStyle::SP_MediaStop).pixmap(36, 36));
+    emptyIcon->setAlignment(Qt::AlignCenter);
+    ev->addWidget(emptyIcon);
+    auto* emptyTitle = secondaryLabel(tr("No clips found"), scaled(this, 1.0, true));
+    emptyTitle->setAlignment(Qt::AlignCenter);
+    ev->addWidget(emptyTitle);
+    auto* emptyText = secondaryLabel(tr("Recorded replays will show up here."), scaled(this, 0.85));
+    emptyText->setAlignment(Qt::AlignCenter);
+    ev->addWidget(emptyText);
+    ev->addStretch(1);
+    leftStack_->addWidget(empty);
+
+    listView_ = new QListView;
+    listView_->setModel(&list_);
+    listView_->setItemDelegate(new ClipRowDelegate(listView_));
+    listView_->setUniformItemSizes(true);
+    listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    listView_->setFrameShape(QFrame::NoFrame);
+    connect(listView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (syncingSelection_ || !current.isValid()) return;
+                if (auto clip = clipAtRow(current.row())) {
+                    if (!model_.selectedClip() || model_.selectedClip()->path != clip->path) model_.selectClip(clip);
+                }
+            });
+    connect(listView_, &QListView::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const auto clip = clipAtRow(listView_->indexAt(pos).row());
+        if (!clip) return;
+        QMenu menu(this);
+        menu.addAction(QIcon::fromTheme(QStringLiteral("edit-cut")), tr("Trim Clip..."), this, [this, clip] { showTrim(*clip); });
+        menu.addAction(QIcon::fromTheme(QStringLiteral("edit-rename")), tr("Rename..."), this, [this, clip] { showRename(*clip); });
+        menu.addAction(QIcon::fromTheme(QStringLiteral("folder")), tr("Reveal in File Manager"), this,
+                       [this, clip] { model_.revealInFinder(*clip); });
+        menu.addSeparator();
+        menu.addAction(QIcon::fromTheme(QStringLiteral("user-trash")), tr("Move to Trash"), this, [this, clip] { confirmDelete(*clip); });
+        menu.exec(listView_->viewport()->mapToGlobal(pos));
+    });
+    leftStack_->addWidget(listView_);
+    v->addWidget(leftStack_, 1);
+    return pane;
+}
+
+QWidget* ClipsView::buildRightPane() {
+    rightStack_ = new QStackedWidget;
+    rightStack_->setMinimumWidth(460);
+
+    // Placeholder.
+    auto* placeholder = new QWidget;
+    auto* pv = new QVBoxLayout(placeholder);
+    pv->setSpacing(16);
+    pv->addStretch(1);
+    auto* film = new QLabel;
+    film->setPixmap(QIcon::fromTheme(QStringLiteral("video-x-generic"), style()->standardIcon(QStyle::SP_MediaPlay)).pixmap(48, 48));
+    film->setAlignment(Qt::AlignCenter);
+    pv->addWidget(film);
+    QFont title2 = scaled(this, 1.4);
+    title2.setWeight(QFont::Medium);
+    auto* noClip = new QLabel(tr("No Clip Selected"));
+    noClip->setFont(title2);
+    noClip->setAlignment(Qt::AlignCenter);
+    pv->addWidget(noClip);
+    auto* hint = secondaryLabel(tr("Select a clip from the list to preview, or trigger a global hotkey to record."), font());
+    hint->setWordWrap(true);
+    hint->setMaximumWidth(360);
+    hint->setAlignment(Qt::AlignCenter);
+    pv->addWidget(hint, 0, Qt::AlignHCenter);
+    QFont capsuleFont = scaled(this, 0.85);
+    capsuleFont.setWeight(QFont::Medium);
+    storage_ = new QLabel;
+    storage_->setTextFormat(Qt::PlainText);
+    storage_->setFont(capsuleFont);
+    storage_->setStyleSheet(QStringLiteral("background: rgba(128,128,128,31); border-radius: 10px; padding: 5px 12px;"));
+    pv->addWidget(storage_, 0, Qt::AlignHCenter);
+    pv->addStretch(1);
+    rightStack_->addWidget(placeholder);
+
+    // Preview and details.
+    auto* preview = new QWidget;
+    auto* v = new QVBoxLayout(preview);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    video_ = new QVideoWidget;
+    video_->setStyleSheet(QStringLiteral("background: black;"));
+    v->addWidget(video_, 1);
+    v->addWidget(divider());
+    auto* info = new QWidget;
+    auto* iv = new QVBoxLayout(info);
+    iv->setContentsMargins(16, 12, 16, 12);
+    iv->setSpacing(10);
+    auto* titleRow = new QHBoxLayout;
+    title_ = new QLabel;
+    title_->setTextFormat(Qt::PlainText);
+    title_->setFont(scaled(this, 1.0, true));
+    title_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    titleRow->addWidget(title_, 1);
+    auto* pencil = iconButton(QStringLiteral("edit-rename"), QStyle::SP_FileDialogDetailedView, tr("Rename clip"), this);
+    connect(pencil, &QToolButton::clicked, this, [this] {
+        if (model_.selectedClip()) showRename(*model_.selectedClip());
+    });
+    titleRow->addWidget(pencil);
+    iv->addLayout(titleRow);
+    details_ = secondaryLabel(QString(), scaled(this, 0.85));
+    iv->addWidget(details_);
+    auto* commands = new QHBoxLayout;
+    const struct {
+        const char* text;
+        const char* tip;
+        const char* icon;
+        std::function<void(const ClipItem&)> action;
+    } buttons[] = {
+        {"Trim", "Trim clip in-app", "edit-cut", [this](const ClipItem& c) { showTrim(c); }},
+        {"Rename", "Rename clip", "edit-rename", [this](const ClipItem& c) { showRename(c); }},
+        {"Reveal", "Reveal in File Manager", "folder", [this](const ClipItem& c) { model_.revealInFinder(c); }},
+        {"Delete", "Move clip to Trash", "user-trash", [this](const ClipItem& c) { confirmDelete(c); }},
+    };
+    for (const auto& b : buttons) {
+        auto* button = new QPushButton(QIcon::fromTheme(QString::fromLatin1(b.icon)), tr(b.text));
+        button->setToolTip(tr(b.tip));
+        connect(button, &QPushButton::clicked, this, [this, action = b.action] {
+            if (model_.selectedClip()) action(*model_.selectedClip());
+        });
+        commands->addWidget(button);
+    }
+    commands->addStretch(1);
+    iv->addLayout(commands);
+    v->addWidget(info);
+    rightStack_->addWidget(preview);
+    return rightStack_;
+}
+
+std::optional<ClipItem> ClipsView::clipAtRow(int row) const {
+    const ClipItem* clip = list_.clipAt(row);
+    return clip ? std::optional<ClipItem>(*clip) : std::nullopt;
+}
+
+bool ClipsView::isEmptyStateShown() const { return leftStack_->currentIndex() == 0; }
+bool ClipsView::isPreviewShown() const { return rightStack_->currentIndex() == 1; }
+
+void ClipsView::onChanged(unsigned changes) {
+    if (changes & (ClipsViewModel::ClipsChanged | ClipsViewModel::TotalSizeChanged)) refreshHeader();
+    if (changes & ClipsViewModel::PlayerChanged) attachPlayer();
+    if (changes & (ClipsViewModel::ClipsChanged | ClipsViewModel::SelectionChanged)) syncListSelection();
+    refreshDetails();
+}
+
+void ClipsView::refreshHeader() {
+    const size_t all = model_.clips().size();
+    const int shown = list_.rowCount();
+    if (!model_.searchText().empty()) {
+        count_->setText(QStringLiteral("%1 of %2").arg(shown).arg(all));
+    } else {
+        count_->setText(QStringLiteral("%1 %2").arg(all).arg(all == 1 ? QStringLiteral("clip") : QStringLiteral("clips")));
+    }
+    totalSize_->setText(QString::fromStdString(model_.formattedTotalSize()));
+    leftStack_->setCurrentIndex(shown == 0 ? 0 : 1);
+}
+
+void ClipsView::attachPlayer() {
+    if (auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player())) player->mediaPlayer().setVideoOutput(video_);
+}
+
+void ClipsView::syncListSelection() {
+    syncingSelection_ = true;
+    const int row = model_.selectedClip() ? list_.rowOfPath(model_.selectedClip()->path) : -1;
+    if (row >= 0) {
+        listView_->setCurrentIndex(list_.index(row));
+    } else {
+        listView_->clearSelection();
+        listView_->setCurrentIndex(QModelIndex());
+    }
+    syncingSelection_ = false;
+}
+
+void ClipsView::refreshDetails() {
+    const auto& clip = model_.selectedClip();
+    const bool preview = clip && model_.player();
+    rightStack_->setCurrentIndex(preview ? 1 : 0);
+    storage_->setText(QStringLiteral("Clips Storage: ") + QString::fromStdString(model_.formattedTotalSize()));
+    storage_->setVisible(!model_.clips().empty());
+    if (!clip) return;
+    const QString name = QString::fromStdString(clip->name);
+    title_->setText(title_->fontMetrics().elidedText(name, Qt::ElideMiddle, std::max(80, title_->width())));
+    title_->setToolTip(plainToolTip(name));
+    const QString sep = QStringLiteral("   \u2022   ");
+    details_->setText(QString::fromStdString(formatClipDuration(clip->durationSeconds)) + sep +
+                      QString::fromStdString(formatByteCount(clip->fileSize)) + sep +
+                      list_.data(list_.index(std::max(0, list_.rowOfPath(clip->path))), ClipListModel::DateTextRole).toString());
+}
+
+void ClipsView::windowWillClose() {
+    model_.windowWillClose();
+    if (trim_) trim_->windowWillClose();
+}
+
+void ClipsView::showRename(const ClipItem& clip) {
+    if (rename_) rename_->close();
+    auto* sheet = new RenameClipSheet(clip, [this, clip](const std::string& name) { return model_.renameClip(clip, name); }, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    rename_ = sheet;
+    sheet->open();
+}
+
+void ClipsView::showTrim(const ClipItem& clip) {
+    if (trim_) return;
+    auto* sheet = new TrimClipSheet(clip, model_, scheduler_, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    trim_ = sheet;
+    sheet->open();
+}
+
+void ClipsView::confirmDelete(const ClipItem& clip) {
+    clipToDelete_ = clip;
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(tr("Move Clip to Trash?"));
+    // Rich text only for the layout: the file name inside is escaped, so it shows as written.
+    box->setTextFormat(Qt::RichText);
+    box->setText(alertHtml(tr("Move Clip to Trash?"), QStringLiteral("Are you sure you want to move '") + QString::fromStdString(clip.name) +
+                            QStringLiteral("' to the Trash?")));
+    box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    QPushButton* trash = box->addButton(tr("Move to Trash"), QMessageBox::DestructiveRole);
+    connect(box, &QMessageBox::buttonClicked, this, [this, trash](QAbstractButton* clicked) {
+        if (clicked == trash && clipToDelete_) model_.deleteClip(*clipToDelete_);
+        clipToDelete_.reset();
+    });
+    deleteAlert_ = box;
+    box->open();
+}
+
+}  // namespace corvane

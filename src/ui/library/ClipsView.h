@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include "core/library/ClipsViewModel.h"
+#include "core/sched/Scheduler.h"
+#include "ui/library/RenameClipSheet.h"
+#include "ui/library/TrimClipSheet.h"
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QStackedWidget;
+class QToolButton;
+class QVideoWidget;
+
+namespace corvane {
+
+class ClipListModel;
+
+// The clips tab: the searchable list of clips on the left; on the right the preview with the
+// selected clip's details and commands, or a placeholder. Opens the rename dialog, the trim
+// editor and the trash confirmation. A thin view: all work goes through the ClipsViewModel
+// behind `list`. Main thread; `list` and `scheduler` outlive it.
+class ClipsView final : public QWidget {
+    Q_OBJECT
+public:
+    ClipsView(ClipListModel& list, Scheduler& scheduler, QWidget* parent = nullptr);
+    ~ClipsView() override;
+
+    // The main window closes or is minimised: pause the preview, release the trim preview.
+    void windowWillClose();
+
+    void showRename(const ClipItem& clip);
+    void showTrim(const ClipItem& clip);
+    void confirmDelete(const ClipItem& clip);
+
+    // For tests and the window's accessibility: the parts whose text the user reads.
+    QLineEdit* searchField() const { return search_; }
+    QToolButton* clearSearchButton() const { return clearSearch_; }
+    QLabel* countLabel() const { return count_; }
+    QLabel* totalSizeLabel() const { return totalSize_; }
+    QListView* listView() const { return listView_; }
+    bool isEmptyStateShown() const;
+    bool isPreviewShown() const;
+    QLabel* titleLabel() const { return title_; }
+    QLabel* storageLabel() const { return storage_; }
+    RenameClipSheet* renameSheet() const { return rename_; }
+    TrimClipSheet* trimSheet() const { return trim_; }
+    QMessageBox* deleteAlert() const { return deleteAlert_; }
+
+private:
+    QWidget* buildLeftPane();
+    QWidget* buildRightPane();
+    void onChanged(unsigned changes);
+    void refreshHeader();
+    void refreshDetails();
+    void syncListSelection();
+    void attachPlayer();
+    std::optional<ClipItem> clipAtRow(int row) const;
+
+    ClipListModel& list_;
+    ClipsViewModel& model_;
+    Scheduler& scheduler_;
+    QLineEdit* search_ = nullptr;
+    QToolButton* clearSearch_ = nullptr;
+    QLabel* count_ = nullptr;
+    QLabel* totalSize_ = nullptr;
+    QStackedWidget* leftStack_ = nullptr;
+    QListView* listView_ = nullptr;
+    QStackedWidget* rightStack_ = nullptr;
+    QVideoWidget* video_ = nullptr;
+    QLabel* title_ = nullptr;
+    QLabel* details_ = nullptr;
+    QLabel* storage_ = nullptr;
+    QPointer<RenameClipSheet> rename_;
+    QPointer<TrimClipSheet> trim_;
+    QPointer<QMessageBox> deleteAlert_;
+    std::optional<ClipItem> clipToDelete_;
+    bool syncingSelection_ = false;
+};
+
+}  // namespace corvane
