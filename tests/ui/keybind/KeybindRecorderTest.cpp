@@ -82,6 +82,14 @@ protected:
         return press.isAccepted();
     }
 
+    // A click as a user makes it: the event loop runs between press and release.
+    static void click(QWidget* widget) {
+        QTest::mousePress(widget, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        QTest::mouseRelease(widget, Qt::LeftButton);
+        QCoreApplication::processEvents();
+    }
+
     void xKey(KeySym keysym, bool down) {
         XTestFakeKeyEvent(display, keycode(keysym), down ? True : False, CurrentTime);
     }
@@ -104,7 +112,7 @@ protected:
 
 TEST_F(KeybindRecorderTest, PhysicalChordsRecordTheirUnshiftedKeyAndBypassWindowShortcuts) {
     QSignalSpy edited(second, &KeybindRecorderView::hotkeyEdited);
-    QTest::mouseClick(second, Qt::LeftButton);
+    click(second);
     ASSERT_TRUE(second->isRecording());
 
     xChord({XK_Super_L, XK_Shift_L}, XK_1);  // Qt sees "!" here
@@ -116,7 +124,7 @@ TEST_F(KeybindRecorderTest, PhysicalChordsRecordTheirUnshiftedKeyAndBypassWindow
 
     // The window's Ctrl+W would close it; while recording it is just a shortcut to record.
     QSignalSpy triggered(closeAction, &QAction::triggered);
-    QTest::mouseClick(second, Qt::LeftButton);
+    click(second);
     ASSERT_TRUE(second->isRecording());
     xChord({XK_Control_L}, XK_w);
     ASSERT_TRUE(waitUntil([&] { return !edited.isEmpty(); }));
@@ -181,16 +189,16 @@ TEST_F(KeybindRecorderTest, RecordingEndsOnClicksOtherFieldsAndHiding) {
     QSignalSpy firstEdited(first, &KeybindRecorderView::hotkeyEdited);
 
     // Clicking the recording field ends the recording and does not start a new one.
-    QTest::mouseClick(first, Qt::LeftButton);
+    click(first);
     ASSERT_TRUE(first->isRecording());
-    QTest::mouseClick(first, Qt::LeftButton);
+    click(first);
     QCoreApplication::processEvents();
     EXPECT_FALSE(first->isRecording());
 
     // A click elsewhere ends it and still reaches its target.
     QSignalSpy clicked(button, &QPushButton::clicked);
-    QTest::mouseClick(first, Qt::LeftButton);
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(first);
+    click(button);
     QCoreApplication::processEvents();
     EXPECT_FALSE(first->isRecording());
     EXPECT_EQ(clicked.count(), 1);
@@ -198,7 +206,7 @@ TEST_F(KeybindRecorderTest, RecordingEndsOnClicksOtherFieldsAndHiding) {
     // Another field starting takes over; a key then goes to it only.
     first->startRecording();
     QSignalSpy secondEdited(second, &KeybindRecorderView::hotkeyEdited);
-    QTest::mouseClick(second, Qt::LeftButton);
+    click(second);
     EXPECT_FALSE(first->isRecording());
     EXPECT_TRUE(second->isRecording());
     sendKey(XK_2, ControlMask, Qt::Key_2, Qt::ControlModifier);
