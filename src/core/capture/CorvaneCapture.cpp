@@ -50,14 +50,14 @@ CorvaneCapture::~CorvaneCapture() {
 // Posting helpers: every deferred task holds the capture weakly.
 
 void CorvaneCapture::postToLane(std::function<void()> task) {
-    std::weak_ptr<Lifetime> alive = lifetime_;
+    std::weak_ptr<Lifetime> alive = weakLifetime_;
     lane_->post([alive, task = std::move(task)] {
         if (auto keep = alive.lock()) task();
     });
 }
 
 void CorvaneCapture::postToMain(std::function<void()> task) {
-    std::weak_ptr<Lifetime> alive = lifetime_;
+    std::weak_ptr<Lifetime> alive = weakLifetime_;
     scheduler_.post([alive, task = std::move(task)] {
         if (auto keep = alive.lock()) task();
     });
@@ -397,7 +397,7 @@ void CorvaneCapture::checkWindowResize(double width, double height, std::optiona
 
 void CorvaneCapture::scheduleResizeRestart(uint64_t resizeGeneration, double width, double height) {
     if (resizeGeneration != resizeGeneration_.load()) return;
-    std::weak_ptr<Lifetime> alive = lifetime_;
+    std::weak_ptr<Lifetime> alive = weakLifetime_;
     resizeTask_.startOnce(scheduler_, kResizeDebounce,
                           [this, alive, resizeGeneration, width, height] {
                               if (!alive.lock()) return;
@@ -489,7 +489,7 @@ void CorvaneCapture::endRestart() {
 
 void CorvaneCapture::sleepThen(Duration delay, std::function<void()> then) {
     sleepContinuation_ = std::move(then);
-    std::weak_ptr<Lifetime> alive = lifetime_;
+    std::weak_ptr<Lifetime> alive = weakLifetime_;
     sleepTask_.startOnce(scheduler_, delay, [this, alive] {
         if (!alive.lock()) return;
         auto next = std::move(sleepContinuation_);

@@ -139,6 +139,8 @@ private:
     VideoEncoderFactory& encoders_;
     Scheduler& scheduler_;
     std::shared_ptr<Lifetime> lifetime_ = std::make_shared<Lifetime>();
+    // Never reassigned, so other threads may copy it while the destructor expires it.
+    const std::weak_ptr<Lifetime> weakLifetime_ = lifetime_;
 
     mutable std::mutex settingsMutex_;
     CaptureSettings settings_;                         // guarded by settingsMutex_

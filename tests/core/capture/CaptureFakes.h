@@ -2,6 +2,7 @@
 
 // Scriptable stand-ins for the capture's platform and encoder, counting what was asked of them.
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -87,8 +88,8 @@ public:
 
 struct FakeEncoder : VideoEncoder {
     EncoderSettings settings;
-    int encoded = 0;
-    int finished = 0;
+    std::atomic<int> encoded{0};  // frames arrive on the video queue
+    std::atomic<int> finished{0};
     bool isReady() const override { return true; }
     void encode(const RawVideoFrame&) override { ++encoded; }
     void finish() override { ++finished; }

@@ -205,7 +205,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBuffer) {
     EXPECT_EQ(states, std::vector<bool>{true});
 
     frame();
-    EXPECT_EQ(encoders.made[0]->encoded, 1);
+    EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
 
     // A second start while running: nothing at all.
     EXPECT_FALSE(startNow());
@@ -222,7 +222,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBuffer) {
     sched.runDue();
     EXPECT_TRUE(stopped);
     EXPECT_FALSE(capture->isRunning());
-    EXPECT_EQ(encoders.made[0]->finished, 1);
+    EXPECT_EQ(encoders.made[0]->finished.load(), 1);
     EXPECT_EQ(screen.last().stopCalls, 1);
     EXPECT_EQ(count("[Corvane] Capture stopped"), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
@@ -231,7 +231,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBuffer) {
     EXPECT_EQ(capture->captureWidth(), 1920);  // the last size stays
 
     frame();  // late frame of the stopped stream
-    EXPECT_EQ(encoders.made[0]->encoded, 1);
+    EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
 }
 
 TEST_F(CaptureTest, StopWithoutStreamIsSilent) {
@@ -373,7 +373,7 @@ TEST_F(CaptureTest, ReadErrorInterruptsAndRecovers) {
     EXPECT_EQ(count("[Corvane] Capture stream successfully recovered."), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(encoders.made.size(), 2u);
-    EXPECT_EQ(encoders.made[0]->finished, 1);
+    EXPECT_EQ(encoders.made[0]->finished.load(), 1);
 }
 
 // ---- Restart and watchdog -------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <thread>
 
 #include "core/capture/CaptureClock.h"
@@ -46,8 +47,13 @@ protected:
         return content.value().displays.at(0);
     }
 
+    // A fresh collector that outlives every frame queued for it: the queue below is destroyed
+    // (joined) first.
+    FrameCollector& collector() { return collectors.emplace_back(); }
+
     XSession x;
     X11ScreenCaptureBackend backend;
+    std::deque<FrameCollector> collectors;
     SerialQueue queue{"test-video"};
     std::vector<Window> windows;
 };
@@ -118,7 +124,7 @@ TEST_F(X11CaptureTest, DisplayCaptureShowsDrawnPixelsAtFullSize) {
     XSync(x.get(), False);
     DisplayInfo display = mainDisplay();
 
-    FrameCollector frames;
+    FrameCollector& frames = collector();
     VideoStreamConfig config;
     config.displayId = display.id;
     config.width = 1280;  // the encoder scales; the grab is the display's native area
@@ -142,7 +148,7 @@ TEST_F(X11CaptureTest, DisplayCaptureShowsDrawnPixelsAtFullSize) {
     stream.value()->stop();
 
     config.showsCursor = true;
-    FrameCollector withCursor;
+    FrameCollector& withCursor = collector();
     auto cursorStream = backend.openVideo(config, queue, withCursor.callbacks());
     ASSERT_TRUE(cursorStream.ok());
     auto drawn = withCursor.nextFrame(2);
@@ -155,7 +161,7 @@ TEST_F(X11CaptureTest, DisplayCaptureShowsDrawnPixelsAtFullSize) {
 }
 
 TEST_F(X11CaptureTest, DisplayCaptureKeepsItsRate) {
-    FrameCollector frames;
+    FrameCollector& frames = collector();
     VideoStreamConfig config;
     config.displayId = mainDisplay().id;
     config.width = 1920;
@@ -176,7 +182,7 @@ TEST_F(X11CaptureTest, DisplayCaptureKeepsItsRate) {
 TEST_F(X11CaptureTest, CoveredWindowKeepsItsContent) {
     Window target = window(600, 400, 320, 240, kGreen, "target", "probe", "Target");
     window(700, 450, 150, 100, kBlue);  // on top of part of the target
-    FrameCollector frames;
+    FrameCollector& frames = collector();
     VideoStreamConfig config;
     config.windowId = uint32_t(target);
     config.width = 320;
@@ -211,7 +217,7 @@ TEST_F(X11CaptureTest, CoveredWindowKeepsItsContent) {
 
 TEST_F(X11CaptureTest, WindowStreamReportsWhyItEnded) {
     Window closing = window(100, 100, 200, 200, kBlue);
-    FrameCollector closed;
+    FrameCollector& closed = collector();
     VideoStreamConfig config;
     config.windowId = uint32_t(closing);
     config.width = 200;
@@ -226,7 +232,7 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEnded) {
     first.value()->stop();
 
     Window hiding = window(100, 100, 200, 200, kBlue);
-    FrameCollector hidden;
+    FrameCollector& hidden = collector();
     config.windowId = uint32_t(hiding);
     auto second = backend.openVideo(config, queue, hidden.callbacks());
     ASSERT_TRUE(second.ok());
@@ -237,7 +243,7 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEnded) {
 
     // A deliberate stop is never reported.
     Window kept = window(100, 100, 200, 200, kBlue);
-    FrameCollector stopped;
+    FrameCollector& stopped = collector();
     config.windowId = uint32_t(kept);
     auto third = backend.openVideo(config, queue, stopped.callbacks());
     ASSERT_TRUE(third.ok());
