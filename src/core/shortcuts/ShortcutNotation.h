@@ -19,7 +19,7 @@ inline constexpr uint32_t kShiftKeyMask = 0x200;
 inline constexpr uint32_t kOptionKeyMask = 0x800;
 inline constexpr uint32_t kControlKeyMask = 0x1000;
 
-// Key codes the recorder treats specially (the Backspace, Delete and Escape keys).
+// Key codes with their own meaning while recording (the Backspace, Delete and Escape keys).
 inline constexpr uint16_t kKeyCodeBackspace = 51;
 inline constexpr uint16_t kKeyCodeForwardDelete = 117;
 inline constexpr uint16_t kKeyCodeEscape = 53;
