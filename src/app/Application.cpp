@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <csignal>
+
 #include "app/Banner.h"
 #include "app/QuitSignals.h"
+#include "app/Recorder.h"
 #include "core/log/Log.h"
 #include "media/HardwareAcceleration.h"
 #include "platform/sched/QtMainScheduler.h"
@@ -32,9 +35,16 @@ int Application::run() {
 
     createQtApplication();
     scheduler_ = std::make_unique<QtMainScheduler>();
-    quitWatcher_ = std::make_unique<QuitSignalWatcher>([](int) { requestQuit(); });
+    quitWatcher_ = std::make_unique<QuitSignalWatcher>([this](int signal) { onSignal(signal); });
 
-    startRecorder();
+    if (const std::optional<int> handedOver = startRecorder()) {
+        stopRecorder();
+        scheduler_->shutDown();
+        quitWatcher_.reset();
+        scheduler_.reset();
+        qtApp_.reset();
+        return *handedOver;
+    }
     writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec == "hevc")));
 
     const int status = qtApp_->exec();
@@ -60,13 +70,27 @@ void Application::createQtApplication() {
     }
 }
 
-void Application::startRecorder() {
-    // The replay engine and its user interface are created and started here, on the main
-    // thread, with config_ and scheduler(); the event loop starts right after the banner.
+std::optional<int> Application::startRecorder() {
+    recorder_ = std::make_unique<Recorder>(config_, *scheduler_, hasDisplay_);
+    // A second start hands over to the running one (which shows its window) and ends here.
+    if (const std::optional<int> status = recorder_->claimInstance()) return status;
+    recorder_->start();
+    return std::nullopt;
 }
 
 void Application::stopRecorder() {
-    // The engine is stopped and destroyed here, before the scheduler and Qt go away.
+    // Before the scheduler and Qt go away: the engine stops capture (waiting at most 2 s) and
+    // lets a running save finish.
+    recorder_.reset();
+}
+
+void Application::onSignal(int signal) {
+    if (signal == SIGHUP) {
+        logLine("Reloading the configuration (SIGHUP).");
+        if (recorder_) recorder_->reloadConfig();
+        return;
+    }
+    requestQuit();
 }
 
 void Application::requestQuit() {

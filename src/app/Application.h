@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "core/config/AppConfig.h"
 
@@ -10,6 +11,7 @@ namespace corvane {
 
 class QtMainScheduler;
 class QuitSignalWatcher;
+class Recorder;
 
 // A normal start of the program, on the main thread: display preflight, configuration, the Qt
 // application, the recorder, the banner, then the event loop until quit.
@@ -41,8 +43,10 @@ public:
 
 private:
     void createQtApplication();
-    void startRecorder();
+    // The exit status when another running Corvane took over (this process then ends).
+    std::optional<int> startRecorder();
     void stopRecorder();
+    void onSignal(int signal);
 
     int& argc_;
     char** argv_;
@@ -51,6 +55,7 @@ private:
     std::unique_ptr<QCoreApplication> qtApp_;
     std::unique_ptr<QtMainScheduler> scheduler_;
     std::unique_ptr<QuitSignalWatcher> quitWatcher_;
+    std::unique_ptr<Recorder> recorder_;
 };
 
 }  // namespace corvane

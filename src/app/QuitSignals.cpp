@@ -40,6 +40,7 @@ bool QuitSignalWatcher::installHandlers() {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);  // reload the configuration, as daemons do
     return true;
 }
 

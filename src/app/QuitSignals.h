@@ -9,7 +9,7 @@ class QSocketNotifier;
 
 namespace corvane {
 
-// Routes SIGINT and SIGTERM to the main thread. The handlers only write the signal number to a
+// Routes SIGINT, SIGTERM and SIGHUP to the main thread. The handlers only write the signal number to a
 // self-pipe (async-signal-safe); a QSocketNotifier on the other end calls `onSignal` from the
 // event loop. Also ignores SIGPIPE, so that a closed pipe on standard output cannot kill the
 // process in the middle of a save.

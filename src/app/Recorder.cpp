@@ -1,0 +1,159 @@
+#include "app/Recorder.h"
+
+#include <QDBusConnection>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/Application.h"
+#include "core/capture/CorvaneCapture.h"
+#include "core/engine/CorvaneCaptureControl.h"
+#include "core/engine/CorvaneEngine.h"
+#include "core/log/Log.h"
+#include "core/services/ClipSavedAnnouncer.h"
+#include "media/CorvaneEncoder.h"
+#include "media/CorvaneExporter.h"
+#include "platform/audio/PulseSystemAudio.h"
+#include "platform/dbus/DbusNotifier.h"
+#include "platform/events/LinuxSystemEvents.h"
+#include "platform/hotkeys/X11HotkeyBackend.h"
+#include "platform/instance/ControlService.h"
+#include "platform/instance/SingleInstance.h"
+#include "platform/sched/QtMainScheduler.h"
+#include "platform/sound/PulseChimePlayer.h"
+#include "platform/x11/X11ScreenCapture.h"
+#include "ui/tray/CorvaneUI.h"
+#include "ui/window/CorvaneWindowManager.h"
+
+namespace corvane {
+namespace {
+
+// Stands in for the tray when there are no widgets (no display): the recorder still saves clips
+// on request over D-Bus and notifies, it just shows nothing.
+class NoTrayMenu final : public TrayMenu {
+public:
+    void setCallbacks(TrayCallbacks) override {}
+    void setOutputDir(const std::string&) override {}
+    void setConfigPath(const std::string&) override {}
+    void setupMenubar(const std::vector<RecordItem>&) override {}
+    void updateRecords(const std::vector<RecordItem>&) override {}
+    void updateUI() override {}
+    void setSavingClip(bool) override {}
+};
+
+bool isWaylandSession() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (wayland && *wayland) || (type && std::string(type) == "wayland");
+}
+
+}  // namespace
+
+// Declaration order is construction order; destruction runs backwards, so the engine (last)
+// goes first and the notifier (first) last.
+struct Recorder::Parts {
+    Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
+        : scheduler(scheduler),
+          chime(std::make_shared<PulseChimePlayer>()),
+          exporter(chime) {
+        if (withWidgets) windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
+
+        EngineDependencies deps{scheduler, exporter, notifier};
+        deps.makeCapture = [this](const CaptureSettings& settings,
+                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
+            auto capture = std::make_unique<CorvaneCapture>(
+                settings, std::move(ringBuffer),
+                CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler});
+            return std::make_unique<CorvaneCaptureControl>(std::move(capture));
+        };
+        deps.makeHotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
+        deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {
+            if (!withWidgets) return std::make_unique<NoTrayMenu>();
+            auto tray = std::make_unique<CorvaneUI>();
+            tray->onOpenMainWindow = [this] {
+                if (windowManager) windowManager->showWindow(CorvaneTab::clips);
+            };
+            return tray;
+        };
+        deps.systemEvents = &events;
+        deps.windowHost = windowManager.get();
+        deps.clipSavedAnnouncer = &announcer;
+        deps.terminateApplication = [] { Application::requestQuit(); };
+        engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
+        if (windowManager) windowManager->setOnQuitRequested([this] { quit(); });
+        control.setHandlers(controlHandlers());
+    }
+
+    ~Parts() {
+        control.setHandlers({});
+        if (windowManager) windowManager->setOnQuitRequested(nullptr);
+        engine.reset();
+    }
+
+    void quit() {
+        engine->stop();
+        Application::requestQuit();
+    }
+
+    ControlHandlers controlHandlers() {
+        ControlHandlers h;
+        h.showWindow = [this](CorvaneTab tab) {
+            if (windowManager) windowManager->showWindow(tab);
+        };
+        h.saveClip = [this](double seconds, std::function<void(SaveClipOutcome)> done) {
+            engine->requestClip(seconds, [done = std::move(done)](const ClipSaveOutcome& o) {
+                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason});
+            });
+        };
+        h.reloadConfig = [this] { engine->reloadConfigAndApply(); };
+        h.getStatus = [this] {
+            const CorvaneStatus s = engine->getStatus();
+            return ControlStatus{s.isRecording, s.bufferDurationSeconds,
+                                 int64_t(s.memoryUsageBytes), engine->isSavingClip()};
+        };
+        return h;
+    }
+
+    QtMainScheduler& scheduler;
+    DbusNotifier notifier;
+    std::shared_ptr<PulseChimePlayer> chime;
+    CorvaneExporter exporter;
+    FfmpegVideoEncoderFactory encoders;
+    X11ScreenCaptureBackend screen;
+    PulseSystemAudioBackend audio;
+    LinuxSystemEvents events;
+    ClipSavedAnnouncer announcer;
+    ControlService control;
+    std::unique_ptr<CorvaneWindowManager> windowManager;
+    std::unique_ptr<CorvaneEngine> engine;
+};
+
+Recorder::Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
+    : parts_(std::make_unique<Parts>(config, scheduler, withWidgets)) {}
+
+Recorder::~Recorder() = default;
+
+std::optional<int> Recorder::claimInstance() {
+    const InstanceClaim claim = claimSingleInstance(parts_->control);
+    if (!claim.message.isEmpty()) logLine(claim.message.toStdString());
+    if (claim.role == InstanceRole::handedOver) return 0;
+    if (claim.role == InstanceRole::failed) return 1;
+    return std::nullopt;
+}
+
+void Recorder::start() {
+    if (isWaylandSession()) {
+        logLine("Wayland session: capture and global shortcuts only reach X11 (XWayland) windows.");
+    }
+    parts_->engine->start();
+    if (parts_->windowManager) {
+        CorvaneWindowManager* window = parts_->windowManager.get();
+        parts_->scheduler.post([window] { window->showWindow(CorvaneTab::clips); });
+    }
+}
+
+void Recorder::quit() { parts_->quit(); }
+
+void Recorder::reloadConfig() { parts_->engine->reloadConfigAndApply(); }
+
+}  // namespace corvane

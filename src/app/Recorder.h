@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "core/config/AppConfig.h"
+
+namespace corvane {
+
+class QtMainScheduler;
+
+// Every real part of the running recorder, plugged together: X11 capture and PulseAudio, the
+// FFmpeg encoder and exporter, X11 hotkeys, D-Bus notifications and control, system events, the
+// confirmation chime, the tray item, the main window and the engine that drives them.
+//
+// Main thread. Created after the Qt application and the scheduler, destroyed before them: the
+// engine goes first (capture stopped, a running save finished), then the window and the back
+// ends, so nothing outlives the X and D-Bus connections it uses.
+class Recorder {
+public:
+    // withWidgets: a QApplication exists (there is a display), so the tray and the window can be
+    // built; otherwise the recorder runs without them.
+    Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Becomes the session's one running Corvane. When another one runs, it is asked to show its
+    // window and the exit status for this process comes back (0 when it answered, 1 when not).
+    std::optional<int> claimInstance();
+    // Starts the engine and queues the opening of the main window.
+    void start();
+    // The engine's quit path: stop, then end the event loop.
+    void quit();
+    // SIGHUP: apply the configuration file again.
+    void reloadConfig();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace corvane
