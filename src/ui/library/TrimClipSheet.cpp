@@ -9,7 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
@@ -81,6 +81,8 @@ TrimClipSheet::TrimClipSheet(ClipItem clip, ClipsViewModel& model, Scheduler& sc
     // Preview.
     video_ = new QVideoWidget;
     video_->setFixedHeight(280);
+    video_->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     video_->setStyleSheet(QStringLiteral("background: black;"));
     layout->addWidget(video_);
 
@@ -189,20 +191,6 @@ TrimClipSheet::TrimClipSheet(ClipItem clip, ClipsViewModel& model, Scheduler& sc
     bottom->addWidget(exportingLabel_);
     layout->addLayout(bottom);
 
-    // Keys, whichever child holds focus.
-    const std::pair<int, std::function<void()>> keys[] = {
-        {Qt::Key_Space, [this] { togglePlayPause(); }},
-        {Qt::Key_I, [this] { setStartToCurrent(); }},
-        {Qt::Key_O, [this] { setEndToCurrent(); }},
-        {Qt::Key_Left, [this] { stepBy(-1); }},
-        {Qt::Key_Right, [this] { stepBy(1); }},
-    };
-    for (const auto& [key, action] : keys) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, action);
-    }
-
     setupPlayer();
     refresh();
 }
@@ -222,6 +210,20 @@ void TrimClipSheet::showEvent(QShowEvent* event) {
         seek(t);
         refresh();
     }
+}
+
+void TrimClipSheet::keyPressEvent(QKeyEvent* event) {
+    // The controls take no focus, so the dialog receives every key; Escape goes on to reject().
+    if (event->modifiers() & ~Qt::KeypadModifier) return QDialog::keyPressEvent(event);
+    switch (event->key()) {
+    case Qt::Key_Space: togglePlayPause(); break;
+    case Qt::Key_I: setStartToCurrent(); break;
+    case Qt::Key_O: setEndToCurrent(); break;
+    case Qt::Key_Left: stepBy(-1); break;
+    case Qt::Key_Right: stepBy(1); break;
+    default: return QDialog::keyPressEvent(event);
+    }
+    event->accept();
 }
 
 void TrimClipSheet::setupPlayer() {
