@@ -14,10 +14,13 @@
 namespace corvane {
 namespace {
 
+// Menus read "&" as the mark of a keyboard mnemonic; the texts mean the character itself.
+QString menuText(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
 QString profileTitle(const RecordItem& record) {
     std::string title = "Save last " + record.readableTitle();
     if (!record.hotkey.empty()) title += " (" + record.hotkey + ")";
-    return QString::fromStdString(title);
+    return menuText(QString::fromStdString(title));
 }
 
 }  // namespace
@@ -38,7 +41,7 @@ void CorvaneUI::setupMenubar(const std::vector<RecordItem>& records) {
 
     QAction* header = menu_->addAction(QStringLiteral("Corvane"));
     header->setEnabled(false);
-    QAction* preferences = menu_->addAction(QStringLiteral("Preferences & Clips..."));
+    QAction* preferences = menu_->addAction(menuText(QStringLiteral("Preferences & Clips...")));
     preferences->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     connect(preferences, &QAction::triggered, this, [this] { actionOpenUI(); });
     menu_->addSeparator();

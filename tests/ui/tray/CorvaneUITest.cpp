@@ -19,6 +19,15 @@
 namespace corvane::test {
 namespace {
 
+// What the user reads: "&&" shows as "&", a single "&" marks a mnemonic and is not shown.
+QString shownText(const QAction* a) {
+    QString t = a->text();
+    t.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    t.remove(QLatin1Char('&'));
+    t.replace(QStringLiteral("\x01"), QStringLiteral("&"));
+    return t;
+}
+
 // The menu as lines: "-" for a separator, "[x]" marks for disabled and hidden items.
 std::vector<std::string> menuLines(const QMenu& menu) {
     std::vector<std::string> lines;
@@ -27,7 +36,7 @@ std::vector<std::string> menuLines(const QMenu& menu) {
             lines.push_back("-");
             continue;
         }
-        std::string line = a->text().toStdString();
+        std::string line = shownText(a).toStdString();
         if (!a->isEnabled()) line += " [disabled]";
         if (!a->isVisible()) line += " [hidden]";
         lines.push_back(line);
@@ -37,7 +46,7 @@ std::vector<std::string> menuLines(const QMenu& menu) {
 
 QAction* findAction(const QMenu& menu, const QString& text) {
     for (QAction* a : menu.actions())
-        if (a->text() == text) return a;
+        if (shownText(a) == text) return a;
     return nullptr;
 }
 
