@@ -22,6 +22,8 @@
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/sound/PulseChimePlayer.h"
 #include "platform/x11/X11ScreenCapture.h"
+#include "ui/library/ClipLibrary.h"
+#include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
 #include "ui/tray/CorvaneUI.h"
 #include "ui/window/CorvaneWindowManager.h"
 
@@ -56,7 +58,11 @@ struct Recorder::Parts {
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
           exporter(chime) {
-        if (withWidgets) windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
+        if (withWidgets) {
+            library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
+            windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
+            windowManager->setClipsPage(library->page());
+        }
 
         EngineDependencies deps{scheduler, exporter, notifier};
         deps.makeCapture = [this](const CaptureSettings& settings,
@@ -124,6 +130,7 @@ struct Recorder::Parts {
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
+    std::unique_ptr<ClipLibrary> library;  // its view lives in the window: goes after it
     std::unique_ptr<CorvaneWindowManager> windowManager;
     std::unique_ptr<CorvaneEngine> engine;
 };
