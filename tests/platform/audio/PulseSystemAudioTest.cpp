@@ -16,46 +16,12 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
+#include "platform/audio/TonePlayer.h"
 
 namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Plays a 440 Hz sine (amplitude 0.25) into a sink through pacat until destroyed.
-class Tone {
-public:
-    explicit Tone(const std::string& sink = {}) {
-        std::string cmd = "pacat --playback --raw --format=float32le --rate=48000 --channels=2 "
-                          "--latency-msec=40";
-        if (!sink.empty()) cmd += " --device=" + sink;
-        pipe_ = popen(cmd.c_str(), "w");
-        if (!pipe_) return;
-        writer_ = std::thread([this] {
-            std::vector<float> chunk(960 * 2);
-            int64_t n = 0;
-            while (!stop_) {
-                for (size_t i = 0; i < 960; ++i, ++n) {
-                    float v = 0.25f * float(std::sin(2.0 * M_PI * 440.0 * double(n) / 48000.0));
-                    chunk[2 * i] = chunk[2 * i + 1] = v;
-                }
-                if (fwrite(chunk.data(), sizeof(float), chunk.size(), pipe_) != chunk.size()) break;
-                fflush(pipe_);
-            }
-        });
-    }
-    ~Tone() {
-        stop_ = true;
-        if (writer_.joinable()) writer_.join();
-        if (pipe_) pclose(pipe_);
-    }
-    bool ok() const { return pipe_ != nullptr; }
-
-private:
-    FILE* pipe_ = nullptr;
-    std::atomic<bool> stop_{false};
-    std::thread writer_;
-};
 
 class AudioCollector {
 public:
@@ -118,7 +84,7 @@ TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_TRUE(stream.ok()) << "no PulseAudio: run inside scripts/with-test-session.sh ("
                              << stream.error().message << ")";
-    Tone tone;
+    testing::Tone tone;
     ASSERT_TRUE(tone.ok());
     // The null sink's monitor can take about two seconds to deliver its first data.
     EXPECT_TRUE(audio.waitForSound(0.1, 6s)) << "the tone never reached the monitor";
@@ -153,7 +119,7 @@ TEST(PulseSystemAudio, FollowsANewDefaultSink) {
     AudioCollector audio;
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_TRUE(stream.ok());
-    Tone tone("corvane_probe_sink");  // not the default yet: the monitor hears silence
+    testing::Tone tone("corvane_probe_sink");  // not the default yet: the monitor hears silence
     EXPECT_FALSE(audio.waitForSound(0.1, 2s));
     ASSERT_EQ(std::system("pactl set-default-sink corvane_probe_sink"), 0);
     EXPECT_TRUE(audio.waitForSound(0.1, 6s)) << "the stream stayed on the old sink's monitor";
