@@ -1,25 +1,19 @@
 #include "ui/settings/ShortcutFieldFactory.h"
 
-#include <QLineEdit>
-#include <QSignalBlocker>
+#include "ui/keybind/KeybindRecorderView.h"
 
 namespace corvane {
 
-// A plain text field until the recording field is available.
 ShortcutField createShortcutField(QWidget* parent, std::function<void(const std::string&)> onRecorded) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QStringLiteral("shortcutField"));
-    // Sent only when the user changed the text, not when the field merely loses focus.
-    QObject::connect(edit, &QLineEdit::editingFinished, edit, [edit, onRecorded] {
-        if (edit->isModified() && onRecorded) onRecorded(edit->text().trimmed().toStdString());
-        edit->setModified(false);
+    auto* field = new KeybindRecorderView(parent);
+    field->setObjectName(QStringLiteral("shortcutField"));
+    // hotkeyEdited comes only from the user's own recording or clearing.
+    QObject::connect(field, &KeybindRecorderView::hotkeyEdited, field, [onRecorded](const QString& hotkey) {
+        if (onRecorded) onRecorded(hotkey.toStdString());
     });
-    return {edit, [edit](const std::string& hotkey, bool isDuplicate) {
-                const QSignalBlocker block(edit);
-                const QString text = QString::fromStdString(hotkey);
-                if (edit->text() != text && !edit->hasFocus()) edit->setText(text);
-                edit->setStyleSheet(isDuplicate ? QStringLiteral("QLineEdit { border: 1px solid orange; }")
-                                                : QString());
+    return {field, [field](const std::string& hotkey, bool isDuplicate) {
+                field->setHotkey(QString::fromStdString(hotkey));
+                field->setDuplicate(isDuplicate);
             }};
 }
 

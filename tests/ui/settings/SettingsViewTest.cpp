@@ -21,6 +21,7 @@
 #include "core/settings/FakeCaptureSources.h"
 #include "platform/x11/X11ScreenCapture.h"
 #include "support/TempDir.h"
+#include "ui/keybind/KeybindRecorderView.h"
 #include "ui/settings/RecordRowView.h"
 
 namespace corvane {
@@ -150,6 +151,7 @@ TEST_F(SettingsViewTest, ProfileRowsClampMarkDuplicatesAndKeepTheLastOne) {
     const auto& rows = view_->recordRows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_TRUE(view_->duplicateWarning()->isVisible());
+    EXPECT_EQ(view_->frameRatePicker()->count(), 4);
 
     QLineEdit* field = rows[0]->durationField();
     const std::pair<const char*, int64_t> typed[] = {{"3", 5}, {"900", 600}, {"45", 45}};
@@ -165,6 +167,18 @@ TEST_F(SettingsViewTest, ProfileRowsClampMarkDuplicatesAndKeepTheLastOne) {
     EXPECT_EQ(model_.records()[1].durationSeconds, 600);
     QTest::mouseClick(rows[1]->stepDownButton(), Qt::LeftButton);
     EXPECT_EQ(model_.records()[1].durationSeconds, 595);
+
+    // Both duplicate rows are marked; recording a new shortcut in one clears the warning.
+    auto* recorder = qobject_cast<KeybindRecorderView*>(rows[0]->shortcutField());
+    ASSERT_NE(recorder, nullptr);
+    EXPECT_TRUE(recorder->isDuplicate());
+    EXPECT_TRUE(qobject_cast<KeybindRecorderView*>(rows[1]->shortcutField())->isDuplicate());
+    recorder->startRecording();
+    QTest::keyClick(recorder, Qt::Key_F5, Qt::ControlModifier);
+    QCoreApplication::processEvents();  // the recorder delivers from the event loop
+    EXPECT_EQ(model_.records()[0].hotkey, "Ctrl+F5");
+    EXPECT_FALSE(recorder->isDuplicate());
+    EXPECT_FALSE(view_->duplicateWarning()->isVisible());
 
     QTest::mouseClick(rows[1]->deleteButton(), Qt::LeftButton);
     ASSERT_EQ(model_.records().size(), 1u);
