@@ -9,4 +9,4 @@ if [ -n "${DISPLAY:-}" ]; then
   exec "$root/build/src/app/corvane" "$@"
 fi
 echo "No display found: starting Corvane on a virtual desktop (Ctrl+C ends it)."
-exec "$root/scripts/with-test-session.sh" "$root/build/src/app/corvane" "$@"
+exec "$root/scripts/with-test-session.sh" "$root/e2e/virtual_desktop.sh" "$root/build/src/app/corvane" "$@"
