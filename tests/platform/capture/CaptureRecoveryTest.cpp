@@ -18,6 +18,7 @@
 
 #include "core/capture/CaptureFakes.h"
 #include "core/log/Log.h"
+#include "core/sched/SerialQueue.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/x11/X11ScreenCapture.h"
 // Xlib's macros must come after Qt and the test framework.
@@ -188,6 +189,35 @@ TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     timer.start();
     capture.reset();  // quitting while recovery is pending stays prompt
     EXPECT_LT(timer.elapsed(), 2000);
+}
+
+TEST(X11DisplayCapture, ShrunkScreenStopsTheStreamWithAReason) {
+    PrivateXServer server;
+    X11ScreenCaptureBackend privateScreen(server.name());
+    ASSERT_TRUE(privateScreen.isAvailable());
+    auto content = privateScreen.shareableContent();
+    ASSERT_TRUE(content.ok());
+    testing::FrameCollector frames;
+    SerialQueue queue("test-video");  // joined before the collector goes
+    VideoStreamConfig config;
+    config.displayId = content.value().displays.at(0).id;
+    config.width = 640;
+    config.height = 480;
+    auto stream = privateScreen.openVideo(config, queue, frames.callbacks());
+    ASSERT_TRUE(stream.ok());
+    ASSERT_TRUE(frames.nextFrame());
+
+    std::string xrandr = "DISPLAY=" + server.name() + " xrandr ";
+    ASSERT_EQ(std::system((xrandr + "--newmode 320x240_t 6.00 320 336 368 416 240 243 247 250 && " +
+                           xrandr + "--addmode screen 320x240_t && " + xrandr +
+                           "--output screen --mode 320x240_t")
+                              .c_str()),
+              0);
+    auto reason = frames.waitForStop();
+    ASSERT_TRUE(reason);
+    EXPECT_NE(reason->find("Cannot read the display area"), std::string::npos) << *reason;
+    stream.value()->stop();
+    queue.waitIdle();
 }
 
 }  // namespace
