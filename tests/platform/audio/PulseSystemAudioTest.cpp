@@ -78,9 +78,9 @@ private:
 };
 
 TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
-    SerialQueue queue("test-audio");
-    PulseSystemAudioBackend backend;
     AudioCollector audio;
+    SerialQueue queue("test-audio");  // joined before the collector goes
+    PulseSystemAudioBackend backend;
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_TRUE(stream.ok()) << "no PulseAudio: run inside scripts/with-test-session.sh ("
                              << stream.error().message << ")";
@@ -114,9 +114,17 @@ TEST(PulseSystemAudio, FollowsANewDefaultSink) {
     ASSERT_EQ(std::system("pactl load-module module-null-sink sink_name=corvane_probe_sink "
                           "rate=48000 channels=2 >/tmp/corvane_probe_module 2>/dev/null"),
               0);
-    SerialQueue queue("test-audio");
-    PulseSystemAudioBackend backend;
+    // The session's other tests expect their sink back, whatever happens here.
+    struct Restore {
+        ~Restore() {
+            int rc = std::system("pactl set-default-sink corvane_test_sink; "
+                                 "pactl unload-module $(cat /tmp/corvane_probe_module)");
+            (void)rc;
+        }
+    } restore;
     AudioCollector audio;
+    SerialQueue queue("test-audio");  // joined before the collector goes
+    PulseSystemAudioBackend backend;
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_TRUE(stream.ok());
     testing::Tone tone("corvane_probe_sink");  // not the default yet: the monitor hears silence
@@ -124,15 +132,13 @@ TEST(PulseSystemAudio, FollowsANewDefaultSink) {
     ASSERT_EQ(std::system("pactl set-default-sink corvane_probe_sink"), 0);
     EXPECT_TRUE(audio.waitForSound(0.1, 6s)) << "the stream stayed on the old sink's monitor";
     stream.value()->stop();
-    int restored = std::system("pactl set-default-sink corvane_test_sink && "
-                               "pactl unload-module $(cat /tmp/corvane_probe_module)");
-    EXPECT_EQ(restored, 0);
+    queue.waitIdle();
 }
 
 TEST(PulseSystemAudio, NoServerIsAnErrorNotAHang) {
-    SerialQueue queue("test-audio");
-    PulseSystemAudioBackend backend("unix:/nonexistent/pulse/native");
     AudioCollector audio;
+    SerialQueue queue("test-audio");  // joined before the collector goes
+    PulseSystemAudioBackend backend("unix:/nonexistent/pulse/native");
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_FALSE(stream.ok());
     EXPECT_EQ(stream.error().domain, "PulseAudio");
