@@ -73,13 +73,14 @@ protected:
     KeyCode keycode(KeySym keysym) const { return XKeysymToKeycode(display, keysym); }
 
     // A key press as the X server would report it: its X key code and X modifier state.
-    bool sendKey(KeySym keysym, unsigned xState, int qtKey, Qt::KeyboardModifiers qtModifiers,
-                 const QString& text = {}) {
-        QKeyEvent press(kQtKeyPress, qtKey, qtModifiers, keycode(keysym),
-                        static_cast<quint32>(keysym), xState, text);
+    // keysym NoSymbol: an event without an X key code (another platform, a synthetic event).
+    void sendKey(KeySym keysym, unsigned xState, int qtKey, Qt::KeyboardModifiers qtModifiers,
+                 const QString& text = {}, bool runEventLoop = true) {
+        QKeyEvent press(kQtKeyPress, qtKey, qtModifiers, keysym ? keycode(keysym) : 0,
+                        static_cast<quint32>(keysym), keysym ? xState : 0, text);
         QCoreApplication::sendEvent(edit, &press);
-        QCoreApplication::processEvents();  // the recorder's outcome runs from the event loop
-        return press.isAccepted();
+        // The recorder's outcome runs from the event loop.
+        if (runEventLoop) QCoreApplication::processEvents();
     }
 
     // A click as a user makes it: the event loop runs between press and release.
@@ -160,6 +161,33 @@ TEST_F(KeybindRecorderTest, KeysAreSwallowedUntilAUsableCombination) {
     // Once stopped, keys reach the application again.
     sendKey(XK_c, 0, Qt::Key_C, Qt::NoModifier, QStringLiteral("c"));
     EXPECT_EQ(edit->text(), QStringLiteral("c"));
+}
+
+TEST_F(KeybindRecorderTest, OnlyTheFirstUsableKeyOfARecordingCounts) {
+    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
+    first->startRecording();
+    // Two chords (or auto-repeat) before the event loop gets to run the outcome.
+    sendKey(XK_3, ControlMask, Qt::Key_3, Qt::ControlModifier, {}, false);
+    sendKey(XK_4, ControlMask, Qt::Key_4, Qt::ControlModifier, {}, false);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("Ctrl+3"));
+
+    // A recording stopped and restarted before its outcome ran does not get the old outcome.
+    first->startRecording();
+    sendKey(XK_5, ControlMask, Qt::Key_5, Qt::ControlModifier, {}, false);
+    first->stopRecording();
+    first->startRecording();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(edited.isEmpty());
+    EXPECT_TRUE(first->isRecording());
+
+    // Without an X key code, Qt's key stands in: right for unshifted keys only.
+    sendKey(NoSymbol, 0, Qt::Key_Exclam, Qt::MetaModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(first->isRecording());
+    sendKey(NoSymbol, 0, Qt::Key_F2, Qt::AltModifier);
+    ASSERT_EQ(edited.count(), 1);
+    EXPECT_EQ(edited.takeFirst().at(0).toString(), QStringLiteral("Opt+F2"));
 }
 
 TEST_F(KeybindRecorderTest, EscapeCancelsAndBackspaceClears) {
