@@ -26,14 +26,14 @@ void PulseChimePlayer::playSavedChime() {
 }
 
 void PulseChimePlayer::playNow() {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = kChimeSampleRate;
-    spec.channels = kChimeChannels;
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_FLOAT32LE;
+    sampleFormat.rate = kChimeSampleRate;
+    sampleFormat.channels = kChimeChannels;
     int error = 0;
     // nullptr server and device: the session's default sink.
     pa_simple* stream = pa_simple_new(nullptr, "Corvane", PA_STREAM_PLAYBACK, nullptr,
-                                      "Clip saved", &spec, nullptr, nullptr, &error);
+                                      "Clip saved", &sampleFormat, nullptr, nullptr, &error);
     if (!stream) {
         if (!reportedFailure_.exchange(true)) {
             logLine(std::string("Confirmation sound unavailable: ") + pa_strerror(error));
