@@ -1,5 +1,7 @@
 #include "ui/library/ClipListModel.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QImage>
 #include <QLocale>
@@ -13,6 +15,12 @@ QPixmap toPixmap(const Thumbnail& t) {
     if (t.empty() || t.rgb.size() < static_cast<size_t>(t.width) * t.height * 3) return {};
     const QImage image(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
     return QPixmap::fromImage(image.copy());
+}
+
+QString ClipListModel::dateText(const ClipItem& clip) {
+    return QString::fromStdString(formatClipDate(clip.creationDate, std::chrono::system_clock::now(), [](int h, int m) {
+        return QLocale().toString(QTime(h, m), QLocale::ShortFormat).toStdString();
+    }));
 }
 
 ClipListModel::ClipListModel(ClipsViewModel& model, QObject* parent)
@@ -58,10 +66,7 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
     case SizeTextRole:
         return QString::fromStdString(formatByteCount(clip->fileSize));
     case DateTextRole:
-        return QString::fromStdString(formatClipDate(clip->creationDate, std::chrono::system_clock::now(),
-                                                     [](int h, int m) {
-                                                         return QLocale().toString(QTime(h, m), QLocale::ShortFormat).toStdString();
-                                                     }));
+        return dateText(*clip);
     case ThumbnailRole: {
         const QString key = QString::fromStdString(clip->path);
         auto it = thumbnails_.find(key);
@@ -79,10 +84,22 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
 
 void ClipListModel::onModelChange(unsigned changes) {
     if (changes & ClipsViewModel::ClipsChanged) {
-        beginResetModel();
-        rows_ = model_.filteredClips();
-        thumbnails_.clear();
-        endResetModel();
+        std::vector<ClipItem> rows = model_.filteredClips();
+        const bool sameFiles = rows.size() == rows_.size() &&
+                               std::equal(rows.begin(), rows.end(), rows_.begin(),
+                                          [](const ClipItem& a, const ClipItem& b) { return a.path == b.path; });
+        if (sameFiles && !rows.empty()) {
+            // The usual reload (a window got focus): same files in the same order. Updating the
+            // rows in place keeps the list's scroll position and selection.
+            rows_ = std::move(rows);
+            thumbnails_.clear();
+            emit dataChanged(index(0), index(static_cast<int>(rows_.size()) - 1));
+        } else if (!sameFiles) {
+            beginResetModel();
+            rows_ = std::move(rows);
+            thumbnails_.clear();
+            endResetModel();
+        }
     }
     emit changed(changes);
 }

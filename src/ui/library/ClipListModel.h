@@ -33,6 +33,8 @@ public:
     ClipsViewModel& clipsModel() { return model_; }
     const ClipItem* clipAt(int row) const;
     int rowOfPath(const std::string& path) const;
+    // "Today, 10:04" etc. with the time in the user's locale.
+    static QString dateText(const ClipItem& clip);
 
 signals:
     // ClipsViewModel::Change bits, after this list model is up to date.

@@ -339,7 +339,12 @@ void ClipsView::refreshDetails() {
     const QString sep = QStringLiteral("   \u2022   ");
     details_->setText(QString::fromStdString(formatClipDuration(clip->durationSeconds)) + sep +
                       QString::fromStdString(formatByteCount(clip->fileSize)) + sep +
-                      list_.data(list_.index(std::max(0, list_.rowOfPath(clip->path))), ClipListModel::DateTextRole).toString());
+                      ClipListModel::dateText(*clip));
+}
+
+void ClipsView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    refreshDetails();  // the title is elided to the new width
 }
 
 void ClipsView::windowWillClose() {

@@ -51,6 +51,9 @@ public:
     TrimClipSheet* trimSheet() const { return trim_; }
     QMessageBox* deleteAlert() const { return deleteAlert_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QWidget* buildLeftPane();
     QWidget* buildRightPane();

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTextDocument>
 #include <QToolButton>
 
@@ -90,11 +91,17 @@ TEST_F(ClipsViewTest, ChoosingARowSelectsTheClipAndModelSelectionMovesTheRow) {
     EXPECT_EQ(view.listView()->currentIndex().row(), 0);
     view.listView()->setCurrentIndex(list.index(1));
     EXPECT_EQ(rig.model.selectedClip()->name, "old.mp4");
-    reload();  // survives a reload
+    QSignalSpy resets(&list, &QAbstractItemModel::modelReset);
+    reload();  // survives a reload, updated in place (the list keeps its scroll position)
     EXPECT_EQ(view.listView()->currentIndex().row(), 1);
+    EXPECT_EQ(resets.count(), 0);
+    addClip("newest.mp4", 0);
+    reload();
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(view.listView()->currentIndex().row(), 2);
     rig.runWorkers();  // durations and thumbnails arrive as row updates
-    EXPECT_EQ(list.data(list.index(0), ClipListModel::DurationTextRole).toString(), "0:00");
-    EXPECT_FALSE(list.data(list.index(0), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    EXPECT_EQ(list.data(list.index(1), ClipListModel::DurationTextRole).toString(), "0:00");
+    EXPECT_FALSE(list.data(list.index(1), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
 }
 
 TEST_F(ClipsViewTest, FileNamesAreShownAsWrittenEverywhere) {

@@ -129,6 +129,7 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirst) {
         if (b->text() == "Replace Original") confirm = b;
     ASSERT_TRUE(confirm);
     EXPECT_FALSE(sheet.isExporting());  // nothing happens before confirming
+    EXPECT_TRUE(sheet.player());        // another window (the alert) opening leaves the preview alone
     confirm->click();
     rig.runWorkers();
     EXPECT_EQ(test::readFile(dir / "a.mp4"), "cut:ORIGINAL");
