@@ -16,7 +16,9 @@ QPointer<KeybindRecorderController> KeybindRecorderController::activeRecorder_;
 KeybindRecorderController::KeybindRecorderController(QObject* parent) : QObject(parent) {}
 
 KeybindRecorderController::~KeybindRecorderController() {
-    if (monitorInstalled_) qApp->removeEventFilter(this);
+    if (monitorInstalled_ && QCoreApplication::instance()) {
+        QCoreApplication::instance()->removeEventFilter(this);
+    }
     QObject::disconnect(windowObserver_);
 }
 
@@ -35,14 +37,16 @@ void KeybindRecorderController::startRecording(CaptureHandler onCapture) {
         windowObserver_ = connect(gui, &QGuiApplication::focusWindowChanged, this,
                                   [this] { scheduleStop(); });
     }
-    qApp->installEventFilter(this);
-    monitorInstalled_ = true;
+    if (QCoreApplication::instance()) {
+        QCoreApplication::instance()->installEventFilter(this);
+        monitorInstalled_ = true;
+    }
     emit isRecordingChanged(true);
 }
 
 void KeybindRecorderController::stopRecording() {
     if (monitorInstalled_) {
-        qApp->removeEventFilter(this);
+        if (QCoreApplication::instance()) QCoreApplication::instance()->removeEventFilter(this);
         monitorInstalled_ = false;
     }
     QObject::disconnect(windowObserver_);
