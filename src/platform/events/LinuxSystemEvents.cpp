@@ -5,7 +5,7 @@ namespace corvane {
 void LinuxSystemEvents::start(SystemEventHandlers handlers) {
     watchingSleep_ = sleep_.start(handlers.onSleep, handlers.onWake);
     watchingScreenSaver_ = screenSaver_.start(handlers.onScreensSleep, handlers.onScreensWake);
-    watchingDisplays_ = displays_.start(handlers.onDisplayConfigurationChanged);
+    watchingDisplays_ = displays_.start(handlers.onDisplayConfigurationChanged, displayName_);
 }
 
 void LinuxSystemEvents::stop() {

@@ -13,6 +13,9 @@ namespace corvane {
 class LinuxSystemEvents final : public SystemEvents {
 public:
     LinuxSystemEvents() = default;
+    // Sources on the given buses and X display (tests: private ones). displayName nullptr: $DISPLAY.
+    LinuxSystemEvents(QDBusConnection systemBus, QDBusConnection sessionBus, const char* displayName)
+        : sleep_(std::move(systemBus)), screenSaver_(std::move(sessionBus)), displayName_(displayName) {}
     ~LinuxSystemEvents() override { stop(); }
 
     void start(SystemEventHandlers handlers) override;
@@ -29,6 +32,7 @@ private:
     LogindSleepWatcher sleep_;
     ScreenSaverWatcher screenSaver_;
     RandrDisplayWatcher displays_;
+    const char* displayName_ = nullptr;
     bool watchingSleep_ = false;
     bool watchingScreenSaver_ = false;
     bool watchingDisplays_ = false;

@@ -15,7 +15,11 @@ constexpr int kInhibitTimeoutMs = 5000;
 
 }  // namespace
 
-LogindSleepWatcher::LogindSleepWatcher(QObject* parent) : QObject(parent) {}
+LogindSleepWatcher::LogindSleepWatcher(QObject* parent)
+    : LogindSleepWatcher(QDBusConnection::systemBus(), parent) {}
+
+LogindSleepWatcher::LogindSleepWatcher(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)) {}
 
 LogindSleepWatcher::~LogindSleepWatcher() { stop(); }
 
@@ -23,11 +27,10 @@ bool LogindSleepWatcher::start(std::function<void()> onSleep, std::function<void
     onSleep_ = std::move(onSleep);
     onWake_ = std::move(onWake);
     if (connected_) return true;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return false;
+    if (!bus_.isConnected()) return false;
     // With the service name given, QtDBus only delivers the signal from the name's owner, so
     // another program cannot fake a suspend.
-    connected_ = bus.connect(kService, kPath, kInterface, QStringLiteral("PrepareForSleep"), this,
+    connected_ = bus_.connect(kService, kPath, kInterface, QStringLiteral("PrepareForSleep"), this,
                              SLOT(onPrepareForSleep(bool)));
     if (connected_) takeDelay();
     return connected_;
@@ -35,7 +38,7 @@ bool LogindSleepWatcher::start(std::function<void()> onSleep, std::function<void
 
 void LogindSleepWatcher::stop() {
     if (connected_) {
-        QDBusConnection::systemBus().disconnect(kService, kPath, kInterface,
+        bus_.disconnect(kService, kPath, kInterface,
                                                 QStringLiteral("PrepareForSleep"), this,
                                                 SLOT(onPrepareForSleep(bool)));
         connected_ = false;
@@ -66,7 +69,7 @@ void LogindSleepWatcher::takeDelay() {
          << QStringLiteral("Finishing the clip being saved") << QStringLiteral("delay");
     takingDelay_ = true;
     auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::systemBus().asyncCall(call, kInhibitTimeoutMs), this);
+        bus_.asyncCall(call, kInhibitTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         takingDelay_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 
@@ -17,7 +18,9 @@ namespace corvane {
 class LogindSleepWatcher final : public QObject {
     Q_OBJECT
 public:
+    // Listens on the system bus unless given another connection (tests use a private bus).
     explicit LogindSleepWatcher(QObject* parent = nullptr);
+    explicit LogindSleepWatcher(QDBusConnection bus, QObject* parent = nullptr);
     ~LogindSleepWatcher() override;
 
     // False when there is no system bus to listen on.
@@ -33,6 +36,7 @@ private slots:
 private:
     void takeDelay();
 
+    QDBusConnection bus_;
     std::function<void()> onSleep_;
     std::function<void()> onWake_;
     bool connected_ = false;

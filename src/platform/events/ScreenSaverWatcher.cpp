@@ -13,7 +13,11 @@ const QStringList kPaths = {QStringLiteral("/org/freedesktop/ScreenSaver"),
 
 }  // namespace
 
-ScreenSaverWatcher::ScreenSaverWatcher(QObject* parent) : QObject(parent) {}
+ScreenSaverWatcher::ScreenSaverWatcher(QObject* parent)
+    : ScreenSaverWatcher(QDBusConnection::sessionBus(), parent) {}
+
+ScreenSaverWatcher::ScreenSaverWatcher(QDBusConnection bus, QObject* parent)
+    : QObject(parent), bus_(std::move(bus)) {}
 
 ScreenSaverWatcher::~ScreenSaverWatcher() { stop(); }
 
@@ -22,10 +26,9 @@ bool ScreenSaverWatcher::start(std::function<void()> onScreensSleep,
     onSleep_ = std::move(onScreensSleep);
     onWake_ = std::move(onScreensWake);
     if (connected_) return true;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
+    if (!bus_.isConnected()) return false;
     for (const QString& path : kPaths) {
-        connected_ |= bus.connect(kService, path, kInterface, QStringLiteral("ActiveChanged"), this,
+        connected_ |= bus_.connect(kService, path, kInterface, QStringLiteral("ActiveChanged"), this,
                                   SLOT(onActiveChanged(bool)));
     }
     return connected_;
@@ -33,9 +36,8 @@ bool ScreenSaverWatcher::start(std::function<void()> onScreensSleep,
 
 void ScreenSaverWatcher::stop() {
     if (connected_) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
         for (const QString& path : kPaths) {
-            bus.disconnect(kService, path, kInterface, QStringLiteral("ActiveChanged"), this,
+            bus_.disconnect(kService, path, kInterface, QStringLiteral("ActiveChanged"), this,
                            SLOT(onActiveChanged(bool)));
         }
         connected_ = false;

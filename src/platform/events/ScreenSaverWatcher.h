@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 
 #include <functional>
@@ -15,7 +16,9 @@ namespace corvane {
 class ScreenSaverWatcher final : public QObject {
     Q_OBJECT
 public:
+    // Listens on the session bus unless given another connection (tests use a private bus).
     explicit ScreenSaverWatcher(QObject* parent = nullptr);
+    explicit ScreenSaverWatcher(QDBusConnection bus, QObject* parent = nullptr);
     ~ScreenSaverWatcher() override;
 
     bool start(std::function<void()> onScreensSleep, std::function<void()> onScreensWake);
@@ -25,6 +28,7 @@ private slots:
     void onActiveChanged(bool active);
 
 private:
+    QDBusConnection bus_;
     std::function<void()> onSleep_;
     std::function<void()> onWake_;
     bool connected_ = false;

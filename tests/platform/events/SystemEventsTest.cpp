@@ -1,6 +1,7 @@
-// Sleep, screen and display events from real sources: a stand-in logind on the private system
-// bus (with a real inhibitor file descriptor), a stand-in screen saver on the session bus, and
-// XRandR mode switches on an X server of the test's own.
+// Sleep, screen and display events from real sources: a stand-in logind (with a real inhibitor
+// file descriptor) and a stand-in screen saver on a D-Bus daemon of the test's own, and XRandR
+// mode switches on an X server of the test's own. Nothing here reaches the session's buses or
+// display, where other tests' programs listen.
 #include "platform/events/LinuxSystemEvents.h"
 
 #include <QDBusConnection>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/events/PrivateBus.h"
 #include "platform/events/QtWait.h"
 #include "platform/events/XModeKeeper.h"
 
@@ -80,16 +82,18 @@ void emitSignal(QDBusConnection& bus, const char* path, const char* interface, c
 }
 
 TEST(LogindSleep, SleepAndWakeEdgesAndTheDelayLock) {
-    QDBusConnection fakeBus =
-        QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("fake-logind"));
-    ASSERT_TRUE(fakeBus.isConnected()) << "needs DBUS_SYSTEM_BUS_ADDRESS (a private bus)";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok()) << "could not start dbus-daemon";
+    QDBusConnection fakeBus = bus.connect(QStringLiteral("fake-logind"));
+    ASSERT_TRUE(fakeBus.isConnected());
     FakeLogind logind;
     ASSERT_TRUE(fakeBus.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &logind));
     ASSERT_TRUE(fakeBus.registerService(QStringLiteral("org.freedesktop.login1")));
 
     Counts counts;
     {
-        LinuxSystemEvents events;
+        LinuxSystemEvents events(bus.connect(QStringLiteral("watch-system")),
+                                 bus.connect(QStringLiteral("watch-session")), nullptr);
         events.start(counting(counts));
         ASSERT_TRUE(events.watchesSleep());
         ASSERT_TRUE(waitUntil([&] { return events.holdsSleepDelay(); }));
@@ -113,12 +117,10 @@ TEST(LogindSleep, SleepAndWakeEdgesAndTheDelayLock) {
         EXPECT_EQ(logind.inhibitCalls, 2);
 
         // A sender that does not own the logind name cannot fake a suspend.
-        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SystemBus,
-                                                              QStringLiteral("impostor"));
+        QDBusConnection other = bus.connect(QStringLiteral("impostor"));
         emitSignal(other, path, iface, "PrepareForSleep", true);
         serveEvents(150);
         EXPECT_EQ(counts.sleep, 1);
-        QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
 
         events.stop();
         EXPECT_TRUE(logind.lockReleased()) << "stopping lets go of the lock";
@@ -126,16 +128,16 @@ TEST(LogindSleep, SleepAndWakeEdgesAndTheDelayLock) {
         serveEvents(100);
         EXPECT_EQ(counts.sleep, 1) << "nothing after stop";
     }
-    fakeBus.unregisterService(QStringLiteral("org.freedesktop.login1"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
 }
 
 TEST(ScreenSaver, ActiveChangedGivesScreenSleepAndWakeOncePerEdge) {
-    QDBusConnection fakeBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                            QStringLiteral("fake-screensaver"));
+    PrivateBus bus;
+    ASSERT_TRUE(bus.ok()) << "could not start dbus-daemon";
+    QDBusConnection fakeBus = bus.connect(QStringLiteral("fake-screensaver"));
     ASSERT_TRUE(fakeBus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
     Counts counts;
-    LinuxSystemEvents events;
+    LinuxSystemEvents events(bus.connect(QStringLiteral("watch-system")),
+                             bus.connect(QStringLiteral("watch-session")), nullptr);
     events.start(counting(counts));
     ASSERT_TRUE(events.watchesScreenSaver());
 
@@ -153,8 +155,6 @@ TEST(ScreenSaver, ActiveChangedGivesScreenSleepAndWakeOncePerEdge) {
     EXPECT_EQ(counts.sleep + counts.wake, 0);
 
     events.stop();
-    fakeBus.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
 }
 
 // An X server of the test's own, so switching its mode cannot disturb other tests.
