@@ -16,7 +16,7 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 measure() {
   local a b
   a=$(cpu_ticks "$1"); sleep "$window"; b=$(cpu_ticks "$1")
-  echo "scale=1; 100 * ($b - $a) / $ticks / $window" | bc
+  awk -v a="$a" -v b="$b" -v t="$ticks" -v w="$window" 'BEGIN { printf "%.1f", 100 * (b - a) / t / w }'
 }
 
 # Moving content and a tone, the same for both runs.
@@ -61,7 +61,7 @@ save_latency() {  # key, clips expected after
   xdotool key "$1"
   while [ "$(count)" -le "$before" ]; do sleep 0.01; done
   end=$(date +%s.%N)
-  echo "scale=3; $end - $start" | bc
+  awk -v e="$end" -v s="$start" 'BEGIN { printf "%.3f", e - s }'
 }
 echo "== Save latency, key press to finished file"
 echo "30 s clip:  $(save_latency super+shift+1) s"
@@ -83,4 +83,4 @@ reference_cpu=$(measure "$reference")
 kill -INT "$reference"; wait "$reference" 2>/dev/null
 rm -rf /dev/shm/corvane-bench-ref
 echo "reference: ${reference_cpu} % of one core (ffmpeg x11grab + pulse + libx264 + aac, segment muxer on tmpfs)"
-echo "ratio corvane / reference: $(echo "scale=2; $corvane_cpu / $reference_cpu" | bc)"
+echo "ratio corvane / reference: $(awk -v c="$corvane_cpu" -v r="$reference_cpu" 'BEGIN { printf "%.2f", c / r }')"

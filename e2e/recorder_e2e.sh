@@ -86,7 +86,7 @@ pressed=$(date +%s.%N)
 xdotool key super+shift+1
 wait_for 15 clips_at_least 1 || { cat "$work/corvane.log"; fail "no clip appeared"; }
 appeared=$(date +%s.%N)
-echo "clip on disk $(echo "$appeared - $pressed" | bc) s after the key press"
+echo "clip on disk $(awk -v a="$appeared" -v p="$pressed" 'BEGIN { printf "%.2f", a - p }') s after the key press"
 clip=$(find "$clips" -maxdepth 1 -name 'Clip_*.mp4' | head -1)
 sleep 0.5
 
@@ -122,7 +122,7 @@ kill -TERM "$corvane_pid"
 start=$(date +%s.%N)
 wait "$corvane_pid"
 status=$?
-took=$(echo "$(date +%s.%N) - $start" | bc)
+took=$(awk -v e="$(date +%s.%N)" -v s="$start" 'BEGIN { printf "%.2f", e - s }')
 corvane_pid=
 echo "exit status $status after $took s"
 cp "$work/corvane.log" "$artefacts/corvane.log"
