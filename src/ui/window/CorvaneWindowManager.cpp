@@ -214,6 +214,10 @@ void CorvaneWindowManager::saveGeometry() {
     if (!written.ok) logLine("Could not keep the window's size and place: " + written.error);
 }
 
+void CorvaneWindowManager::reloadSettingsFromFile() {
+    if (appView_) appView_->settingsModel().load();
+}
+
 void CorvaneWindowManager::flushPendingSettings() {
     if (appView_) appView_->settingsModel().flushPendingSave(SettingsViewModel::ApplyAfterFlush::no);
 }

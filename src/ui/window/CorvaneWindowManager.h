@@ -67,6 +67,11 @@ public:
     // path, where the engine is stopping. Also done on QCoreApplication::aboutToQuit.
     void flushPendingSettings();
 
+    // The configuration file was changed outside the tab (ReloadConfig over the bus, SIGHUP): the
+    // tab re-reads it, so a later edit in the tab cannot write stale values over the change. A
+    // pending edit of the tab is written first. Nothing happens before the window exists.
+    void reloadSettingsFromFile();
+
     // For tests and the app's wiring; null until the window was first shown.
     MainWindow* window() const { return window_; }
     CorvaneAppView* appView() const { return appView_; }

@@ -185,5 +185,22 @@ TEST_F(WindowManagerTest, PendingSettingsAreWrittenOnQuitWithoutApplying) {
     EXPECT_EQ(applied, 1);
 }
 
+TEST_F(WindowManagerTest, OutsideChangesToTheFileReachTheTabBeforeItsNextSave) {
+    show(*manager_, CorvaneTab::settings);
+    SettingsViewModel& model = manager_->appView()->settingsModel();
+    model.setFps(60);
+    scheduler_.advanceBy(350ms);
+    // Someone edits the file by hand and asks the running program to reload it.
+    std::ofstream(dir_ / "config.toml", std::ios::trunc) << "fps = 60\nplay_sound = false\n";
+    manager_->reloadSettingsFromFile();
+    EXPECT_FALSE(model.playSound());
+    model.setRecordAudio(false);
+    scheduler_.advanceBy(350ms);
+    std::ifstream in(dir_ / "config.toml");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("play_sound = false"), std::string::npos);
+    EXPECT_NE(text.find("fps = 60"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace corvane
