@@ -96,6 +96,13 @@ struct Recorder::Parts {
         engine.reset();
     }
 
+    // The file changed outside the settings tab: the tab re-reads it (writing its own pending
+    // edit first), then the engine applies it.
+    void reloadConfig() {
+        if (windowManager) windowManager->reloadSettingsFromFile();
+        engine->reloadConfigAndApply();
+    }
+
     void quit() {
         engine->stop();
         Application::requestQuit();
@@ -111,7 +118,7 @@ struct Recorder::Parts {
                 done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason});
             });
         };
-        h.reloadConfig = [this] { engine->reloadConfigAndApply(); };
+        h.reloadConfig = [this] { reloadConfig(); };
         h.getStatus = [this] {
             const CorvaneStatus s = engine->getStatus();
             return ControlStatus{s.isRecording, s.bufferDurationSeconds,
@@ -161,6 +168,6 @@ void Recorder::start() {
 
 void Recorder::quit() { parts_->quit(); }
 
-void Recorder::reloadConfig() { parts_->engine->reloadConfigAndApply(); }
+void Recorder::reloadConfig() { parts_->reloadConfig(); }
 
 }  // namespace corvane
