@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QByteArray>
+#include <QFile>
+#include <QIcon>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
@@ -85,6 +87,11 @@ void CorvaneWindowManager::createWindow(CorvaneTab tab) {
                               .restored = [this] { startTitleTimer(); }});
     window_->setObjectName(QStringLiteral("CorvaneMainWindow"));
     window_->setWindowTitle(QStringLiteral("Corvane"));
+    // The installed theme icon; from a build tree, the tray picture built into the program.
+    QIcon icon = QIcon::fromTheme(QStringLiteral("corvane"));
+    if (icon.isNull() && QFile::exists(QStringLiteral(":/corvane/menubar_icon.png")))
+        icon = QIcon(QStringLiteral(":/corvane/menubar_icon.png"));
+    if (!icon.isNull()) window_->setWindowIcon(icon);
     window_->setMinimumSize(kMinimumSize);
     window_->resize(kContentSize);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
