@@ -53,7 +53,7 @@ protected:
         deps.windowHost = &window;
         deps.clipSavedAnnouncer = &announcer;
         deps.terminateApplication = [this] { terminated.push_back(capture->stopAndWaitTimeouts.size()); };
-        deps.saveLane = &lane;
+        deps.saveLane = useOwnSaveLane ? nullptr : &lane;
         deps.bufferClock = &scheduler;
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
     }
@@ -89,6 +89,7 @@ protected:
         return n;
     }
 
+    bool useOwnSaveLane = false;  // true: the engine's own worker thread runs the saves
     TempDir dir;
     AppConfig config;
     ManualScheduler scheduler;

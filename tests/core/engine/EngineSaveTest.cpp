@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
+#include <future>
+#include <thread>
 
 #include "core/engine/EngineHarness.h"
 #include "core/engine/SaveMessages.h"
@@ -127,6 +130,36 @@ TEST_F(EngineSaveTest, SuccessIsAnnouncedOnTheMainThreadAndToTheCallback) {
     lane.runAll();
     scheduler.runDue();
     EXPECT_EQ(announced.size(), 1u) << "a failed save announces nothing";
+}
+
+TEST_F(EngineSaveTest, OnTheRealWorkerRequestsFromAnyThreadNeverOverlap) {
+    useOwnSaveLane = true;
+    buildAndStart();
+    std::promise<void> exporting;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    exporter.nextResult = saved("/clips/Clip_z_30s.mp4", 30);
+    std::atomic<bool> blockOnce{true};
+    exporter.duringExport = [&] {
+        if (!blockOnce.exchange(false)) return;
+        exporting.set_value();
+        released.wait();
+    };
+    std::promise<ClipSaveOutcome> first;
+    engine->requestClip(30, [&](const ClipSaveOutcome& o) { first.set_value(o); });
+    exporting.get_future().wait();  // the worker is inside the export
+
+    engine->requestClip(60);  // main thread
+    ClipSaveOutcome fromOtherThread;
+    std::thread([&] { fromOtherThread = engine->saveClip(90); }).join();
+    EXPECT_FALSE(fromOtherThread.ok);
+    EXPECT_EQ(countLines("[Corvane] Clip export already in progress, ignoring duplicate trigger"), 2);
+
+    release.set_value();
+    EXPECT_TRUE(first.get_future().get().ok);
+    EXPECT_EQ(exporter.calls.size(), 1u);
+    EXPECT_EQ(engine->saveClip(45).path, "/clips/Clip_z_30s.mp4") << "accepted once the save ended";
+    EXPECT_EQ(exporter.calls.size(), 2u);
 }
 
 TEST_F(EngineSaveTest, MenuCommandSavesLikeAShortcut) {
