@@ -76,9 +76,14 @@ void CorvaneCapture::start(StartCompletion done) {
 }
 
 void CorvaneCapture::stop(std::function<void()> done) {
+    ++stopRequests_;
     postToLane([this, done = std::move(done)] {
         stopOnLane();
         if (done) done();
+    });
+    // A restart sleeping between attempts finds the stop now rather than after its pause.
+    postToMain([this] {
+        if (isRestarting_.load()) wakeSleepingRestart();
     });
 }
 
@@ -431,17 +436,21 @@ void CorvaneCapture::restartOnMain() {
     // The running restart ends at its next step; this one runs when it has.
     restartCancelled_ = true;
     restartPending_ = true;
-    if (sleepContinuation_) {
-        sleepTask_.cancel();
-        auto then = std::move(sleepContinuation_);
-        sleepContinuation_ = nullptr;
-        then();
-    }
+    wakeSleepingRestart();
+}
+
+void CorvaneCapture::wakeSleepingRestart() {
+    if (!sleepContinuation_) return;
+    sleepTask_.cancel();
+    auto then = std::move(sleepContinuation_);
+    sleepContinuation_ = nullptr;
+    then();
 }
 
 void CorvaneCapture::beginRestart() {
     isRestarting_ = true;
     restartCancelled_ = false;
+    restartStopMark_ = stopRequests_.load();
     logLine("Restarting capture stream...");
     postToLane([this] {
         stopOnLane();
@@ -451,6 +460,12 @@ void CorvaneCapture::beginRestart() {
 }
 
 void CorvaneCapture::attemptStart(int attempt) {
+    if (stopRequests_.load() != restartStopMark_) {
+        // Stopped on purpose (sleep, quit) while recovering: stay stopped.
+        restartPending_ = false;
+        endRestart();
+        return;
+    }
     if (restartCancelled_) {
         endRestart();
         return;

@@ -61,6 +61,7 @@ public:
     // Queues a start on the control lane and returns at once. Does nothing when already running.
     void start(StartCompletion done = {});
     // Queues a stop on the control lane and returns at once; `done` runs there afterwards.
+    // A restart under way ends at its next step instead of bringing the stream back. Any thread.
     void stop(std::function<void()> done = {});
     // Stops and waits at most `timeout` for it (the engine's quit path). True when it finished.
     // Not for use with a control lane that runs on the calling thread.
@@ -128,6 +129,8 @@ private:
     void attemptStart(int attempt);
     void endRestart();
     void sleepThen(Duration delay, std::function<void()> then);
+    // Ends a restart's pause at once (as if it had elapsed); the restart then checks why.
+    void wakeSleepingRestart();
     void scheduleResizeRestart(uint64_t resizeGeneration, double width, double height);
 
     void postToLane(std::function<void()> task);
@@ -153,6 +156,7 @@ private:
     std::atomic<int32_t> captureHeight_{0};
     std::atomic<int64_t> startTimeNs_{0};              // scheduler time since epoch; 0: none
     std::atomic<int> startsInFlight_{0};
+    std::atomic<uint64_t> stopRequests_{0};            // deliberate stops asked for so far
 
     // Control lane only.
     std::unique_ptr<CaptureStream> videoStream_;
@@ -170,6 +174,7 @@ private:
     // Main thread only.
     bool restartCancelled_ = false;
     bool restartPending_ = false;
+    uint64_t restartStopMark_ = 0;  // stopRequests_ when the running restart began
     std::function<void()> sleepContinuation_;
     ScheduledTask sleepTask_;
     ScheduledTask resizeTask_;

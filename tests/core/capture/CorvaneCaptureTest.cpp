@@ -417,6 +417,23 @@ TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdog) {
     EXPECT_EQ(count("Watchdog"), 1);
 }
 
+TEST_F(CaptureTest, DeliberateStopEndsARecovery) {
+    make();
+    ASSERT_FALSE(startNow());
+    screen.failForever = true;
+    capture->restart();
+    sched.advanceBy(600ms);
+    EXPECT_EQ(count("Recovery attempt 1 failed"), 1);
+    capture->stop();  // the system goes to sleep, or the user quits
+    sched.runDue();
+    EXPECT_FALSE(capture->isRestarting());
+    screen.failForever = false;
+    sched.advanceBy(10s);
+    EXPECT_EQ(count("Recovery attempt 2"), 0);
+    EXPECT_FALSE(capture->isRunning());
+    EXPECT_EQ(screen.opened.size(), 1u);
+}
+
 TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
     make();
     ASSERT_FALSE(startNow());
