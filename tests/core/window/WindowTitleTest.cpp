@@ -22,13 +22,11 @@ TEST(WindowTitleTest, DurationsAndTitles) {
 }
 
 TEST(WindowTitleTest, BrokenDurationsNeverReachAnIntegerCast) {
-    for (double bad : {-1.0, -1e300, std::nan(""), -std::numeric_limits<double>::infinity(),
-                       std::numeric_limits<double>::infinity()}) {
-        const std::string text = formatDuration(bad);
-        EXPECT_TRUE(text == "00:00" || text.ends_with(":00") || text.size() > 8) << bad;
-    }
-    EXPECT_EQ(formatDuration(std::nan("")), "00:00");
-    EXPECT_EQ(formatDuration(-std::numeric_limits<double>::infinity()), "00:00");
+    for (double bad : {-1.0, -1e300, std::nan(""), -std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(formatDuration(bad), "00:00") << bad;
+    EXPECT_EQ(formatDuration(std::numeric_limits<double>::infinity()), "00:00");
+    // Huge values are clamped far past any real run instead of overflowing.
+    EXPECT_EQ(formatDuration(1e300), formatDuration(double(int64_t{1} << 40)));
     EXPECT_EQ(truncatedClamped(1e300, 5, 600), 600);
     EXPECT_EQ(truncatedClamped(std::nan(""), 5, 600), 5);
     EXPECT_EQ(truncatedClamped(-7.9), -7);
