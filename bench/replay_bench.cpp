@@ -2,7 +2,9 @@
 // the replay buffer's memory per buffered byte. Each figure is compared with a reference run made
 // by the FFmpeg command line on the same data, from this same process.
 //
-// Run: build/bench/replay_bench [--quick]
+// Run: bench/run-replay-bench.sh (optimised build, then this program), or
+//      <build>/bench/replay_bench [--quick]
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +131,12 @@ void benchEncoder(const fs::path& scratch, int frames) {
     }
 }
 
+// Heap bytes in use (small blocks plus mmapped large ones): what the buffer's samples really cost.
+long heapBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return long(info.uordblks + info.hblkhd);
+}
+
 long residentBytes() {
     std::ifstream statm("/proc/self/statm");
     long pages = 0, resident = 0;
@@ -204,16 +212,18 @@ void benchExport(const fs::path& scratch, const std::vector<VideoSampleRef>& ten
 
 void benchMemory(const std::vector<VideoSampleRef>& tenSeconds) {
     std::printf("\n== Replay buffer memory, 130 s of 1080p30 12 Mbit/s + 48 kHz stereo float ==\n");
-    const long before = residentBytes();
+    const long heapBefore = heapBytes();
+    const long residentBefore = residentBytes();
     auto buffer = std::make_unique<CorvaneRingBuffer>(130);
     fillBuffer(*buffer, tenSeconds, 135);
-    const long after = residentBytes();
+    const long heap = heapBytes() - heapBefore;
+    const long resident = residentBytes() - residentBefore;
     const RingBufferStatus s = buffer->getStatus();
-    const double overhead = double(after - before) / double(s.memoryBytes) - 1.0;
-    std::printf("held %.1f s: %llu video + %llu audio samples, %.1f MB of samples; resident +%.1f MB; "
-                "overhead %.1f%%\n",
-                s.duration, (unsigned long long)s.videoCount, (unsigned long long)s.audioCount,
-                double(s.memoryBytes) / 1e6, double(after - before) / 1e6, overhead * 100);
+    const double samples = double(s.memoryBytes);
+    std::printf("held %.1f s: %llu video + %llu audio samples = %.1f MB of sample bytes\n", s.duration,
+                (unsigned long long)s.videoCount, (unsigned long long)s.audioCount, samples / 1e6);
+    std::printf("heap in use +%.1f MB (overhead %.1f%%), resident +%.1f MB (overhead %.1f%%)\n", heap / 1e6,
+                (heap / samples - 1) * 100, resident / 1e6, (resident / samples - 1) * 100);
 }
 
 }  // namespace
@@ -224,13 +234,15 @@ int main(int argc, char** argv) {
     const fs::path scratch = fs::temp_directory_path() / ("corvane-bench-" + std::to_string(getpid()));
     fs::create_directories(scratch);
 
-    benchEncoder(scratch, quick ? 90 : 300);
-
     double fps = 0;
-    const auto pictures = makeFrames(1920, 1080, 30);
-    const auto tenSeconds = encodeRun(1920, 1080, 300, 12000, fps, pictures);
+    std::vector<VideoSampleRef> tenSeconds;
+    {
+        const auto pictures = makeFrames(1920, 1080, 30);
+        tenSeconds = encodeRun(1920, 1080, 300, 12000, fps, pictures);
+    }
+    benchMemory(tenSeconds);  // first, before other runs leave freed memory in the heap
+    benchEncoder(scratch, quick ? 90 : 300);
     benchExport(scratch, tenSeconds);
-    benchMemory(tenSeconds);
 
     fs::remove_all(scratch);
     return 0;

@@ -52,8 +52,8 @@ CodecPtr openEncoder(int& status) {
     return ctx;
 }
 
-// Encodes frames [firstFrame, lastFrame) of the planar time line; keeps packets whose pts lies in
-// [keepFrom, keepBefore). Flushes only when the range reaches the end of the time line.
+// Encodes frames [firstFrame, lastFrame) of the planar time line, then flushes; keeps packets
+// whose pts lies in [keepFrom, keepBefore).
 int encodeRange(AVCodecContext* ctx, const float* left, const float* right, int64_t totalSamples,
                 int64_t firstFrame, int64_t lastFrame, int64_t keepFrom, int64_t keepBefore,
                 std::vector<AVPacket*>& out) {
@@ -90,7 +90,7 @@ int encodeRange(AVCodecContext* ctx, const float* left, const float* right, int6
         av_frame_unref(frame);
         if (status >= 0) status = drain();
     }
-    if (status >= 0 && lastFrame * kFrame >= totalSamples) {
+    if (status >= 0) {
         status = avcodec_send_frame(ctx, nullptr);
         if (status >= 0) status = drain();
     }
