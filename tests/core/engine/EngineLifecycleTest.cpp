@@ -29,12 +29,6 @@ TEST_F(EngineLifecycleTest, StartBuildsTrayRegistersAndStartsCapture) {
     EXPECT_EQ(window.setupMainMenuCalls, 1);
 }
 
-TEST_F(EngineLifecycleTest, NoTrayWhenNotWanted) {
-    config.showMenubar = false;
-    buildAndStart();
-    EXPECT_EQ(tray->setupCalls, 0);
-}
-
 TEST_F(EngineLifecycleTest, FailedFirstStartIsLoggedOnce) {
     build();
     capture->startError = "Cannot open display :5";
@@ -121,13 +115,6 @@ TEST_F(EngineLifecycleTest, SuspendWaitsForCaptureStopAndRunningSave) {
     lane.runAll();
     scheduler.runDue();
     EXPECT_EQ(events.preparationDoneCalls, 1);
-}
-
-TEST_F(EngineLifecycleTest, ScreenSleepDoesNotReleaseASuspendDelay) {
-    buildAndStart();
-    events.handlers.onScreensSleep();
-    scheduler.runDue();
-    EXPECT_EQ(events.preparationDoneCalls, 0);
 }
 
 TEST_F(EngineLifecycleTest, StatusAndRecordingPairReadCaptureAndBuffer) {

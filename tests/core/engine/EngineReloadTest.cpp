@@ -162,13 +162,5 @@ TEST_F(EngineReloadTest, UnreadableFileChangesNothing) {
     EXPECT_EQ(engine->records().size(), 3u);
 }
 
-TEST_F(EngineReloadTest, SettingsCallbackOfTheWindowReloads) {
-    buildAndStart();
-    writeConfig("fps = 24\n");
-    ASSERT_TRUE(window.onSettingsChanged);
-    window.onSettingsChanged();
-    EXPECT_EQ(capture->held.fps, 24);
-}
-
 }  // namespace
 }  // namespace corvane::test

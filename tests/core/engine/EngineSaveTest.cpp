@@ -46,16 +46,6 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedNotQueued) {
     EXPECT_EQ(exporter.calls[1].durationSeconds, 60.0);
 }
 
-TEST_F(EngineSaveTest, DuplicateRequestReportsWhyToItsCaller) {
-    buildAndStart();
-    engine->requestClip(30);
-    std::optional<ClipSaveOutcome> second;
-    engine->requestClip(30, [&](const ClipSaveOutcome& o) { second = o; });
-    ASSERT_TRUE(second);
-    EXPECT_FALSE(second->ok);
-    EXPECT_FALSE(second->reason.empty());
-}
-
 TEST_F(EngineSaveTest, SavingIndicatorGoesOnThenOffOnTheMainThread) {
     buildAndStart();
     exporter.nextResult = saved("/clips/Clip_x_30s.mp4", 30);
