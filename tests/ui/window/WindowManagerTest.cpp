@@ -185,6 +185,41 @@ TEST_F(WindowManagerTest, PendingSettingsAreWrittenOnQuitWithoutApplying) {
     EXPECT_EQ(applied, 1);
 }
 
+TEST_F(WindowManagerTest, ClipsPageFollowsTheSavedFolderAndPausesWhenHidden) {
+    std::vector<std::string> folders;
+    int reloads = 0, pauses = 0;
+    QWidget* created = nullptr;
+    manager_->setClipsPage({.create = [&](QWidget* parent) { return created = new QWidget(parent); },
+                            .setOutputDir = [&](QWidget* page, const std::string& dir) {
+                                EXPECT_EQ(page, created);
+                                folders.push_back(dir);
+                            },
+                            .reload = [&](QWidget*) { ++reloads; },
+                            .pause = [&](QWidget*) { ++pauses; }});
+    show(*manager_, CorvaneTab::clips);
+    EXPECT_EQ(manager_->appView()->clipsPage(), created);
+    EXPECT_EQ(folders, std::vector<std::string>{(dir_ / "clips").string()});
+
+    // A folder typed in the settings tab reaches the page once it is saved, not per keystroke.
+    manager_->appView()->selectTab(CorvaneTab::settings);
+    EXPECT_EQ(pauses, 1);
+    SettingsViewModel& model = manager_->appView()->settingsModel();
+    model.setOutputDir("/tmp/a");
+    model.setOutputDir("/tmp/ab");
+    EXPECT_EQ(folders.size(), 1u);
+    scheduler_.advanceBy(350ms);
+    EXPECT_EQ(folders.back(), "/tmp/ab");
+
+    const int reloadsBefore = reloads;
+    manager_->appView()->selectTab(CorvaneTab::clips);
+    EXPECT_EQ(reloads, reloadsBefore + 1);
+    manager_->window()->setWindowState(Qt::WindowMinimized);
+    EXPECT_EQ(pauses, 2);
+    manager_->window()->setWindowState(Qt::WindowNoState);
+    manager_->window()->close();
+    EXPECT_EQ(pauses, 3);
+}
+
 TEST_F(WindowManagerTest, OutsideChangesToTheFileReachTheTabBeforeItsNextSave) {
     show(*manager_, CorvaneTab::settings);
     SettingsViewModel& model = manager_->appView()->settingsModel();
