@@ -18,8 +18,9 @@ extern char** environ;
 namespace corvane::test {
 
 // The built program run as a child process with its own environment and captured output.
-// DISPLAY and WAYLAND_DISPLAY are always removed, so the tests behave the same inside and
-// outside a desktop session.
+// DISPLAY, WAYLAND_DISPLAY and the session bus are always removed, so the tests behave the same
+// inside and outside a desktop session, and programs started by tests running side by side do not
+// find each other as an already running instance.
 class ChildProcess {
 public:
     using EnvChanges = std::map<std::string, std::optional<std::string>>;  // nullopt: unset
@@ -27,6 +28,7 @@ public:
     ChildProcess(const std::vector<std::string>& args, EnvChanges env, bool closeStdout = false) {
         env.emplace("DISPLAY", std::nullopt);
         env.emplace("WAYLAND_DISPLAY", std::nullopt);
+        env.emplace("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
         std::vector<std::string> envStrings;
         for (char** e = environ; *e != nullptr; ++e) {
             std::string entry = *e;
