@@ -83,7 +83,8 @@ RecordRowView::RecordRowView(Callbacks callbacks, QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 4, 8, 4);
     layout->addWidget(durationGroup);
-    layout->addWidget(shortcutField_, 1);
+    layout->addWidget(shortcutField_);
+    layout->addStretch(1);
     layout->addWidget(delete_);
 }
 

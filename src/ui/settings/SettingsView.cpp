@@ -239,8 +239,8 @@ void SettingsView::buildUi() {
     storageGrid->addWidget(folderProblem_, 1, 1);
     column->addWidget(storage);
 
-    // Audio & Feedback
-    auto* audio = new QGroupBox(QStringLiteral("Audio & Feedback"), content);
+    // Audio & Feedback ("&&": a lone "&" would mark a mnemonic and vanish from the title)
+    auto* audio = new QGroupBox(QStringLiteral("Audio && Feedback"), content);
     auto* audioColumn = new QVBoxLayout(audio);
     recordAudio_ = new QCheckBox(QStringLiteral("Record System Audio"), audio);
     playSound_ = new QCheckBox(QStringLiteral("Play Confirmation Sound on Clip Saved"), audio);
