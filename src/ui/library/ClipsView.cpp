@@ -1,18 +1,23 @@
 #include "ui/library/ClipsView.h"
 
+#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMediaPlayer>
 #include <QMenu>
 #include <QPushButton>
+#include <QSlider>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QVideoWidget>
+
+#include <climits>
 
 #include "core/library/ClipTexts.h"
 #include "ui/library/ClipListModel.h"
@@ -237,6 +242,34 @@ QWidget* ClipsView::buildRightPane() {
     video_ = new QVideoWidget;
     video_->setStyleSheet(QStringLiteral("background: black;"));
     v->addWidget(video_, 1);
+    // The player's own controls: play/pause, position and time.
+    auto* controls = new QWidget;
+    controls->setAutoFillBackground(true);
+    controls->setStyleSheet(QStringLiteral("background: black; color: white;"));
+    auto* ch = new QHBoxLayout(controls);
+    ch->setContentsMargins(8, 4, 8, 4);
+    playPause_ = iconButton(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, tr("Play / Pause"), this);
+    ch->addWidget(playPause_);
+    seekBar_ = new QSlider(Qt::Horizontal);
+    seekBar_->setRange(0, 0);
+    ch->addWidget(seekBar_, 1);
+    position_ = new QLabel(QStringLiteral("0:00 / 0:00"));
+    position_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ch->addWidget(position_);
+    connect(playPause_, &QToolButton::clicked, this, [this] {
+        auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player());
+        if (!player) return;
+        QMediaPlayer& mp = player->mediaPlayer();
+        if (mp.playbackState() == QMediaPlayer::PlayingState) {
+            mp.pause();
+        } else {
+            mp.play();
+        }
+    });
+    connect(seekBar_, &QSlider::sliderMoved, this, [this](int ms) {
+        if (auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player())) player->mediaPlayer().setPosition(ms);
+    });
+    v->addWidget(controls);
     v->addWidget(divider());
     auto* info = new QWidget;
     auto* iv = new QVBoxLayout(info);
@@ -311,7 +344,29 @@ void ClipsView::refreshHeader() {
 }
 
 void ClipsView::attachPlayer() {
-    if (auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player())) player->mediaPlayer().setVideoOutput(video_);
+    for (const auto& c : playerConnections_) disconnect(c);
+    playerConnections_.clear();
+    seekBar_->setRange(0, 0);
+    position_->setText(QStringLiteral("0:00 / 0:00"));
+    playPause_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player());
+    if (!player) return;
+    QMediaPlayer& mp = player->mediaPlayer();
+    mp.setVideoOutput(video_);
+    auto showPosition = [this, &mp] {
+        if (!seekBar_->isSliderDown()) seekBar_->setValue(static_cast<int>(mp.position()));
+        position_->setText(QString::fromStdString(formatClipDuration(mp.position() / 1000.0) + " / " +
+                                                  formatClipDuration(mp.duration() / 1000.0)));
+    };
+    playerConnections_ << connect(&mp, &QMediaPlayer::durationChanged, this, [this, showPosition](qint64 ms) {
+        seekBar_->setRange(0, static_cast<int>(std::min<qint64>(ms, INT_MAX)));
+        showPosition();
+    });
+    playerConnections_ << connect(&mp, &QMediaPlayer::positionChanged, this, showPosition);
+    playerConnections_ << connect(&mp, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
+        playPause_->setIcon(style()->standardIcon(state == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause
+                                                                                     : QStyle::SP_MediaPlay));
+    });
 }
 
 void ClipsView::syncListSelection() {

@@ -12,6 +12,7 @@
 class QLabel;
 class QLineEdit;
 class QListView;
+class QSlider;
 class QStackedWidget;
 class QToolButton;
 class QVideoWidget;
@@ -47,6 +48,7 @@ public:
     bool isPreviewShown() const;
     QLabel* titleLabel() const { return title_; }
     QLabel* storageLabel() const { return storage_; }
+    QToolButton* playPauseButton() const { return playPause_; }
     RenameClipSheet* renameSheet() const { return rename_; }
     TrimClipSheet* trimSheet() const { return trim_; }
     QMessageBox* deleteAlert() const { return deleteAlert_; }
@@ -75,6 +77,10 @@ private:
     QListView* listView_ = nullptr;
     QStackedWidget* rightStack_ = nullptr;
     QVideoWidget* video_ = nullptr;
+    QToolButton* playPause_ = nullptr;
+    QSlider* seekBar_ = nullptr;
+    QLabel* position_ = nullptr;
+    QList<QMetaObject::Connection> playerConnections_;
     QLabel* title_ = nullptr;
     QLabel* details_ = nullptr;
     QLabel* storage_ = nullptr;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMediaPlayer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,10 @@ TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
         ASSERT_TRUE(preview);
         ASSERT_TRUE(pumpUntil([&] { return preview->mediaPlayer().duration() > 0; }));
         EXPECT_NEAR(preview->mediaPlayer().duration(), 2000, 50);
+        view->playPauseButton()->click();
+        EXPECT_TRUE(pumpUntil([&] { return preview->mediaPlayer().position() > 300; }));
+        library.windowWillClose();  // the main window closes: the preview pauses
+        EXPECT_NE(preview->mediaPlayer().playbackState(), QMediaPlayer::PlayingState);
 
         std::optional<std::string> trimmed;
         model.trimClip(model.clips()[0], 0.5, 1.5, true, [&](std::optional<std::string> p, ClipError e) {
