@@ -76,6 +76,9 @@ public:
         }
     };
 
+    // Off for rate measurements, where copying every frame would slow the consumer down.
+    bool copyPixels = true;
+
     VideoStreamCallbacks callbacks() {
         VideoStreamCallbacks c;
         c.onFrame = [this](const RawVideoFrame& f, const std::optional<WindowContent>& content) {
@@ -83,7 +86,8 @@ public:
             copy.width = f.width;
             copy.height = f.height;
             copy.stride = f.strideBytes;
-            copy.pixels.assign(f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height));
+            if (copyPixels)
+                copy.pixels.assign(f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height));
             copy.content = content;
             copy.pts = f.pts;
             std::lock_guard lock(mutex_);
