@@ -14,6 +14,7 @@
 #include "media/trim/FfmpegClipTrimmer.h"
 #include "platform/files/FreedesktopTrash.h"
 #include "platform/files/InotifyFolderWatcher.h"
+#include "ui/library/ClipsView.h"
 #include "ui/library/DesktopFileManager.h"
 
 class QWidget;
@@ -21,7 +22,6 @@ class QWidget;
 namespace corvane {
 
 class ClipListModel;
-class ClipsView;
 struct ClipsPage;
 
 // Owns the clip library with its real parts: the model (ClipsViewModel) on the local file

@@ -240,7 +240,12 @@ QWidget* ClipsView::buildRightPane() {
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
     video_ = new QVideoWidget;
-    video_->setStyleSheet(QStringLiteral("background: black;"));
+    {
+        QPalette black = video_->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        video_->setPalette(black);
+        video_->setAutoFillBackground(true);
+    }
     v->addWidget(video_, 1);
     // The player's own controls: play/pause, position and time.
     auto* controls = new QWidget;

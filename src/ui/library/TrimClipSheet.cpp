@@ -83,7 +83,12 @@ TrimClipSheet::TrimClipSheet(ClipItem clip, ClipsViewModel& model, Scheduler& sc
     video_->setFixedHeight(280);
     video_->setFocusPolicy(Qt::NoFocus);
     setFocusPolicy(Qt::StrongFocus);
-    video_->setStyleSheet(QStringLiteral("background: black;"));
+    {
+        QPalette black = video_->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        video_->setPalette(black);
+        video_->setAutoFillBackground(true);
+    }
     layout->addWidget(video_);
 
     // Transport.
