@@ -19,7 +19,10 @@ QPixmap toPixmap(const Thumbnail& t) {
 
 QString ClipListModel::dateText(const ClipItem& clip) {
     return QString::fromStdString(formatClipDate(clip.creationDate, std::chrono::system_clock::now(), [](int h, int m) {
-        return QLocale().toString(QTime(h, m), QLocale::ShortFormat).toStdString();
+        // The "C" locale's short format carries seconds; the list wants hours and minutes.
+        const QLocale locale;
+        if (locale.language() == QLocale::C) return QTime(h, m).toString(QStringLiteral("HH:mm")).toStdString();
+        return locale.toString(QTime(h, m), QLocale::ShortFormat).toStdString();
     }));
 }
 

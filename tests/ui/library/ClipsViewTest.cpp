@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTextDocument>
 #include <QToolButton>
@@ -102,6 +103,10 @@ TEST_F(ClipsViewTest, ChoosingARowSelectsTheClipAndModelSelectionMovesTheRow) {
     rig.runWorkers();  // durations and thumbnails arrive as row updates
     EXPECT_EQ(list.data(list.index(1), ClipListModel::DurationTextRole).toString(), "0:00");
     EXPECT_FALSE(list.data(list.index(1), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    // Hours and minutes in the user's style, never seconds.
+    const QString date = list.data(list.index(0), ClipListModel::DateTextRole).toString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^(Today|Yesterday), \\d{1,2}[:.]\\d\\d( ?[AaPp]\\.?[Mm]\\.?)?$")).match(date).hasMatch())
+        << date.toStdString();
 }
 
 TEST_F(ClipsViewTest, FileNamesAreShownAsWrittenEverywhere) {
