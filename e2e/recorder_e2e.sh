@@ -116,6 +116,9 @@ wait_for 5 grep -q "Hotkey registered: \[Ctrl+Alt+9\]" "$work/corvane.log" ||
 xdotool key ctrl+alt+9
 wait_for 15 clips_at_least 2 || { cat "$work/corvane.log"; fail "Ctrl+Alt+9 saved no clip"; }
 grep -q "Hotkey triggered for 45s clip" "$work/corvane.log" || fail "the 45 s profile did not fire"
+# New shortcuts change nothing about capture: the reload must not restart it (and empty the buffer).
+starts=$(grep -c "capture stream started" "$work/corvane.log")
+[ "$starts" -eq 1 ] || fail "capture was started $starts times; the reload restarted it"
 
 step "SIGTERM ends the program cleanly"
 kill -TERM "$corvane_pid"
