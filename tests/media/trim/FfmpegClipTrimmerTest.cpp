@@ -52,6 +52,10 @@ TEST_F(FfmpegClipTrimmerTest, CutBetweenKeyframesShowsTheExactFirstFrameWithoutR
     // Audio kept, starting with the picture and lasting as long, within one AAC frame.
     EXPECT_NEAR(got.audioStart, 0.0, 1024.0 / 48000);
     EXPECT_NEAR(got.audioDuration, 2.0, 2 * 1024.0 / 48000);
+    // In sync: the beep of source second 3 sounds with the picture of 3.0 s, i.e. at 0.5 s.
+    ASSERT_EQ(got.audioOnsets.size(), 2u);
+    EXPECT_NEAR(got.audioOnsets[0], 0.5, 0.01);
+    EXPECT_NEAR(got.audioOnsets[1], 1.5, 0.01);
 }
 
 TEST_F(FfmpegClipTrimmerTest, CutOnAKeyframeAndToTheEnd) {
@@ -63,6 +67,20 @@ TEST_F(FfmpegClipTrimmerTest, CutOnAKeyframeAndToTheEnd) {
     EXPECT_EQ(got.frameIndices.back(), 179);
     EXPECT_NEAR(got.videoDuration, 4.0, 1.0 / 30);
     EXPECT_NEAR(got.audioStart, 0.0, 1024.0 / 48000);
+    // (The source's last AAC frame runs 16 ms past its last picture and holds the start of the
+    // next beep, so a fifth onset at 4.0 may follow.)
+    ASSERT_GE(got.audioOnsets.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(got.audioOnsets[i], double(i), 0.01) << i;
+}
+
+TEST_F(FfmpegClipTrimmerTest, AudioIsWholeFromTheFirstSample) {
+    // Cut inside a beep: one whole packet before the cut is kept (hidden by the edit list) so the
+    // decoder is primed, and the first 10 ms already carry the full beep (RMS of 0.25 sine: 0.177).
+    const std::string out = (*dir_ / "beep.mp4").string();
+    ASSERT_EQ(cut(3.02, 4.0, out).status, TrimOutcome::Status::Ok);
+    const test::DecodedClip got = test::decodeClip(out);
+    EXPECT_LE(got.firstAudioPacketEnd, 0.0);
+    EXPECT_NEAR(got.leadingRms, 0.177, 0.03);
 }
 
 TEST_F(FfmpegClipTrimmerTest, RangesWithoutPicturesWriteNothing) {

@@ -139,8 +139,13 @@ std::string writeTestClip(const std::string& path, const TestClipSpec& spec) {
             av_frame_make_writable(c.aframe);
             for (int ch = 0; ch < 2; ++ch) {
                 auto* d = reinterpret_cast<float*>(c.aframe->data[ch]);
-                for (int s = 0; s < c.aframe->nb_samples; ++s)
-                    d[s] = 0.25f * static_cast<float>(std::sin(2 * M_PI * 440.0 * (samples + s) / 48000.0));
+                for (int s = 0; s < c.aframe->nb_samples; ++s) {
+                    // A 100 ms beep at the start of every second: its onsets show where the
+                    // audio sits against the pictures.
+                    const int64_t n = samples + s;
+                    const bool beep = n % 48000 < 4800;
+                    d[s] = beep ? 0.25f * static_cast<float>(std::sin(2 * M_PI * 440.0 * n / 48000.0)) : 0.0f;
+                }
             }
             c.aframe->pts = samples;
             samples += c.aframe->nb_samples;
@@ -191,15 +196,31 @@ DecodedClip decodeClip(const std::string& path) {
     AVFrame* f = av_frame_alloc();
     int64_t audioSamples = 0;
     bool firstAudio = true;
+    double lastLoud = -10;
+    bool sawAudioPacket = false;
+    double leadingSum = 0;
+    int leadingCount = 0;
     auto receive = [&](AVCodecContext* d, bool video) {
         while (avcodec_receive_frame(d, f) == 0) {
             if (video) {
                 out.frameIndices.push_back(readBarcode(f));
                 out.frameTimes.push_back(f->best_effort_timestamp * av_q2d(vs->time_base));
             } else {
+                const double frameStart = f->best_effort_timestamp * av_q2d(ic->streams[a]->time_base);
                 if (firstAudio) {
-                    out.audioStart = f->best_effort_timestamp * av_q2d(ic->streams[a]->time_base);
+                    out.audioStart = frameStart;
                     firstAudio = false;
+                }
+                const auto* x = reinterpret_cast<const float*>(f->data[0]);
+                for (int i = 0; f->format == AV_SAMPLE_FMT_FLTP && i < f->nb_samples; ++i) {
+                    const double t = frameStart + static_cast<double>(i) / f->sample_rate;
+                    if (leadingCount < 480) {
+                        leadingSum += double(x[i]) * x[i];
+                        out.leadingRms = std::sqrt(leadingSum / ++leadingCount);
+                    }
+                    if (std::fabs(x[i]) < 0.1f) continue;
+                    if (t - lastLoud > 0.3) out.audioOnsets.push_back(t);
+                    lastLoud = t;
                 }
                 audioSamples += f->nb_samples;
             }
@@ -211,6 +232,10 @@ DecodedClip decodeClip(const std::string& path) {
             avcodec_send_packet(vdec, pkt);
             receive(vdec, true);
         } else if (pkt->stream_index == a) {
+            if (!sawAudioPacket && pkt->pts != AV_NOPTS_VALUE) {
+                out.firstAudioPacketEnd = (pkt->pts + pkt->duration) * av_q2d(ic->streams[a]->time_base);
+                sawAudioPacket = true;
+            }
             avcodec_send_packet(adec, pkt);
             receive(adec, false);
         }

@@ -7,7 +7,7 @@
 namespace corvane::test {
 
 // Writes a real H.264 (+ AAC) MP4 made with libavcodec: each frame shows its own index as a
-// barcode, the audio is a steady tone. Keyframe every `gop` frames, no B-frames (like the
+// barcode, the audio beeps for 100 ms at the start of every second. Keyframe every `gop` frames, no B-frames (like the
 // recorder's clips). Returns an empty string on success, else what failed.
 struct TestClipSpec {
     int width = 320;
@@ -27,6 +27,9 @@ struct DecodedClip {
     double videoDuration = 0;       // seconds, from the container
     double audioDuration = 0;       // seconds of decoded audio samples (0 without audio)
     double audioStart = 0;          // presentation time of the first audio sample shown
+    double firstAudioPacketEnd = 0; // end time of the first stored audio packet (<= 0: pre-roll)
+    double leadingRms = 0;          // loudness of the first 10 ms of audio shown
+    std::vector<double> audioOnsets;  // times where a beep starts (the source beeps each second)
     int codecId = 0;
     std::vector<uint8_t> extradata;
     int width = 0, height = 0;
