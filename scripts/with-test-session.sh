@@ -5,6 +5,7 @@
 #
 #   scripts/with-test-session.sh <command> [args...]
 #
+# The services run in sessions of their own, so Ctrl+C reaches only the command.
 # CORVANE_SESSION_SCREEN (default 1920x1080x24) sets the virtual screen.
 set -uo pipefail
 
@@ -30,7 +31,7 @@ display_num=90
 while [ -e "/tmp/.X11-unix/X$display_num" ] || [ -e "/tmp/.X$display_num-lock" ]; do
   display_num=$((display_num + 1))
 done
-Xvfb ":$display_num" -screen 0 "$screen_geometry" -nolisten tcp +extension RANDR \
+setsid Xvfb ":$display_num" -screen 0 "$screen_geometry" -nolisten tcp +extension RANDR \
   +extension Composite >"$session_dir/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$display_num"
@@ -47,7 +48,7 @@ dbus-daemon --session --fork --print-address=1 --print-pid=1 >"$session_dir/sysb
 export DBUS_SYSTEM_BUS_ADDRESS=$(sed -n 1p "$session_dir/sysbus.txt")
 pids+=($(sed -n 2p "$session_dir/sysbus.txt"))
 
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$session_dir/pulse.log" \
+setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=file:"$session_dir/pulse.log" \
   --load=module-native-protocol-unix \
   --load="module-null-sink sink_name=corvane_test_sink rate=48000 channels=2" \
   >/dev/null 2>&1 &
@@ -59,12 +60,12 @@ done
 pactl set-default-sink corvane_test_sink >/dev/null 2>&1 || true
 
 if [ "${CORVANE_SESSION_NO_TRAY:-0}" != 1 ]; then
-  trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+  setsid trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
     --transparent false >/dev/null 2>&1 &
   pids+=($!)
 fi
 if [ "${CORVANE_SESSION_NO_NOTIFY:-0}" != 1 ]; then
-  dunst >/dev/null 2>&1 &
+  setsid dunst >/dev/null 2>&1 &
   pids+=($!)
 fi
 

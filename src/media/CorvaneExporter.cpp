@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/config/ConfigFile.h"
@@ -22,6 +25,17 @@ extern "C" {
 
 namespace corvane {
 namespace {
+
+// The process umask, read without changing it (umask() itself would race with other threads
+// creating files). Falls back to the usual 022 where /proc does not say.
+mode_t processUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 022;
+}
 
 constexpr auto kStallLimit = std::chrono::seconds(3);
 constexpr auto kFinishLimit = std::chrono::seconds(10);
@@ -116,6 +130,8 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
         logLine("writer.startWriting() failed: " + reason);
         return couldNotWrite(reason);
     }
+    // mkstemp makes the file private (0600); a saved clip gets the mode any new file would get.
+    ::fchmod(fd, 0666 & ~processUmask());
     ::close(fd);
     auto discard = [&tempPath] { ::unlink(tempPath.c_str()); };
 
