@@ -6,7 +6,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "core/capture/CaptureBackend.h"
@@ -14,11 +13,22 @@
 
 namespace corvane::testing {
 
-struct FakeStream : CaptureStream {
+// What the test keeps of a stream; the capture owns a handle that forwards stop() here, so the
+// test can still drive the stream after the handle is gone.
+struct FakeStream {
     VideoStreamCallbacks video;
     AudioStreamCallbacks audio;
     int stopCalls = 0;
-    void stop() override { ++stopCalls; }
+
+    struct Handle final : CaptureStream {
+        explicit Handle(std::shared_ptr<FakeStream> s) : stream(std::move(s)) {}
+        void stop() override { ++stream->stopCalls; }
+        std::shared_ptr<FakeStream> stream;
+    };
+    static std::unique_ptr<CaptureStream> open(std::vector<std::shared_ptr<FakeStream>>& into) {
+        into.push_back(std::make_shared<FakeStream>());
+        return std::make_unique<Handle>(into.back());
+    }
 };
 
 class FakeScreen : public ScreenCaptureBackend {
@@ -39,8 +49,7 @@ public:
     bool isAvailable() override { return available; }
     void requestAccess() override { ++accessRequests; }
     CaptureResult<ShareableContent> shareableContent() override { return content; }
-    CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig& config,
-                                                            Executor&,
+    CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig& config, Executor&,
                                                             VideoStreamCallbacks callbacks) override {
         if (onOpenHook) onOpenHook();
         if (failForever) return CaptureError{"X11", 5, "grab refused"};
@@ -50,68 +59,47 @@ public:
             return e;
         }
         opened.push_back(config);
-        auto stream = std::make_shared<FakeStream>();
-        stream->video = std::move(callbacks);
-        streams.push_back(stream);
-        return std::unique_ptr<CaptureStream>(new Handle(stream));
+        auto handle = FakeStream::open(streams);
+        streams.back()->video = std::move(callbacks);
+        return handle;
     }
     FakeStream& last() { return *streams.back(); }
-
-private:
-    // The capture owns the handle; the test keeps the stream to drive it after the handle is gone.
-    struct Handle : CaptureStream {
-        explicit Handle(std::shared_ptr<FakeStream> s) : stream(std::move(s)) {}
-        void stop() override { stream->stop(); }
-        std::shared_ptr<FakeStream> stream;
-    };
 };
 
 class FakeAudio : public SystemAudioBackend {
 public:
     bool fail = false;
     std::vector<std::shared_ptr<FakeStream>> streams;
-    CaptureResult<std::unique_ptr<CaptureStream>> openSystemAudio(
-        Executor&, AudioStreamCallbacks callbacks) override {
+    CaptureResult<std::unique_ptr<CaptureStream>> openSystemAudio(Executor&, AudioStreamCallbacks callbacks) override {
         if (fail) return CaptureError{"PulseAudio", 6, "Connection refused"};
-        auto stream = std::make_shared<FakeStream>();
-        stream->audio = std::move(callbacks);
-        streams.push_back(stream);
-        struct Handle : CaptureStream {
-            std::shared_ptr<FakeStream> s;
-            void stop() override { s->stop(); }
-        };
-        auto h = std::make_unique<Handle>();
-        h->s = stream;
-        return std::unique_ptr<CaptureStream>(std::move(h));
+        auto handle = FakeStream::open(streams);
+        streams.back()->audio = std::move(callbacks);
+        return handle;
     }
 };
 
-struct FakeEncoder : VideoEncoder {
+// Counts of what one encoder was given; frames arrive on the video queue.
+struct EncoderRecord {
     EncoderSettings settings;
-    std::atomic<int> encoded{0};  // frames arrive on the video queue
+    std::atomic<int> encoded{0};
     std::atomic<int> finished{0};
-    bool isReady() const override { return true; }
-    void encode(const RawVideoFrame&) override { ++encoded; }
-    void finish() override { ++finished; }
 };
 
 class FakeEncoderFactory : public VideoEncoderFactory {
 public:
-    std::vector<std::shared_ptr<FakeEncoder>> made;  // shared with the capture's unique_ptr via alias
-    std::unique_ptr<VideoEncoder> create(const EncoderSettings& settings,
-                                         std::weak_ptr<VideoPacketSink>) override {
-        auto e = std::make_shared<FakeEncoder>();
-        e->settings = settings;
-        made.push_back(e);
-        struct Forward : VideoEncoder {
-            std::shared_ptr<FakeEncoder> e;
-            bool isReady() const override { return e->isReady(); }
-            void encode(const RawVideoFrame& f) override { e->encode(f); }
-            void finish() override { e->finish(); }
+    std::vector<std::shared_ptr<EncoderRecord>> made;
+    std::unique_ptr<VideoEncoder> create(const EncoderSettings& settings, std::weak_ptr<VideoPacketSink>) override {
+        struct Encoder final : VideoEncoder {
+            std::shared_ptr<EncoderRecord> record;
+            bool isReady() const override { return true; }
+            void encode(const RawVideoFrame&) override { ++record->encoded; }
+            void finish() override { ++record->finished; }
         };
-        auto f = std::make_unique<Forward>();
-        f->e = e;
-        return f;
+        made.push_back(std::make_shared<EncoderRecord>());
+        made.back()->settings = settings;
+        auto encoder = std::make_unique<Encoder>();
+        encoder->record = made.back();
+        return encoder;
     }
 };
 

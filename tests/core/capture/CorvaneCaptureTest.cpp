@@ -4,42 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
-#include <mutex>
 
 #include "core/capture/CaptureFakes.h"
-#include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
+#include "support/CaptureLogLines.h"
 
 namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeAudio;
-using testing::FakeEncoderFactory;
 using testing::FakeScreen;
 
 class CaptureTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setLogSinkForTesting([this](const std::string& line) {
-            std::lock_guard lock(logMutex);
-            log.push_back(line);
-        });
-        settings.fps = 30;
-        settings.recordAudio = false;
-    }
-    void TearDown() override {
-        capture.reset();
-        setLogSinkForTesting(nullptr);
-    }
-
-    void make(Executor* lane = nullptr, bool withAudio = true) {
+    void make(bool withAudio = true) {
         capture = std::make_unique<CorvaneCapture>(
-            settings, ring,
-            CorvaneCapture::Dependencies{screen, withAudio ? &audio : nullptr, encoders, sched,
-                                         lane ? lane : &sched});
+            settings, ring, CorvaneCapture::Dependencies{screen, withAudio ? &audio : nullptr, encoders, sched, &sched});
         capture->setOnStateChanged([this](bool running) { states.push_back(running); });
     }
     std::optional<CaptureError> startNow() {
@@ -49,53 +30,47 @@ protected:
         EXPECT_TRUE(result.has_value()) << "start did not complete";
         return result.value_or(std::nullopt);
     }
-    int count(const std::string& text) {
-        std::lock_guard lock(logMutex);
-        return int(std::count_if(log.begin(), log.end(), [&](const std::string& l) {
-            return l.find(text) != std::string::npos;
-        }));
+    void stopNow() {
+        capture->stop();
+        sched.runDue();
     }
+    int count(const std::string& text) { return log.count(text); }
     void frame(std::optional<WindowContent> content = std::nullopt) {
         RawVideoFrame f;
-        f.width = 2;
-        f.height = 2;
+        f.width = f.height = 2;
         screen.last().video.onFrame(f, content);
         sched.runDue();
     }
+    // The buffer reports counts only while it holds video, so audio checks go with one frame.
+    void seedVideo() {
+        auto packet = std::make_shared<VideoPacket>();
+        packet->data.assign(16, 1);
+        packet->pts = MediaTime(1, 1);
+        packet->isKeyframe = true;
+        packet->format = std::make_shared<VideoStreamFormat>();
+        ring->appendVideo(packet, true);
+    }
+    static AudioBlock someAudio() {
+        AudioBlock block;
+        block.samples.assign(960 * 2, 0.25f);
+        block.pts = MediaTime(48000, 48000);
+        return block;
+    }
 
+    test::LogCapture log;
     ManualScheduler sched;
     FakeScreen screen;
-    FakeAudio audio;
-    FakeEncoderFactory encoders;
+    testing::FakeAudio audio;
+    testing::FakeEncoderFactory encoders;
     std::shared_ptr<CorvaneRingBuffer> ring = std::make_shared<CorvaneRingBuffer>(130.0, sched);
-    CaptureSettings settings;
-    std::unique_ptr<CorvaneCapture> capture;
-    std::mutex logMutex;
-    std::vector<std::string> log;
+    CaptureSettings settings{.fps = 30, .recordAudio = false};
     std::vector<bool> states;
+    std::unique_ptr<CorvaneCapture> capture;  // last: goes first
 };
-
-AudioBlock someAudio() {
-    AudioBlock block;
-    block.samples.assign(960 * 2, 0.25f);
-    block.pts = MediaTime(48000, 48000);
-    return block;
-}
-
-// The buffer reports counts only while it holds video, so audio checks go with one frame.
-void seedVideo(CorvaneRingBuffer& ring) {
-    auto packet = std::make_shared<VideoPacket>();
-    packet->data.assign(16, 1);
-    packet->pts = MediaTime(1, 1);
-    packet->duration = MediaTime(1, 30);
-    packet->isKeyframe = true;
-    packet->format = std::make_shared<VideoStreamFormat>();
-    ring.appendVideo(packet, true);
-}
 
 // ---- Rules --------------------------------------------------------------------------------
 
-TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurve) {
+TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurveAndConfigSaturates) {
     struct Case { int32_t w, h, fps, kbps; };
     for (Case c : {Case{1920, 1080, 60, 12000}, Case{1920, 1080, 30, 7500}, Case{1280, 720, 30, 4000},
                    Case{2560, 1440, 60, 18000}, Case{3840, 2160, 30, 20000}, Case{3840, 2160, 60, 32500},
@@ -103,68 +78,40 @@ TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurve) {
                    Case{16000, 16000, 240, 50000}}) {
         EXPECT_EQ(calculateDynamicBitrate(c.w, c.h, c.fps), c.kbps) << c.w << "x" << c.h << "@" << c.fps;
     }
+    AppConfig config;
+    config.codec = "HEVC";  // only "hevc" exactly selects HEVC
+    config.fps = int64_t(1) << 40;
+    CaptureSettings s = CaptureSettings::fromConfig(config);
+    EXPECT_EQ(s.codec, 0);
+    EXPECT_EQ(s.fps, INT32_MAX);
+    EXPECT_EQ(effectiveFps(s.fps), 240);
+    EXPECT_EQ(effectiveFps(0), 1);
+    config.codec = "hevc";
+    EXPECT_EQ(CaptureSettings::fromConfig(config).codec, 1);
 }
 
 TEST(CaptureRules, CaptureTargetSizes) {
     ShareableContent content;
     content.displays = {{5, "screen", 0, 0, 3024, 1964, true}, {6, "DP-1", 3024, 0, 1281, 721, false}};
     content.windows = {{42, "Notes", "Editor", 10, 10, 30, 30, 1.0}, {43, "Big", "Viewer", 0, 0, 1001, 601, 1.0}};
-
-    CaptureSettings s;
-    auto native = chooseCaptureTarget(content, s);
-    ASSERT_TRUE(native);
-    EXPECT_EQ(native->display.id, 5u);
-    EXPECT_EQ(native->width, 3024);
-    EXPECT_EQ(native->height, 1964);
-
-    s.displayId = 6;  // odd native size rounds down to even
-    auto odd = chooseCaptureTarget(content, s);
-    EXPECT_EQ(odd->width, 1280);
-    EXPECT_EQ(odd->height, 720);
-
-    s.displayId = 99;  // not connected: the main display, silently
-    s.targetWidth = 1281;
-    s.targetHeight = 721;
-    auto preset = chooseCaptureTarget(content, s);
-    EXPECT_EQ(preset->display.id, 5u);
-    EXPECT_EQ(preset->width, 1280);
-    EXPECT_EQ(preset->height, 720);
-    EXPECT_FALSE(preset->windowMissing);
-
-    s.windowId = 42;  // a window ignores the preset; below 64 becomes 64
-    auto tiny = chooseCaptureTarget(content, s);
-    ASSERT_TRUE(tiny->window);
-    EXPECT_EQ(tiny->width, 64);
-    EXPECT_EQ(tiny->height, 64);
-
-    s.windowId = 43;
-    s.windowScale = 0.5f;  // 500.5 x 300.5 truncated, then even
-    auto half = chooseCaptureTarget(content, s);
-    EXPECT_EQ(half->width, 500);
-    EXPECT_EQ(half->height, 300);
-
-    s.windowId = 44;
-    auto missing = chooseCaptureTarget(content, s);
-    EXPECT_TRUE(missing->windowMissing);
-    EXPECT_FALSE(missing->window);
-    EXPECT_EQ(missing->width, 1280);  // the display at the preset size
-
-    EXPECT_FALSE(chooseCaptureTarget(ShareableContent{}, s));
-}
-
-TEST(CaptureRules, ConfigMappingIsExactAndSaturates) {
-    AppConfig config;
-    config.codec = "HEVC";
-    config.fps = int64_t(1) << 40;
-    config.resolution = "1080p";
-    CaptureSettings s = CaptureSettings::fromConfig(config);
-    EXPECT_EQ(s.codec, 0);
-    EXPECT_EQ(s.fps, INT32_MAX);
-    EXPECT_EQ(effectiveFps(s.fps), 240);
-    EXPECT_EQ(effectiveFps(0), 1);
-    EXPECT_EQ(s.targetWidth, 1920);
-    config.codec = "hevc";
-    EXPECT_EQ(CaptureSettings::fromConfig(config).codec, 1);
+    struct Case { CaptureSettings s; uint32_t display; int32_t w, h; bool missing; };
+    const Case cases[] = {
+        {{}, 5, 3024, 1964, false},                                                 // native main display
+        {{.displayId = 6}, 6, 1280, 720, false},                                    // odd size rounds down to even
+        {{.targetWidth = 1281, .targetHeight = 721, .displayId = 99}, 5, 1280, 720, false},  // gone: main, silently
+        {{.targetWidth = 1281, .targetHeight = 721, .windowId = 42}, 5, 64, 64, false},  // no preset; below 64 is 64
+        {{.windowId = 43, .windowScale = 0.5f}, 5, 500, 300, false},                // 500.5 x 300.5 truncated, even
+        {{.targetWidth = 1281, .targetHeight = 721, .windowId = 44}, 5, 1280, 720, true},  // gone: display at preset
+    };
+    for (const Case& c : cases) {
+        auto target = chooseCaptureTarget(content, c.s);
+        ASSERT_TRUE(target);
+        EXPECT_EQ(std::vector<int64_t>({target->display.id, target->width, target->height}),
+                  std::vector<int64_t>({c.display, c.w, c.h})) << c.s.displayId << "/" << c.s.windowId;
+        EXPECT_EQ(target->windowMissing, c.missing);
+        EXPECT_EQ(bool(target->window), c.s.windowId != 0 && !c.missing);
+    }
+    EXPECT_FALSE(chooseCaptureTarget(ShareableContent{}, CaptureSettings{}));
 }
 
 TEST(CaptureRules, ResizeThresholds) {
@@ -177,69 +124,41 @@ TEST(CaptureRules, ResizeThresholds) {
     EXPECT_FALSE(d.report(804, 597, std::nullopt));  // no scale: size only
     EXPECT_TRUE(d.report(804, 596, std::nullopt));
     EXPECT_FALSE(d.report(804, 596, 1.97));  // the recorded scale (1.95) was kept
-    d.reset();
-    EXPECT_FALSE(d.report(10, 10, std::nullopt));
 }
 
 // ---- Start and stop -----------------------------------------------------------------------
 
-TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBuffer) {
+TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     make();
-    seedVideo(*ring);
+    stopNow();  // no stream yet: silent
+    EXPECT_TRUE(log.lines().empty());
+    seedVideo();
     ring->appendAudio(someAudio());
-    ASSERT_EQ(ring->getStatus().audioCount, 1u);
-
     EXPECT_FALSE(startNow());
-    EXPECT_TRUE(capture->isRunning());
     EXPECT_EQ(ring->getStatus().audioCount, 0u);
     ASSERT_EQ(encoders.made.size(), 1u);
-    EXPECT_EQ(encoders.made[0]->settings.width, 1920);
-    EXPECT_EQ(encoders.made[0]->settings.height, 1080);
-    EXPECT_EQ(encoders.made[0]->settings.bitrateKbps, 7500);
-    EXPECT_FALSE(encoders.made[0]->settings.hevc);
-    ASSERT_EQ(screen.opened.size(), 1u);
-    EXPECT_EQ(screen.opened[0].displayId, 7u);
-    EXPECT_EQ(screen.opened[0].fps, 30);
-    EXPECT_TRUE(screen.opened[0].showsCursor);
     EXPECT_EQ(count("[Corvane] X11 capture stream started on display [7] (1920x1080 @ 30fps)"), 1);
-    EXPECT_EQ(states, std::vector<bool>{true});
-
     frame();
     EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
-
-    // A second start while running: nothing at all.
-    EXPECT_FALSE(startNow());
+    EXPECT_FALSE(startNow());  // a second start while running: nothing at all
     EXPECT_EQ(screen.opened.size(), 1u);
-    EXPECT_EQ(count("stream started"), 1);
-
     sched.advanceBy(2500ms);
     EXPECT_DOUBLE_EQ(capture->recordingDuration(), 2.5);
 
-    seedVideo(*ring);
+    seedVideo();
     ring->appendAudio(someAudio());
     bool stopped = false;
     capture->stop([&] { stopped = true; });
     sched.runDue();
     EXPECT_TRUE(stopped);
-    EXPECT_FALSE(capture->isRunning());
     EXPECT_EQ(encoders.made[0]->finished.load(), 1);
     EXPECT_EQ(screen.last().stopCalls, 1);
     EXPECT_EQ(count("[Corvane] Capture stopped"), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
     EXPECT_EQ(ring->getStatus().audioCount, 1u);  // stop keeps the buffer for saving
     EXPECT_EQ(capture->recordingDuration(), 0.0);
-    EXPECT_EQ(capture->captureWidth(), 1920);  // the last size stays
-
     frame();  // late frame of the stopped stream
     EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
-}
-
-TEST_F(CaptureTest, StopWithoutStreamIsSilent) {
-    make();
-    capture->stop();
-    sched.runDue();
-    EXPECT_TRUE(log.empty());
-    EXPECT_TRUE(states.empty());
 }
 
 TEST_F(CaptureTest, StartFailuresCarryTheirErrors) {
@@ -247,18 +166,14 @@ TEST_F(CaptureTest, StartFailuresCarryTheirErrors) {
     make();
     auto denied = startNow();
     ASSERT_TRUE(denied);
-    EXPECT_EQ(denied->domain, "Corvane");
-    EXPECT_EQ(denied->code, 1);
-    EXPECT_EQ(denied->message, "Screen recording permission required in System Settings.");
+    EXPECT_EQ(denied->domain + " " + std::to_string(denied->code) + " " + denied->message,
+              "Corvane 1 Screen recording permission required in System Settings.");
     EXPECT_EQ(screen.accessRequests, 1);
-
     screen.available = true;
     screen.content.displays.clear();
     auto none = startNow();
     ASSERT_TRUE(none);
-    EXPECT_EQ(none->code, 2);
-    EXPECT_EQ(none->message, "No display detected.");
-
+    EXPECT_EQ(std::to_string(none->code) + " " + none->message, "2 No display detected.");
     screen.content = FakeScreen().content;
     screen.openFailures.push_back({"X11", 4, "Display 7 is not connected"});
     auto refused = startNow();
@@ -268,7 +183,7 @@ TEST_F(CaptureTest, StartFailuresCarryTheirErrors) {
     EXPECT_TRUE(states.empty());
 }
 
-TEST_F(CaptureTest, MissingWindowFallsBackToDisplay) {
+TEST_F(CaptureTest, MissingWindowFallsBackToDisplayAndIsUsedAgainOnceBack) {
     settings.windowId = 4242;
     settings.displayId = 9;
     make();
@@ -276,15 +191,11 @@ TEST_F(CaptureTest, MissingWindowFallsBackToDisplay) {
     EXPECT_EQ(count("[Corvane] Configured window 4242 no longer found. Falling back to display capture."), 1);
     EXPECT_EQ(screen.opened[0].windowId, 0u);
     EXPECT_EQ(screen.opened[0].displayId, 9u);
-    EXPECT_EQ(screen.opened[0].width, 2560);
     EXPECT_EQ(capture->settings().windowId, 4242u);  // the setting is kept
-
     screen.content.windows.push_back({4242, "Doc", "Editor", 5, 5, 641, 480, 1.0});
-    capture->stop();
-    sched.runDue();
+    stopNow();
     EXPECT_FALSE(startNow());
     EXPECT_EQ(screen.opened[1].windowId, 4242u);
-    EXPECT_EQ(screen.opened[1].width, 640);
     EXPECT_EQ(count("[Corvane] X11 capture stream started on window [4242] Editor (640x480 @ 30fps)"), 1);
 }
 
@@ -295,84 +206,61 @@ TEST_F(CaptureTest, AudioIsOptional) {
     EXPECT_FALSE(startNow());
     EXPECT_TRUE(capture->isRunning());
     EXPECT_EQ(count("[Corvane] System audio unavailable (Connection refused); recording video only."), 1);
-    capture->stop();
-    sched.runDue();
-    EXPECT_FALSE(startNow());
-    EXPECT_EQ(count("System audio unavailable"), 1);  // said once, not on every start
-
+    stopNow();
     audio.fail = false;
-    capture->stop();
-    sched.runDue();
     EXPECT_FALSE(startNow());
     ASSERT_EQ(audio.streams.size(), 1u);
-    seedVideo(*ring);
+    seedVideo();
     audio.streams[0]->audio.onAudio(someAudio());
     EXPECT_EQ(ring->getStatus().audioCount, 1u);
-    capture->stop();
-    sched.runDue();
+    stopNow();
     EXPECT_EQ(audio.streams[0]->stopCalls, 1);
     audio.streams[0]->audio.onAudio(someAudio());  // after stop: ignored
     EXPECT_EQ(ring->getStatus().audioCount, 1u);
-}
 
-TEST_F(CaptureTest, NoAudioBackendStillRecordsVideo) {
-    settings.recordAudio = true;
-    make(nullptr, /*withAudio=*/false);
-    EXPECT_FALSE(startNow());
-    EXPECT_TRUE(capture->isRunning());
-    EXPECT_EQ(count("System audio unavailable"), 1);
+    CorvaneCapture noBackend(settings, ring, {screen, nullptr, encoders, sched, &sched});
+    noBackend.start();
+    sched.runDue();
+    EXPECT_TRUE(noBackend.isRunning());
 }
 
 // ---- Overlap and stale events -----------------------------------------------------------------
 
-TEST_F(CaptureTest, StartsNeverOverlap) {
+TEST_F(CaptureTest, StartsNeverOverlapAndADeliberateStopIsNotAnInterruption) {
     make();
     capture->start();
     capture->start();
     capture->checkHealth(false);  // a start is queued: the watchdog must not add a restart
     sched.runDue();
     EXPECT_EQ(screen.opened.size(), 1u);
-    EXPECT_EQ(count("Watchdog"), 0);
-    EXPECT_EQ(count("Restarting"), 0);
-}
-
-TEST_F(CaptureTest, DeliberateStopIsNotAnInterruption) {
-    make();
-    ASSERT_FALSE(startNow());
     auto first = screen.streams.back();
-    capture->stop();
-    sched.runDue();
+    stopNow();
     first->video.onStopped("Bad file descriptor");  // the closed input failing its read
     sched.advanceBy(10s);
-    EXPECT_EQ(count("Stream interrupted"), 0);
-    EXPECT_EQ(count("Restarting"), 0);
-
     ASSERT_FALSE(startNow());
     first->video.onStopped("late news from an old stream");
     sched.advanceBy(10s);
     EXPECT_EQ(count("Stream interrupted"), 0);
+    EXPECT_EQ(count("Watchdog"), 0);
+    EXPECT_EQ(count("Restarting"), 0);
     EXPECT_TRUE(capture->isRunning());
 }
 
-TEST_F(CaptureTest, ReadErrorInterruptsAndRecovers) {
+TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
     make();
     ASSERT_FALSE(startNow());
-    seedVideo(*ring);
+    seedVideo();
     screen.last().video.onStopped("The captured window was closed");
     sched.runDue();
     EXPECT_EQ(count("[Corvane] Stream interrupted: The captured window was closed"), 1);
-    EXPECT_FALSE(capture->isRunning());
     EXPECT_EQ(count("[Corvane] Restarting capture stream..."), 1);
     EXPECT_EQ(ring->getStatus().videoCount, 0u);
-
     sched.advanceBy(499ms);
     EXPECT_EQ(screen.opened.size(), 1u);
     sched.advanceBy(1ms);
     EXPECT_EQ(screen.opened.size(), 2u);
-    EXPECT_TRUE(capture->isRunning());
     EXPECT_EQ(count("[Corvane] Capture stream successfully recovered."), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false, false, true}));
-    EXPECT_EQ(encoders.made.size(), 2u);
     EXPECT_EQ(encoders.made[0]->finished.load(), 1);
 }
 
@@ -385,23 +273,17 @@ TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdog) {
     capture->restart();
     sched.runDue();
     auto begun = sched.now();
-
     sched.advanceBy(7999ms);
     EXPECT_TRUE(capture->isRestarting());
-    for (int n = 1; n <= 5; ++n) {
-        EXPECT_EQ(count("[Corvane] Recovery attempt " + std::to_string(n) +
-                        " failed: grab refused. Retrying in 1.5s..."), 1);
-    }
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(count("[Corvane] Recovery attempt " + std::to_string(n) + " failed: grab refused. Retrying in 1.5s..."), 1);
     capture->checkHealth(false);  // silent while restarting
-    EXPECT_EQ(count("Watchdog"), 0);
-
     sched.advanceBy(1ms);
     EXPECT_EQ(sched.now() - begun, 8000ms);
     EXPECT_FALSE(capture->isRestarting());
     EXPECT_EQ(count("Recovery attempt 6"), 0);
 
     capture->checkHealth(true);  // asleep: nothing
-    EXPECT_EQ(count("Watchdog"), 0);
     screen.available = false;
     CorvaneCapture fresh(settings, ring, {screen, nullptr, encoders, sched, &sched});
     fresh.checkHealth(false);  // no access: nothing, not even a message
@@ -424,14 +306,12 @@ TEST_F(CaptureTest, DeliberateStopEndsARecovery) {
     capture->restart();
     sched.advanceBy(600ms);
     EXPECT_EQ(count("Recovery attempt 1 failed"), 1);
-    capture->stop();  // the system goes to sleep, or the user quits
-    sched.runDue();
+    stopNow();  // the system goes to sleep, or the user quits
     EXPECT_FALSE(capture->isRestarting());
     screen.failForever = false;
     sched.advanceBy(10s);
     EXPECT_EQ(count("Recovery attempt 2"), 0);
     EXPECT_FALSE(capture->isRunning());
-    EXPECT_EQ(screen.opened.size(), 1u);
 }
 
 TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
@@ -444,14 +324,11 @@ TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
         capture->restart();
     };
     capture->restart();
-    sched.advanceBy(500ms);
-    EXPECT_EQ(count("successfully recovered"), 1);
-    sched.advanceBy(500ms);
+    sched.advanceBy(1s);
     EXPECT_EQ(count("[Corvane] Restarting capture stream..."), 2);
     ASSERT_EQ(screen.opened.size(), 3u);
     EXPECT_EQ(screen.opened[1].fps, 30);
     EXPECT_EQ(screen.opened[2].fps, 60);
-    EXPECT_TRUE(capture->isRunning());
     EXPECT_FALSE(capture->isRestarting());
     // Only the newest stream is live.
     EXPECT_EQ(screen.streams[1]->stopCalls, 1);
@@ -468,7 +345,7 @@ TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
     EXPECT_EQ(count("Restarting capture stream"), 4);
 }
 
-// ---- Resize ---------------------------------------------------------------------------------
+// ---- Resize and settings ----------------------------------------------------------------------
 
 TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
     settings.windowId = 42;
@@ -477,9 +354,6 @@ TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
     ASSERT_FALSE(startNow());
     frame(WindowContent{800, 600, std::nullopt});
     frame(WindowContent{803, 600, std::nullopt});
-    sched.advanceBy(1s);
-    EXPECT_EQ(count("Window resize"), 0);
-
     for (int i = 1; i <= 10; ++i) {
         sched.advanceBy(100ms);
         frame(WindowContent{800.0 + 10 * i, 600, std::nullopt});
@@ -502,28 +376,22 @@ TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
     EXPECT_EQ(count("Window resize"), 1);
 }
 
-// ---- Settings -------------------------------------------------------------------------------
-
 TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
     settings.bitrateKbps = 7500;
     make();
     ASSERT_FALSE(startNow());
     // Derived bit rate from the running size: identical settings, no restart.
     EXPECT_FALSE(capture->updateConfig(30, 0, 0, 0, 0, false, 0, 0, 1.0f));
-    EXPECT_EQ(capture->currentBitrateKbps(), 7500);
     EXPECT_FALSE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 1.0f));
     sched.advanceBy(3s);
     EXPECT_EQ(count("Restarting"), 0);
-
     EXPECT_TRUE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 0.5f));
     sched.advanceBy(1s);
     EXPECT_EQ(count("Restarting"), 1);
 
-    capture->stop();
-    sched.runDue();
+    stopNow();
     EXPECT_FALSE(capture->updateConfig(24, 0, 1, 1280, 720, false, 0, 0, 1.0f));
     EXPECT_EQ(capture->currentBitrateKbps(), calculateDynamicBitrate(1280, 720, 24));
-    EXPECT_TRUE(capture->currentCodecIsHEVC());
     ASSERT_FALSE(startNow());  // the stored values apply at the next start
     EXPECT_EQ(screen.opened.back().width, 1280);
     EXPECT_TRUE(encoders.made.back()->settings.hevc);
@@ -537,7 +405,6 @@ TEST_F(CaptureTest, OwnControlLaneStopsWithinTimeout) {
     auto result = started.get_future();
     ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
     EXPECT_FALSE(result.get());
-    EXPECT_TRUE(capture->isRunning());
     EXPECT_TRUE(capture->stopAndWait(2s));
     EXPECT_FALSE(capture->isRunning());
     EXPECT_EQ(count("Capture stopped"), 1);

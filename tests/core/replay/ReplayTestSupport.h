@@ -2,12 +2,10 @@
 
 #include <atomic>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "core/log/Log.h"
 #include "core/replay/CorvaneRingBuffer.h"
 #include "core/sched/Clock.h"
+#include "support/CaptureLogLines.h"
 
 namespace corvane::test {
 
@@ -24,27 +22,7 @@ private:
     std::atomic<int64_t> ticks_{int64_t(1'700'000'000) * 1'000'000'000};
 };
 
-// Captures "[Corvane] " lines while alive.
-class LogCapture {
-public:
-    LogCapture() {
-        setLogSinkForTesting([this](const std::string& line) { lines_.push_back(line); });
-    }
-    ~LogCapture() { setLogSinkForTesting(nullptr); }
-    const std::vector<std::string>& lines() const { return lines_; }
-    bool contains(const std::string& text) const {
-        for (const auto& l : lines_)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-private:
-    std::vector<std::string> lines_;
-};
-
-constexpr int32_t kTicks = 90000;
-
-inline MediaTime at(double seconds) { return MediaTime::fromSeconds(seconds, kTicks); }
+inline MediaTime at(double seconds) { return MediaTime::fromSeconds(seconds, 90000); }
 
 inline VideoSampleRef videoPacket(double seconds, bool key,
                                   std::shared_ptr<const VideoStreamFormat> format = nullptr,
@@ -62,11 +40,11 @@ inline VideoSampleRef videoPacket(double seconds, bool key,
 
 // Frames every 1/fps from `from` (inclusive) to `to` (exclusive), a keyframe every keyEvery s.
 inline void appendStream(CorvaneRingBuffer& buffer, double from, double to, double fps = 30,
-                         double keyEvery = 1.0) {
-    const int64_t count = int64_t((to - from) * fps + 1e-9);
-    const int64_t perKey = int64_t(keyEvery * fps + 0.5);
+                         double keyEvery = 1.0,
+                         std::shared_ptr<const VideoStreamFormat> format = nullptr) {
+    const int64_t count = int64_t((to - from) * fps + 1e-9), perKey = int64_t(keyEvery * fps + 0.5);
     for (int64_t i = 0; i < count; ++i)
-        buffer.appendVideo(videoPacket(from + double(i) / fps, i % perKey == 0), i % perKey == 0);
+        buffer.appendVideo(videoPacket(from + double(i) / fps, i % perKey == 0, format), i % perKey == 0);
 }
 
 inline AudioBlock audioBlock(double seconds, int frames = 960, float value = 0.25f) {
@@ -74,6 +52,12 @@ inline AudioBlock audioBlock(double seconds, int frames = 960, float value = 0.2
     b.pts = MediaTime::fromSeconds(seconds, AudioBlock::kSampleRate);
     b.samples.assign(size_t(frames) * 2, value);
     return b;
+}
+
+inline int64_t frameCount(const std::vector<AudioSampleRef>& audio) {
+    int64_t n = 0;
+    for (const auto& a : audio) n += a->frameCount();
+    return n;
 }
 
 }  // namespace corvane::test
