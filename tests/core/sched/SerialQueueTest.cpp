@@ -4,20 +4,38 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 #include <vector>
 
 namespace corvane {
 namespace {
 
+// Holds a queue's thread inside its first task until open() is called.
+struct Gate {
+    std::promise<void> opened, entered;
+    std::shared_future<void> isOpen = opened.get_future().share();
+    std::atomic<bool> left{false};
+    void blockIn(SerialQueue& q) {
+        q.post([this] {
+            entered.set_value();
+            isOpen.wait();
+            left = true;
+        });
+        entered.get_future().wait();
+    }
+    void open() { opened.set_value(); }
+};
+
 TEST(SerialQueue, RunsTasksInOrderOnItsOwnThread) {
     SerialQueue q("com.corvane.test-queue");
-    std::vector<int> order;
+    std::vector<int> order;  // only the queue's thread touches it until waitIdle
     std::thread::id worker;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
         q.post([&, i] {
-            order.push_back(i);  // only the queue's thread touches it
+            order.push_back(i);
             worker = std::this_thread::get_id();
         });
+    }
     q.waitIdle();
     ASSERT_EQ(order.size(), 100u);
     for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
@@ -25,55 +43,41 @@ TEST(SerialQueue, RunsTasksInOrderOnItsOwnThread) {
 }
 
 TEST(SerialQueue, DrainRunsQueuedWorkDiscardDropsIt) {
-    std::promise<void> gate;
-    std::shared_future<void> open = gate.get_future().share();
     std::atomic<int> ran{0};
     {
+        Gate gate;
         SerialQueue q("drain");
-        q.post([open] { open.wait(); });
+        gate.blockIn(q);
         for (int i = 0; i < 10; ++i) q.post([&] { ++ran; });
-        gate.set_value();
+        gate.open();
         q.stop(SerialQueue::StopMode::Drain);
         EXPECT_EQ(ran, 10);
         EXPECT_FALSE(q.post([&] { ++ran; }));
     }
-    std::promise<void> gate2;
-    std::shared_future<void> open2 = gate2.get_future().share();
-    std::atomic<bool> firstDone{false};
     ran = 0;
+    Gate gate;
     SerialQueue q("discard");
-    std::promise<void> started;
-    q.post([&, open2] {
-        started.set_value();
-        open2.wait();
-        firstDone = true;
-    });
-    started.get_future().wait();
+    gate.blockIn(q);
     for (int i = 0; i < 10; ++i) q.post([&] { ++ran; });
+    // Opened a little later, so that stop() is already waiting for the running task.
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        gate2.set_value();
+        gate.open();
     });
     q.stop(SerialQueue::StopMode::Discard);  // waits for the running task, drops the rest
     releaser.join();
-    EXPECT_TRUE(firstDone);
+    EXPECT_TRUE(gate.left);
     EXPECT_EQ(ran, 0);
 }
 
 TEST(SerialQueue, CancelPendingKeepsTheQueueUsable) {
-    std::promise<void> gate;
-    std::shared_future<void> open = gate.get_future().share();
     std::atomic<int> ran{0};
+    Gate gate;
     SerialQueue q("cancel");
-    std::promise<void> started;
-    q.post([&, open] {
-        started.set_value();
-        open.wait();
-    });
-    started.get_future().wait();
+    gate.blockIn(q);
     for (int i = 0; i < 5; ++i) q.post([&] { ++ran; });
     EXPECT_EQ(q.cancelPending(), 5u);
-    gate.set_value();
+    gate.open();
     q.post([&] { ran += 100; });
     q.waitIdle();
     EXPECT_EQ(ran, 100);
