@@ -34,7 +34,6 @@ protected:
         capture->stop();
         sched.runDue();
     }
-    int count(const std::string& text) { return log.count(text); }
     void frame(std::optional<WindowContent> content = std::nullopt) {
         RawVideoFrame f;
         f.width = f.height = 2;
@@ -137,7 +136,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     EXPECT_FALSE(startNow());
     EXPECT_EQ(ring->getStatus().audioCount, 0u);
     ASSERT_EQ(encoders.made.size(), 1u);
-    EXPECT_EQ(count("[Corvane] X11 capture stream started on display [7] (1920x1080 @ 30fps)"), 1);
+    EXPECT_EQ(log.count("[Corvane] X11 capture stream started on display [7] (1920x1080 @ 30fps)"), 1);
     frame();
     EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
     EXPECT_FALSE(startNow());  // a second start while running: nothing at all
@@ -153,7 +152,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     EXPECT_TRUE(stopped);
     EXPECT_EQ(encoders.made[0]->finished.load(), 1);
     EXPECT_EQ(screen.last().stopCalls, 1);
-    EXPECT_EQ(count("[Corvane] Capture stopped"), 1);
+    EXPECT_EQ(log.count("[Corvane] Capture stopped"), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
     EXPECT_EQ(ring->getStatus().audioCount, 1u);  // stop keeps the buffer for saving
     EXPECT_EQ(capture->recordingDuration(), 0.0);
@@ -188,7 +187,7 @@ TEST_F(CaptureTest, MissingWindowFallsBackToDisplayAndIsUsedAgainOnceBack) {
     settings.displayId = 9;
     make();
     EXPECT_FALSE(startNow());
-    EXPECT_EQ(count("[Corvane] Configured window 4242 no longer found. Falling back to display capture."), 1);
+    EXPECT_EQ(log.count("[Corvane] Configured window 4242 no longer found. Falling back to display capture."), 1);
     EXPECT_EQ(screen.opened[0].windowId, 0u);
     EXPECT_EQ(screen.opened[0].displayId, 9u);
     EXPECT_EQ(capture->settings().windowId, 4242u);  // the setting is kept
@@ -196,7 +195,7 @@ TEST_F(CaptureTest, MissingWindowFallsBackToDisplayAndIsUsedAgainOnceBack) {
     stopNow();
     EXPECT_FALSE(startNow());
     EXPECT_EQ(screen.opened[1].windowId, 4242u);
-    EXPECT_EQ(count("[Corvane] X11 capture stream started on window [4242] Editor (640x480 @ 30fps)"), 1);
+    EXPECT_EQ(log.count("[Corvane] X11 capture stream started on window [4242] Editor (640x480 @ 30fps)"), 1);
 }
 
 TEST_F(CaptureTest, AudioIsOptional) {
@@ -205,7 +204,7 @@ TEST_F(CaptureTest, AudioIsOptional) {
     make();
     EXPECT_FALSE(startNow());
     EXPECT_TRUE(capture->isRunning());
-    EXPECT_EQ(count("[Corvane] System audio unavailable (Connection refused); recording video only."), 1);
+    EXPECT_EQ(log.count("[Corvane] System audio unavailable (Connection refused); recording video only."), 1);
     stopNow();
     audio.fail = false;
     EXPECT_FALSE(startNow());
@@ -240,9 +239,9 @@ TEST_F(CaptureTest, StartsNeverOverlapAndADeliberateStopIsNotAnInterruption) {
     ASSERT_FALSE(startNow());
     first->video.onStopped("late news from an old stream");
     sched.advanceBy(10s);
-    EXPECT_EQ(count("Stream interrupted"), 0);
-    EXPECT_EQ(count("Watchdog"), 0);
-    EXPECT_EQ(count("Restarting"), 0);
+    EXPECT_EQ(log.count("Stream interrupted"), 0);
+    EXPECT_EQ(log.count("Watchdog"), 0);
+    EXPECT_EQ(log.count("Restarting"), 0);
     EXPECT_TRUE(capture->isRunning());
 }
 
@@ -252,14 +251,14 @@ TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
     seedVideo();
     screen.last().video.onStopped("The captured window was closed");
     sched.runDue();
-    EXPECT_EQ(count("[Corvane] Stream interrupted: The captured window was closed"), 1);
-    EXPECT_EQ(count("[Corvane] Restarting capture stream..."), 1);
+    EXPECT_EQ(log.count("[Corvane] Stream interrupted: The captured window was closed"), 1);
+    EXPECT_EQ(log.count("[Corvane] Restarting capture stream..."), 1);
     EXPECT_EQ(ring->getStatus().videoCount, 0u);
     sched.advanceBy(499ms);
     EXPECT_EQ(screen.opened.size(), 1u);
     sched.advanceBy(1ms);
     EXPECT_EQ(screen.opened.size(), 2u);
-    EXPECT_EQ(count("[Corvane] Capture stream successfully recovered."), 1);
+    EXPECT_EQ(log.count("[Corvane] Capture stream successfully recovered."), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(encoders.made[0]->finished.load(), 1);
 }
@@ -276,27 +275,27 @@ TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdog) {
     sched.advanceBy(7999ms);
     EXPECT_TRUE(capture->isRestarting());
     for (int n = 1; n <= 5; ++n)
-        EXPECT_EQ(count("[Corvane] Recovery attempt " + std::to_string(n) + " failed: grab refused. Retrying in 1.5s..."), 1);
+        EXPECT_EQ(log.count("[Corvane] Recovery attempt " + std::to_string(n) + " failed: grab refused. Retrying in 1.5s..."), 1);
     capture->checkHealth(false);  // silent while restarting
     sched.advanceBy(1ms);
     EXPECT_EQ(sched.now() - begun, 8000ms);
     EXPECT_FALSE(capture->isRestarting());
-    EXPECT_EQ(count("Recovery attempt 6"), 0);
+    EXPECT_EQ(log.count("Recovery attempt 6"), 0);
 
     capture->checkHealth(true);  // asleep: nothing
     screen.available = false;
     CorvaneCapture fresh(settings, ring, {screen, nullptr, encoders, sched, &sched});
     fresh.checkHealth(false);  // no access: nothing, not even a message
     sched.runDue();
-    EXPECT_EQ(count("Watchdog"), 0);
+    EXPECT_EQ(log.count("Watchdog"), 0);
 
     screen.failForever = false;
     capture->checkHealth(false);  // permission was seen before: remembered
-    EXPECT_EQ(count("[Corvane] Watchdog: Stream is idle. Triggering auto-recovery..."), 1);
+    EXPECT_EQ(log.count("[Corvane] Watchdog: Stream is idle. Triggering auto-recovery..."), 1);
     sched.advanceBy(500ms);
     EXPECT_TRUE(capture->isRunning());
     capture->checkHealth(false);
-    EXPECT_EQ(count("Watchdog"), 1);
+    EXPECT_EQ(log.count("Watchdog"), 1);
 }
 
 TEST_F(CaptureTest, DeliberateStopEndsARecovery) {
@@ -305,12 +304,12 @@ TEST_F(CaptureTest, DeliberateStopEndsARecovery) {
     screen.failForever = true;
     capture->restart();
     sched.advanceBy(600ms);
-    EXPECT_EQ(count("Recovery attempt 1 failed"), 1);
+    EXPECT_EQ(log.count("Recovery attempt 1 failed"), 1);
     stopNow();  // the system goes to sleep, or the user quits
     EXPECT_FALSE(capture->isRestarting());
     screen.failForever = false;
     sched.advanceBy(10s);
-    EXPECT_EQ(count("Recovery attempt 2"), 0);
+    EXPECT_EQ(log.count("Recovery attempt 2"), 0);
     EXPECT_FALSE(capture->isRunning());
 }
 
@@ -325,7 +324,7 @@ TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
     };
     capture->restart();
     sched.advanceBy(1s);
-    EXPECT_EQ(count("[Corvane] Restarting capture stream..."), 2);
+    EXPECT_EQ(log.count("[Corvane] Restarting capture stream..."), 2);
     ASSERT_EQ(screen.opened.size(), 3u);
     EXPECT_EQ(screen.opened[1].fps, 30);
     EXPECT_EQ(screen.opened[2].fps, 60);
@@ -342,7 +341,7 @@ TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
     EXPECT_EQ(screen.opened.size(), 3u);
     sched.advanceBy(1ms);
     EXPECT_EQ(screen.opened.size(), 4u);
-    EXPECT_EQ(count("Restarting capture stream"), 4);
+    EXPECT_EQ(log.count("Restarting capture stream"), 4);
 }
 
 // ---- Resize and settings ----------------------------------------------------------------------
@@ -360,11 +359,11 @@ TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
     }
     screen.content.windows[0].width = 900;
     sched.advanceBy(499ms);
-    EXPECT_EQ(count("Window resize"), 0);
+    EXPECT_EQ(log.count("Window resize"), 0);
     sched.advanceBy(1ms);
-    EXPECT_EQ(count("[Corvane] Window resize detected (900x600). Adjusting capture stream..."), 1);
+    EXPECT_EQ(log.count("[Corvane] Window resize detected (900x600). Adjusting capture stream..."), 1);
     sched.advanceBy(2s);
-    EXPECT_EQ(count("Restarting capture stream"), 1);
+    EXPECT_EQ(log.count("Restarting capture stream"), 1);
     ASSERT_EQ(screen.opened.size(), 2u);
     EXPECT_EQ(screen.opened[1].width, 900);
 
@@ -373,7 +372,7 @@ TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
     frame(WindowContent{950, 600, std::nullopt});
     capture->stop();
     sched.advanceBy(2s);
-    EXPECT_EQ(count("Window resize"), 1);
+    EXPECT_EQ(log.count("Window resize"), 1);
 }
 
 TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
@@ -384,10 +383,10 @@ TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
     EXPECT_FALSE(capture->updateConfig(30, 0, 0, 0, 0, false, 0, 0, 1.0f));
     EXPECT_FALSE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 1.0f));
     sched.advanceBy(3s);
-    EXPECT_EQ(count("Restarting"), 0);
+    EXPECT_EQ(log.count("Restarting"), 0);
     EXPECT_TRUE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 0.5f));
     sched.advanceBy(1s);
-    EXPECT_EQ(count("Restarting"), 1);
+    EXPECT_EQ(log.count("Restarting"), 1);
 
     stopNow();
     EXPECT_FALSE(capture->updateConfig(24, 0, 1, 1280, 720, false, 0, 0, 1.0f));
@@ -407,7 +406,7 @@ TEST_F(CaptureTest, OwnControlLaneStopsWithinTimeout) {
     EXPECT_FALSE(result.get());
     EXPECT_TRUE(capture->stopAndWait(2s));
     EXPECT_FALSE(capture->isRunning());
-    EXPECT_EQ(count("Capture stopped"), 1);
+    EXPECT_EQ(log.count("Capture stopped"), 1);
 }
 
 }  // namespace

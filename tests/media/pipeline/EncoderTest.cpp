@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
-#include "core/replay/ReplayTestSupport.h"
-#include "media/CorvaneEncoder.h"
 #include "media/HardwareAcceleration.h"
 #include "media/encoder/LiveCodec.h"
+#include "support/CaptureLogLines.h"
 
 extern "C" {
 #include <libavutil/error.h>
 }
+
+// libx265 3.5 keeps one small block from x265_encoder_open past x265_encoder_close; that leak is
+// the library's, not ours, so the leak checker of the sanitizer build is told to skip it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
 
 namespace corvane {
 namespace {
@@ -26,146 +29,111 @@ public:
     std::vector<VideoSampleRef> packets;
 };
 
-EncoderCandidates softwareOnly() {
-    EncoderCandidates c;
-    c.h264Hardware.clear();
-    c.hevcHardware.clear();
-    return c;
-}
+MediaTime micros(double seconds) { return MediaTime::fromSeconds(1000 + seconds, 1000000); }
 
-EncoderSettings settings(int w, int h, int fps = 30, bool hevc = false) {
-    EncoderSettings s;
-    s.width = w;
-    s.height = h;
-    s.fps = fps;
-    s.bitrateKbps = 2000;
-    s.hevc = hevc;
-    return s;
-}
+// With the machine's real candidate list: whatever hardware is (not) there, an encoder comes up,
+// the banner names it, and keyframes come once per second of capture time.
+TEST(EncoderKeyframes, OnePerSecondOnTheGridEvenForSlowSourcesWithStrictlyIncreasingStamps) {
+    struct Case { int frames; double interval; MediaTime given; int perKey; };
+    // 10 frames per second into a 30 fps encoder: a frame-count GOP alone would give one
+    // keyframe every 3 s. Without a usable duration a frame lasts 1/fps.
+    for (const Case c : {Case{90, 1 / 30.0, MediaTime::invalid(), 30}, Case{30, 0.1, MediaTime(1, 10), 10}}) {
+        auto sink = std::make_shared<CollectingSink>();
+        CorvaneEncoder encoder(test::encoderSettings(160, 120), sink);
+        ASSERT_TRUE(encoder.isReady());
+        const std::string banner = describeHardwareAcceleration(false);
+        EXPECT_TRUE(encoder.encoderName() == "libx264" ? banner == "none (libx264 software)"
+                                                        : banner.find("(" + encoder.encoderName() + ")") != std::string::npos)
+            << banner;
+        test::MovingPattern pattern(160, 120);
+        for (int i = 0; i < c.frames; ++i) encoder.encode(pattern.frame(i, micros(i * c.interval), c.given));
+        // Two catch-up frames with the same stamp as the last one keep their order.
+        const MediaTime last = micros((c.frames - 1) * c.interval);
+        encoder.encode(pattern.frame(c.frames, last));
+        encoder.encode(pattern.frame(c.frames + 1, last, MediaTime(0, 1)));
+        encoder.finish();
+        encoder.encode(pattern.frame(0, micros(100)));  // after finish: ignored
 
-constexpr int32_t kMicros = 1000000;
-MediaTime micros(double seconds) { return MediaTime::fromSeconds(1000 + seconds, kMicros); }
-
-TEST(EncoderKeyframes, OnePerSecondOnTheGridAndStrictlyIncreasingStamps) {
-    auto sink = std::make_shared<CollectingSink>();
-    CorvaneEncoder encoder(settings(320, 240), sink, softwareOnly());
-    ASSERT_TRUE(encoder.isReady());
-    EXPECT_EQ(encoder.encoderName(), "libx264");
-    test::MovingPattern pattern(320, 240);
-    for (int i = 0; i < 90; ++i) encoder.encode(pattern.frame(i, micros(i / 30.0)));
-    encoder.finish();
-    encoder.encode(pattern.frame(90, micros(3.0)));  // after finish: ignored
-
-    ASSERT_EQ(sink->packets.size(), 90u);
-    for (size_t i = 0; i < 90; ++i) {
-        const VideoPacket& p = *sink->packets[i];
-        EXPECT_EQ(p.isKeyframe, i % 30 == 0) << "frame " << i;
-        if (i > 0) {
-            EXPECT_GT(p.pts, sink->packets[i - 1]->pts);
+        ASSERT_EQ(sink->packets.size(), size_t(c.frames + 2));
+        EXPECT_EQ(sink->packets.front()->pts, micros(0));
+        for (size_t i = 0; i < sink->packets.size(); ++i) {
+            const VideoPacket& p = *sink->packets[i];
+            if (int(i) < c.frames) {
+                EXPECT_EQ(p.isKeyframe, i % size_t(c.perKey) == 0) << "frame " << i;
+                EXPECT_EQ(p.duration, c.given.isValid() ? c.given : MediaTime(1, 30));
+            }
+            if (i > 0) {
+                EXPECT_GT(p.pts, sink->packets[i - 1]->pts) << "frame " << i;
+            }
+            EXPECT_EQ(p.format, encoder.format());
         }
-        EXPECT_EQ(p.format, encoder.format());
-        EXPECT_EQ(p.duration, MediaTime(1, 30));  // no usable duration given: 1/fps
+        EXPECT_EQ(sink->packets.back()->duration, MediaTime(1, 30));
+        EXPECT_FALSE(encoder.format()->extradata.empty());
     }
-    EXPECT_EQ(sink->packets.front()->pts, micros(0));
-    ASSERT_TRUE(encoder.format());
-    EXPECT_FALSE(encoder.format()->extradata.empty());
-    EXPECT_EQ(encoder.format()->codec, VideoCodec::H264);
-}
-
-TEST(EncoderKeyframes, SlowSourcesStillGetOneKeyframePerSecondAndCatchUpFramesKeepOrder) {
-    auto sink = std::make_shared<CollectingSink>();
-    CorvaneEncoder encoder(settings(160, 120, 30), sink, softwareOnly());
-    test::MovingPattern pattern(160, 120);
-    // 10 frames per second into a 30 fps encoder: the frame-count GOP alone would give one
-    // keyframe every 3 s.
-    for (int i = 0; i < 30; ++i)
-        encoder.encode(pattern.frame(i, micros(i / 10.0), MediaTime(1, 10)));
-    // Two catch-up frames with the same stamp as the last one.
-    encoder.encode(pattern.frame(30, micros(2.9)));
-    encoder.encode(pattern.frame(31, micros(2.9), MediaTime(0, 1)));
-    encoder.finish();
-
-    ASSERT_EQ(sink->packets.size(), 32u);
-    for (size_t i = 0; i < 30; ++i) {
-        EXPECT_EQ(sink->packets[i]->isKeyframe, i % 10 == 0) << "frame " << i;
-        EXPECT_EQ(sink->packets[i]->duration, MediaTime(1, 10));
-    }
-    EXPECT_GT(sink->packets[30]->pts, sink->packets[29]->pts);
-    EXPECT_GT(sink->packets[31]->pts, sink->packets[30]->pts);
-    EXPECT_EQ(sink->packets[31]->duration, MediaTime(1, 30));
 }
 
 TEST(EncoderLifecycle, ScalesOddSizesReopeningMakesANewFormatAndAGoneSinkIsHarmless) {
     auto sink = std::make_shared<CollectingSink>();
     test::MovingPattern odd(301, 201);
-    CorvaneEncoder first(settings(301, 201), sink, softwareOnly());
-    EXPECT_EQ(first.width(), 300);
-    EXPECT_EQ(first.height(), 200);
-    for (int i = 0; i < 5; ++i) first.encode(odd.frame(i, micros(i / 30.0)));
-    first.finish();
-    CorvaneEncoder second(settings(301, 201), sink, softwareOnly());
-    second.encode(odd.frame(0, micros(1)));
-    second.finish();
-    ASSERT_EQ(sink->packets.size(), 6u);
-    EXPECT_NE(sink->packets[5]->format, sink->packets[0]->format);
-    EXPECT_GT(sink->packets[5]->encoderGeneration, sink->packets[0]->encoderGeneration);
-
-    std::weak_ptr<CollectingSink> weak;
-    {
-        auto shortLived = std::make_shared<CollectingSink>();
-        weak = shortLived;
-        CorvaneEncoder third(settings(160, 120), shortLived, softwareOnly());
-        shortLived.reset();
-        test::MovingPattern small(160, 120);
-        third.encode(small.frame(0, micros(0)));
-        third.finish();
+    for (int round = 0; round < 2; ++round) {
+        CorvaneEncoder encoder(test::encoderSettings(301, 201), sink, test::softwareOnly());
+        EXPECT_EQ(encoder.width(), 300);
+        EXPECT_EQ(encoder.height(), 200);
+        encoder.encode(odd.frame(round, micros(round)));
+        encoder.finish();
     }
+    ASSERT_EQ(sink->packets.size(), 2u);
+    EXPECT_NE(sink->packets[1]->format, sink->packets[0]->format);
+    EXPECT_GT(sink->packets[1]->encoderGeneration, sink->packets[0]->encoderGeneration);
+
+    std::weak_ptr<CollectingSink> weak = sink;
+    CorvaneEncoder third(test::encoderSettings(301, 201), sink, test::softwareOnly());
+    sink.reset();
+    third.encode(odd.frame(0, micros(0)));
+    third.finish();
     EXPECT_TRUE(weak.expired());
 }
 
 TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodec) {
-    test::LogCapture log;
     EncoderCandidates failing;
     failing.h264Hardware = {"no_such_h264_encoder"};
     failing.hevcHardware = {"no_such_hevc_encoder", "libx264"};  // not an HEVC encoder: refused too
     auto sink = std::make_shared<CollectingSink>();
+    const std::string status = std::to_string(AVERROR_ENCODER_NOT_FOUND);
     {
-        CorvaneEncoder h264(settings(320, 240), sink, failing);
-        const std::string status = std::to_string(AVERROR_ENCODER_NOT_FOUND);
-        ASSERT_EQ(log.lines().size(), 2u);
-        EXPECT_EQ(log.lines()[0], "[Corvane] H.264 hardware encoder setup failed (" + status +
-                                      "). Retrying with HEVC hardware encoder...");
-        EXPECT_EQ(log.lines()[1], "[Corvane] Dedicated hardware encoder unavailable (" + status +
-                                      "). Retrying with standard encoder...");
+        test::LogCapture log;
+        CorvaneEncoder h264(test::encoderSettings(320, 240), sink, failing);
+        EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                                   "[Corvane] H.264 hardware encoder setup failed (" + status +
+                                       "). Retrying with HEVC hardware encoder...",
+                                   "[Corvane] Dedicated hardware encoder unavailable (" + status +
+                                       "). Retrying with standard encoder..."}));
         // The standard encoder of the codec chosen at creation, not the HEVC of attempt 2.
         EXPECT_TRUE(h264.isReady());
         EXPECT_EQ(h264.encoderName(), "libx264");
-        EXPECT_FALSE(h264.isHEVC());
+        EXPECT_EQ(h264.format()->codec, VideoCodec::H264);
     }
     {
-        test::LogCapture hevcLog;
-        CorvaneEncoder hevc(settings(320, 240, 30, true), sink, failing);
-        ASSERT_EQ(hevcLog.lines().size(), 1u);
-        EXPECT_NE(hevcLog.lines()[0].find("Dedicated hardware encoder unavailable"), std::string::npos);
+        test::LogCapture log;
+        CorvaneEncoder hevc(test::encoderSettings(320, 240, true), sink, failing);
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_TRUE(log.contains("Dedicated hardware encoder unavailable"));
         EXPECT_EQ(hevc.encoderName(), "libx265");
-        EXPECT_TRUE(hevc.isHEVC());
         EXPECT_EQ(hevc.format()->codec, VideoCodec::HEVC);
     }
-    {
-        test::LogCapture deadLog;
-        EncoderCandidates none = failing;
-        none.h264Software = "no_such_software";
-        CorvaneEncoder dead(settings(320, 240), sink, none);
-        EXPECT_FALSE(dead.isReady());
-        EXPECT_EQ(deadLog.lines().back(),
-                  "[Corvane] Error VTCompressionSessionCreate: " + std::to_string(AVERROR_ENCODER_NOT_FOUND));
-        test::MovingPattern pattern(320, 240);
-        dead.encode(pattern.frame(0, micros(0)));
-        dead.finish();
-    }
+    // Nothing at all: an error, and encoding is a harmless no-op.
+    failing.h264Software = "no_such_software";
+    test::LogCapture log;
+    CorvaneEncoder dead(test::encoderSettings(320, 240), sink, failing);
+    EXPECT_FALSE(dead.isReady());
+    EXPECT_EQ(log.lines().back(), "[Corvane] Error VTCompressionSessionCreate: " + status);
+    test::MovingPattern pattern(320, 240);
+    dead.encode(pattern.frame(0, micros(0)));
+    dead.finish();
+    EXPECT_TRUE(sink->packets.empty());
 }
 
-TEST(EncoderSetup, LargeFramesSwitchToHevcWithTheMessage) {
+TEST(EncoderSetup, FramesOverTheH264HardwareLimitSwitchToHevcWithTheMessage) {
     EncoderCandidates none;
     none.h264Hardware = {"no_such_h264_encoder"};
     none.hevcHardware = {"no_such_hevc_encoder"};
@@ -175,44 +143,20 @@ TEST(EncoderSetup, LargeFramesSwitchToHevcWithTheMessage) {
     for (const Case c : {Case{3840, 2160, false}, Case{5120, 2880, true}, Case{4096, 2305, true},
                          Case{4096, 2304, false}}) {
         test::LogCapture log;
-        CorvaneEncoder encoder(settings(c.w, c.h), sink, none);
-        const bool announced = log.contains("[Corvane] Resolution " + std::to_string(c.w) + "x" +
-                                            std::to_string(c.h) +
-                                            " exceeds H.264 hardware limit (4096x2304). Automatically "
-                                            "using HEVC hardware encoder.");
-        EXPECT_EQ(announced, c.hevc) << c.w << "x" << c.h;
-        EXPECT_EQ(log.contains("H.264 hardware encoder setup failed"), !c.hevc);
-        EXPECT_EQ(encoder.isHEVC(), c.hevc);
+        CorvaneEncoder encoder(test::encoderSettings(c.w, c.h), sink, none);
+        const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+        EXPECT_EQ(log.contains("[Corvane] Resolution " + size + " exceeds H.264 hardware limit (4096x2304). "
+                               "Automatically using HEVC hardware encoder."), c.hevc) << size;
+        EXPECT_EQ(log.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
+        EXPECT_EQ(encoder.isHEVC(), c.hevc) << size;
     }
-}
-
-TEST(EncoderSetup, HardwareEncodersFailCleanlyAndTheBannerNamesWhatIsUsed) {
-    auto sink = std::make_shared<CollectingSink>();
-    CorvaneEncoder encoder(settings(320, 240), sink);  // the real candidate list
-    ASSERT_TRUE(encoder.isReady());
-    const std::string banner = describeHardwareAcceleration(false);
-    if (encoder.encoderName() == "libx264") {
-        EXPECT_EQ(banner, "none (libx264 software)");
-    } else {
-        EXPECT_NE(banner.find("(" + encoder.encoderName() + ")"), std::string::npos) << banner;
-    }
-    test::MovingPattern pattern(320, 240);
-    encoder.encode(pattern.frame(0, micros(0)));
-    encoder.finish();
-    ASSERT_EQ(sink->packets.size(), 1u);
-    EXPECT_TRUE(sink->packets[0]->isKeyframe);
 }
 
 TEST(EncoderRateControl, SixtyFourBitArithmeticClampedWhereLibavcodecTakesAnInt) {
-    const RateControl normal = rateControlFor(8000);
-    EXPECT_EQ(normal.averageBitsPerSecond, 8'000'000);
-    EXPECT_EQ(normal.maxBitsPerSecond, 12'000'000);
-    EXPECT_EQ(normal.bufferBits, 12'000'000);  // 1.5x over one second = 1,500,000 bytes
+    EXPECT_EQ(rateControlFor(8000).bufferBits, 12'000'000);
     const RateControl huge = rateControlFor(4'000'000);
     EXPECT_EQ(huge.averageBitsPerSecond, 4'000'000'000);
     EXPECT_EQ(huge.bufferBits, INT32_MAX);
-    EXPECT_STREQ(softwarePresetFor(1920, 1080, 30), "ultrafast");
-    EXPECT_STREQ(softwarePresetFor(1280, 720, 30), "veryfast");
 }
 
 }  // namespace

@@ -1,15 +1,23 @@
 #pragma once
 
-// Xlib helpers for capture tests: plain coloured windows on the session's X server, and a
-// collector for what a capture stream delivers.
+// Helpers for capture tests on a real X server: plain coloured windows, a collector for what a
+// capture stream delivers, a private server a test may take away, and a bounded main-loop pump.
+// Include it last: Xlib's macros (None, Bool, Status) break Qt and the test framework.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -19,6 +27,18 @@
 #include "core/capture/CaptureBackend.h"
 
 namespace corvane::testing {
+
+// Runs the Qt main loop until the condition holds or the time is up.
+inline bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeout.count()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 class XSession {
 public:
@@ -30,36 +50,63 @@ public:
     Window root() const { return DefaultRootWindow(dpy_); }
 
     // A window filled with one colour (0xRRGGBB), mapped and synced. Override-redirect windows
-    // keep their position exactly.
+    // keep their position exactly; managed ones get a title and a class.
     Window makeWindow(int x, int y, int w, int h, unsigned long rgb, const std::string& title = {},
-                      const std::string& instance = {}, const std::string& klass = {},
-                      bool overrideRedirect = true) {
+                      const std::string& klass = {}, bool overrideRedirect = true) {
         XSetWindowAttributes attrs{};
         attrs.background_pixel = rgb;
         attrs.override_redirect = overrideRedirect;
-        Window w2 = XCreateWindow(dpy_, root(), x, y, unsigned(w), unsigned(h), 0, CopyFromParent,
-                                  InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect,
-                                  &attrs);
+        Window id = XCreateWindow(dpy_, root(), x, y, unsigned(w), unsigned(h), 0, CopyFromParent, InputOutput,
+                                  CopyFromParent, CWBackPixel | CWOverrideRedirect, &attrs);
         if (!title.empty()) {
-            XStoreName(dpy_, w2, "legacy title");
-            Atom netName = XInternAtom(dpy_, "_NET_WM_NAME", False);
-            Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
-            XChangeProperty(dpy_, w2, netName, utf8, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(title.data()), int(title.size()));
+            XStoreName(dpy_, id, "legacy title");  // the UTF-8 name must win over this
+            XChangeProperty(dpy_, id, XInternAtom(dpy_, "_NET_WM_NAME", False), XInternAtom(dpy_, "UTF8_STRING", False),
+                            8, PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()), int(title.size()));
         }
         if (!klass.empty()) {
-            XClassHint hint;
-            hint.res_name = const_cast<char*>(instance.c_str());
-            hint.res_class = const_cast<char*>(klass.c_str());
-            XSetClassHint(dpy_, w2, &hint);
+            XClassHint hint{const_cast<char*>("probe"), const_cast<char*>(klass.c_str())};
+            XSetClassHint(dpy_, id, &hint);
         }
-        XMapRaised(dpy_, w2);
+        XMapRaised(dpy_, id);
         XSync(dpy_, False);
-        return w2;
+        return id;
     }
 
 private:
     Display* dpy_;
+};
+
+// An Xvfb of its own (640x480), so a test can shrink it or kill it.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        struct stat st;
+        for (int n = 150; n < 250 && name_.empty(); ++n) {
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (stat(socket.c_str(), &st) == 0 || stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) == 0)
+                continue;
+            name_ = ":" + std::to_string(n);
+            if ((pid_ = fork()) == 0) {
+                execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "640x480x24", "-noreset", "-nolisten", "tcp",
+                       static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            for (int i = 0; i < 200 && stat(socket.c_str(), &st) != 0; ++i) usleep(25'000);  // its socket appears
+        }
+    }
+    ~PrivateXServer() { kill(); }
+    void kill() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    pid_t pid_ = -1;
 };
 
 // Copies of the frames a stream delivered (tests only; the product never copies).
@@ -76,24 +123,14 @@ public:
         }
     };
 
-    // Off for rate measurements, where copying every frame would slow the consumer down.
-    bool copyPixels = true;
-
     VideoStreamCallbacks callbacks() {
         VideoStreamCallbacks c;
         c.onFrame = [this](const RawVideoFrame& f, const std::optional<WindowContent>& content) {
-            Frame copy;
-            copy.width = f.width;
-            copy.height = f.height;
-            copy.stride = f.strideBytes;
-            if (copyPixels)
-                copy.pixels.assign(f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height));
-            copy.content = content;
-            copy.pts = f.pts;
+            Frame copy{f.width, f.height, f.strideBytes,
+                       {f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height)}, content, f.pts};
             std::lock_guard lock(mutex_);
             last_ = std::move(copy);
             ++count_;
-            pts_.push_back(f.pts);
             changed_.notify_all();
         };
         c.onStopped = [this](const std::string& text) {
@@ -103,11 +140,10 @@ public:
         };
         return c;
     }
-
     // Waits (bounded) until `count` frames have arrived after this call; the newest one.
     std::optional<Frame> nextFrame(int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
         std::unique_lock lock(mutex_);
-        int target = count_ + count;
+        const int target = count_ + count;
         if (!changed_.wait_for(lock, timeout, [&] { return count_ >= target; })) return std::nullopt;
         return last_;
     }
@@ -116,21 +152,12 @@ public:
         changed_.wait_for(lock, timeout, [&] { return stopText_.has_value(); });
         return stopText_;
     }
-    int count() {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-    std::vector<MediaTime> stamps() {
-        std::lock_guard lock(mutex_);
-        return pts_;
-    }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    Frame last_;                         // guarded by mutex_
-    int count_ = 0;                      // guarded by mutex_
-    std::vector<MediaTime> pts_;         // guarded by mutex_
+    Frame last_;                           // guarded by mutex_
+    int count_ = 0;                        // guarded by mutex_
     std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
