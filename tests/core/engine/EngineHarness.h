@@ -1,22 +1,155 @@
 #pragma once
 
+// An engine wired to scriptable stand-ins, on a virtual clock, with its configuration file in a
+// temporary folder and its log lines captured. The stand-ins count calls and keep what they were
+// given; nothing here decides behaviour the engine should have.
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
-#include <memory>
-#include <string>
-#include <vector>
+#include <mutex>
 
 #include "core/engine/CorvaneEngine.h"
 #include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
-#include "core/engine/EngineFakes.h"
+#include "core/shortcuts/X11KeyMapping.h"
 #include "support/TempDir.h"
 
 namespace corvane::test {
 
-// An engine wired to fakes, on a virtual clock, with its configuration file in a temporary
-// folder. Log lines are captured.
+class FakeCapture final : public CaptureControl {
+public:
+    explicit FakeCapture(const CaptureSettings& initial) : held(initial) {}
+    void start(std::function<void(std::optional<std::string>)> done) override {
+        running = !startError;
+        done(startError);
+    }
+    // The stop finishes when the test runs the callbacks in pendingStops.
+    void stop(std::function<void()> done) override {
+        ++stopCalls;
+        running = false;
+        pendingStops.push_back(std::move(done));
+    }
+    bool stopAndWait(Duration timeout) override {
+        stopAndWaitTimeouts.push_back(timeout);
+        running = false;
+        return !hangsOnStop;
+    }
+    void restart() override { ++restartCalls; }
+    void checkHealth(bool isSystemSleeping) override { healthChecks.push_back(isSystemSleeping); }
+    void updateConfig(const CaptureSettings& s) override {
+        if (!(s == held) && running) ++restartsFromConfig;
+        held = s;
+    }
+    CaptureSettings settings() const override { return held; }
+    bool isRunning() const override { return running; }
+    std::optional<SteadyTime> recordingStartTime() const override { return std::nullopt; }
+    int32_t captureWidth() const override { return 1920; }
+    int32_t captureHeight() const override { return 1080; }
+    bool hasPermission() override { return true; }
+    void setOnStateChanged(std::function<void(bool)> c) override { onStateChanged = std::move(c); }
+
+    CaptureSettings held;
+    bool running = false, hangsOnStop = false;
+    std::optional<std::string> startError;
+    int stopCalls = 0, restartCalls = 0, restartsFromConfig = 0;
+    std::vector<bool> healthChecks;
+    std::vector<Duration> stopAndWaitTimeouts;
+    std::vector<std::function<void()>> pendingStops;
+    std::function<void(bool)> onStateChanged;
+};
+
+class FakeHotkeyBackend final : public HotkeyBackend {
+public:
+    HotkeyGrabStatus grab(uint32_t grabId, uint32_t keysym, uint32_t modifiers) override {
+        live[grabId] = X11KeyCombination{keysym, modifiers};
+        return kHotkeyGrabGranted;
+    }
+    void ungrab(uint32_t grabId) override {
+        ++ungrabCalls;
+        live.erase(grabId);
+    }
+    void setPressHandler(PressHandler handler) override { onPress = std::move(handler); }
+    // The user presses a shortcut: delivered only when it is grabbed.
+    void press(const char* shortcut) {
+        for (const auto& [grabId, held] : live) {
+            if (held == *x11CombinationForShortcut(shortcut)) onPress(grabId);
+        }
+    }
+
+    std::map<uint32_t, X11KeyCombination> live;
+    PressHandler onPress;
+    int ungrabCalls = 0;
+};
+
+class FakeTray final : public TrayMenu {
+public:
+    void setCallbacks(TrayCallbacks c) override { callbacks = std::move(c); }
+    void setOutputDir(const std::string& dir) override { outputDir = dir; }
+    void setConfigPath(const std::string&) override {}
+    void setupMenubar(const std::vector<RecordItem>&) override {}
+    void updateRecords(const std::vector<RecordItem>&) override { ++updateRecordsCalls; }
+    void updateUI() override {
+        ++updateUICalls;
+        lastStatus = callbacks.getStatusHandler();
+    }
+    void setSavingClip(bool saving) override { savingHistory.push_back(saving); }
+
+    TrayCallbacks callbacks;
+    std::string outputDir;
+    std::vector<bool> savingHistory;
+    CorvaneStatus lastStatus;
+    int updateRecordsCalls = 0, updateUICalls = 0;
+};
+
+class FakeWindowHost final : public MainWindowHost {
+public:
+    void setOutputDir(const std::string& dir) override { outputDir = dir; }
+    void setConfigPath(const std::string&) override {}
+    void setOnSettingsChanged(std::function<void()>) override {}
+    void setRecordingStatusProvider(std::function<RecordingPair()>) override {}
+    void setupMainMenuIfNeeded() override {}
+    void updateWindowTitle() override { ++titleUpdates; }
+    std::string outputDir;
+    int titleUpdates = 0;
+};
+
+class FakeSystemEvents final : public SystemEvents {
+public:
+    void start(SystemEventHandlers h) override { handlers = std::move(h); }
+    void stop() override { ++stopCalls; }
+    void sleepPreparationDone() override { ++preparationDoneCalls; }
+    SystemEventHandlers handlers;
+    int stopCalls = 0, preparationDoneCalls = 0;
+};
+
+// Written on the save lane; the tests read them once the save has ended.
+class FakeNotifier final : public Notifier {
+public:
+    void showNotification(const std::string& title, const std::string& body) override {
+        shown.emplace_back(title, body);
+    }
+    std::vector<std::pair<std::string, std::string>> shown;
+};
+
+class FakeExporter final : public ClipExporter {
+public:
+    ClipExportResult exportClip(CorvaneRingBuffer&, double durationSeconds, const std::string& outputDir,
+                                bool playSound, bool) override {
+        durations.push_back(durationSeconds);
+        lastOutputDir = outputDir;
+        lastPlaySound = playSound;
+        if (duringExport) duringExport();
+        return nextResult;
+    }
+    ClipExportResult nextResult;
+    std::vector<double> durations;
+    std::string lastOutputDir;
+    bool lastPlaySound = true;
+    std::function<void()> duringExport;
+};
+
 class EngineHarness : public ::testing::Test {
 protected:
     EngineHarness() {
@@ -27,7 +160,7 @@ protected:
         config.configPath = (dir / "config.toml").string();
     }
     ~EngineHarness() override {
-        lane.runAll();
+        lane.runDue();
         engine.reset();
         setLogSinkForTesting(nullptr);
     }
@@ -35,20 +168,10 @@ protected:
     void build() {
         EngineDependencies deps{scheduler, exporter, notifier};
         deps.makeCapture = [this](const CaptureSettings& s, std::shared_ptr<CorvaneRingBuffer>) {
-            auto fake = std::make_unique<FakeCapture>(s);
-            capture = fake.get();
-            return fake;
+            return std::unique_ptr<CaptureControl>(capture = new FakeCapture(s));
         };
-        deps.makeHotkeyBackend = [this] {
-            auto fake = std::make_unique<FakeHotkeyBackend>();
-            hotkeys = fake.get();
-            return fake;
-        };
-        deps.makeTray = [this] {
-            auto fake = std::make_unique<FakeTray>();
-            tray = fake.get();
-            return fake;
-        };
+        deps.makeHotkeyBackend = [this] { return std::unique_ptr<HotkeyBackend>(hotkeys = new FakeHotkeyBackend); };
+        deps.makeTray = [this] { return std::unique_ptr<TrayMenu>(tray = new FakeTray); };
         deps.systemEvents = &events;
         deps.windowHost = &window;
         deps.clipSavedAnnouncer = &announcer;
@@ -62,49 +185,40 @@ protected:
         engine->start();
         scheduler.runDue();
     }
-
-    void writeConfig(const std::string& text) {
-        std::ofstream out(config.configPath, std::ios::trunc);
-        out << text;
+    void reloadWith(const std::string& text) {
+        std::ofstream(config.configPath, std::ios::trunc) << text;
+        engine->reloadConfigAndApply();
     }
-
     // Fills the replay buffer with `seconds` of 10 fps video, a keyframe every second.
     void bufferVideo(double seconds) {
         auto format = std::make_shared<VideoStreamFormat>();
         for (int i = 0; i < int(seconds * 10); ++i) {
-            auto packet = std::make_shared<VideoPacket>();
-            packet->data.assign(100, 0);
-            packet->pts = MediaTime(i, 10);
-            packet->duration = MediaTime(1, 10);
-            packet->isKeyframe = i % 10 == 0;
-            packet->format = format;
-            engine->ringBuffer()->appendVideo(packet, packet->isKeyframe);
+            const bool key = i % 10 == 0;
+            engine->ringBuffer()->appendVideo(std::make_shared<VideoPacket>(VideoPacket{
+                std::vector<uint8_t>(100), MediaTime(i, 10), MediaTime(1, 10), key, format}), key);
         }
     }
-
+    size_t buffered() { return engine->ringBuffer()->getStatus().videoCount; }
     int countLines(const std::string& text) {
         std::lock_guard lock(logMutex);
-        int n = 0;
-        for (const auto& line : lines) n += line == text;
-        return n;
+        return int(std::count(lines.begin(), lines.end(), text));
     }
 
     bool useOwnSaveLane = false;  // true: the engine's own worker thread runs the saves
     TempDir dir;
     AppConfig config;
-    ManualScheduler scheduler;
+    ManualScheduler scheduler;  // the main thread
+    ManualScheduler lane;       // the save lane: saves run only when the test calls runDue()
     FakeExporter exporter;
     FakeNotifier notifier;
     FakeSystemEvents events;
     FakeWindowHost window;
     ClipSavedAnnouncer announcer;
-    ManualLane lane;
     FakeCapture* capture = nullptr;
     FakeHotkeyBackend* hotkeys = nullptr;
     FakeTray* tray = nullptr;
     std::vector<size_t> terminated;  // stopAndWait calls seen when the app was told to end
     std::unique_ptr<CorvaneEngine> engine;
-
     std::mutex logMutex;
     std::vector<std::string> lines;  // guarded by logMutex
 };
