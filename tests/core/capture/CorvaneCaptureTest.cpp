@@ -80,7 +80,9 @@ TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurveAndConfigSaturates) {
     AppConfig config;
     config.codec = "HEVC";  // only "hevc" exactly selects HEVC
     config.fps = int64_t(1) << 40;
+    config.resolution = "1080p";
     CaptureSettings s = CaptureSettings::fromConfig(config);
+    EXPECT_EQ(s.targetWidth, 1920);
     EXPECT_EQ(s.codec, 0);
     EXPECT_EQ(s.fps, INT32_MAX);
     EXPECT_EQ(effectiveFps(s.fps), 240);
@@ -265,7 +267,7 @@ TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
 
 // ---- Restart and watchdog -------------------------------------------------------------------
 
-TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdog) {
+TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdogAndAStopEndsARecovery) {
     make();
     ASSERT_FALSE(startNow());
     screen.failForever = true;
@@ -296,20 +298,17 @@ TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdog) {
     EXPECT_TRUE(capture->isRunning());
     capture->checkHealth(false);
     EXPECT_EQ(log.count("Watchdog"), 1);
-}
 
-TEST_F(CaptureTest, DeliberateStopEndsARecovery) {
-    make();
-    ASSERT_FALSE(startNow());
+    // A deliberate stop (sleep, quit) ends a recovery for good.
     screen.failForever = true;
     capture->restart();
     sched.advanceBy(600ms);
-    EXPECT_EQ(log.count("Recovery attempt 1 failed"), 1);
-    stopNow();  // the system goes to sleep, or the user quits
+    EXPECT_EQ(log.count("Recovery attempt 1 failed"), 2);
+    stopNow();
     EXPECT_FALSE(capture->isRestarting());
     screen.failForever = false;
     sched.advanceBy(10s);
-    EXPECT_EQ(log.count("Recovery attempt 2"), 0);
+    EXPECT_EQ(log.count("Recovery attempt 2"), 1);
     EXPECT_FALSE(capture->isRunning());
 }
 
