@@ -18,33 +18,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
+double rms(const AudioBlock& block) {
+    double sum = 0;
+    for (float v : block.samples) sum += double(v) * v;
+    return block.samples.empty() ? 0 : std::sqrt(sum / double(block.samples.size()));
+}
+
+// Keeps every block a stream delivers. Streams here end only deliberately, which is never reported.
 class AudioCollector {
 public:
-    struct Info { AudioBlock block; double rms; };
     AudioStreamCallbacks callbacks() {
-        AudioStreamCallbacks c;
-        c.onAudio = [this](const AudioBlock& block) {
-            double sum = 0;
-            for (float v : block.samples) sum += double(v) * v;
-            std::lock_guard lock(mutex_);
-            blocks_.push_back({block, block.samples.empty() ? 0 : std::sqrt(sum / double(block.samples.size()))});
-            changed_.notify_all();
-        };
-        c.onStopped = [this](const std::string& text) { ADD_FAILURE() << "unexpected stop report: " << text; };
-        return c;
+        return {[this](const AudioBlock& block) {
+                    std::lock_guard lock(mutex_);
+                    blocks_.push_back(block);
+                    changed_.notify_all();
+                },
+                [](const std::string& text) { ADD_FAILURE() << "unexpected stop report: " << text; }};
     }
-    // Waits (bounded) for a block louder than `rms` arriving after this call, then `more` blocks.
-    bool waitForSound(double rms, std::chrono::milliseconds timeout, size_t more = 0) {
+    // Waits (bounded) for a block louder than `level` arriving after this call, then `more` blocks.
+    bool waitForSound(double level, std::chrono::milliseconds timeout, size_t more = 0) {
         std::unique_lock lock(mutex_);
         const size_t from = blocks_.size();
-        size_t loud = SIZE_MAX;
         return changed_.wait_for(lock, timeout, [&] {
-            for (size_t i = from; loud == SIZE_MAX && i < blocks_.size(); ++i)
-                if (blocks_[i].rms > rms) loud = i;
-            return loud != SIZE_MAX && blocks_.size() > loud + more;
+            for (size_t i = from; i < blocks_.size(); ++i)
+                if (rms(blocks_[i]) > level) return blocks_.size() > i + more;
+            return false;
         });
     }
-    std::vector<Info> blocks() {
+    std::vector<AudioBlock> blocks() {
         std::lock_guard lock(mutex_);
         return blocks_;
     }
@@ -52,7 +53,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Info> blocks_;  // guarded by mutex_
+    std::vector<AudioBlock> blocks_;  // guarded by mutex_
 };
 
 TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
@@ -74,16 +75,16 @@ TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
     auto blocks = audio.blocks();
     ASSERT_GT(blocks.size(), 2u);
     for (size_t i = 0; i < blocks.size(); ++i) {
-        const AudioBlock& b = blocks[i].block;
+        const AudioBlock& b = blocks[i];
         EXPECT_EQ(b.sampleRate, 48000);
         EXPECT_EQ(b.channels, 2);
         EXPECT_EQ(b.pts.timescale(), 48000);
         // Exactly one block's worth of samples apart: no drift from wall-clock jitter.
         if (i > 0) {
-            EXPECT_EQ(b.pts, blocks[i - 1].block.pts + MediaTime(blocks[i - 1].block.frameCount(), 48000));
+            EXPECT_EQ(b.pts, blocks[i - 1].pts + MediaTime(blocks[i - 1].frameCount(), 48000));
         }
     }
-    const double age = (now - blocks.back().block.pts).seconds();
+    const double age = (now - blocks.back().pts).seconds();
     EXPECT_GT(age, -0.5);
     EXPECT_LT(age, 3.0) << "audio stamps must be on the capture clock";
 }
