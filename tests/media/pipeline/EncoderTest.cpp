@@ -94,7 +94,7 @@ TEST(EncoderLifecycle, ScalesOddSizesReopeningMakesANewFormatAndAGoneSinkIsHarml
     EXPECT_TRUE(weak.expired());
 }
 
-TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodec) {
+TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFramesTakeHevc) {
     EncoderCandidates failing;
     failing.h264Hardware = {"no_such_h264_encoder"};
     failing.hevcHardware = {"no_such_hevc_encoder", "libx264"};  // not an HEVC encoder: refused too
@@ -131,23 +131,18 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodec) {
     dead.encode(pattern.frame(0, micros(0)));
     dead.finish();
     EXPECT_TRUE(sink->packets.empty());
-}
 
-TEST(EncoderSetup, FramesOverTheH264HardwareLimitSwitchToHevcWithTheMessage) {
-    EncoderCandidates none;
-    none.h264Hardware = {"no_such_h264_encoder"};
-    none.hevcHardware = {"no_such_hevc_encoder"};
-    none.h264Software = none.hevcSoftware = "no_such_software";
-    auto sink = std::make_shared<CollectingSink>();
+    // Frames over the H.264 hardware limit go straight to HEVC, and say so.
+    failing.hevcSoftware = "no_such_software";
     struct Case { int w, h; bool hevc; };
     for (const Case c : {Case{3840, 2160, false}, Case{5120, 2880, true}, Case{4096, 2305, true},
                          Case{4096, 2304, false}}) {
-        test::LogCapture log;
-        CorvaneEncoder encoder(test::encoderSettings(c.w, c.h), sink, none);
+        test::LogCapture sizeLog;
+        CorvaneEncoder encoder(test::encoderSettings(c.w, c.h), sink, failing);
         const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
-        EXPECT_EQ(log.contains("[Corvane] Resolution " + size + " exceeds H.264 hardware limit (4096x2304). "
-                               "Automatically using HEVC hardware encoder."), c.hevc) << size;
-        EXPECT_EQ(log.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
+        EXPECT_EQ(sizeLog.contains("[Corvane] Resolution " + size + " exceeds H.264 hardware limit (4096x2304). "
+                                   "Automatically using HEVC hardware encoder."), c.hevc) << size;
+        EXPECT_EQ(sizeLog.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
         EXPECT_EQ(encoder.isHEVC(), c.hevc) << size;
     }
 }

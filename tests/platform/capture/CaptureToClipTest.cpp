@@ -30,11 +30,7 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
     PulseSystemAudioBackend audio;
     FfmpegVideoEncoderFactory encoders;
     auto ring = std::make_shared<CorvaneRingBuffer>(130.0);
-    CaptureSettings settings;
-    settings.fps = 30;
-    settings.targetWidth = 640;
-    settings.targetHeight = 360;
-    settings.recordAudio = true;
+    const CaptureSettings settings{.fps = 30, .targetWidth = 640, .targetHeight = 360, .recordAudio = true};
     {
         CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler});
         testing::Tone tone;

@@ -35,7 +35,8 @@ protected:
     // Opens a stream into a fresh collector that outlives every frame queued for it (the queue
     // below is joined first).
     std::pair<CaptureResult<std::unique_ptr<CaptureStream>>, FrameCollector*> open(uint32_t displayId, uint32_t windowId,
-                                                                                  int w, int h, bool cursor = false) {
+                                                                                  int w, int h, bool cursor = false,
+                                                                                  X11ScreenCaptureBackend* on = nullptr) {
         VideoStreamConfig config;
         config.displayId = displayId;
         config.windowId = windowId;
@@ -44,7 +45,7 @@ protected:
         config.fps = 30;
         config.showsCursor = cursor;
         FrameCollector& frames = collectors.emplace_back();
-        return {backend.openVideo(config, queue, frames.callbacks()), &frames};
+        return {(on ? *on : backend).openVideo(config, queue, frames.callbacks()), &frames};
     }
 
     testing::XSession x;
@@ -178,28 +179,22 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
     EXPECT_EQ(missing.error().domain, "X11");
 }
 
-TEST(X11DisplayCapture, ShrunkScreenStopsTheStreamWithAReason) {
+TEST_F(X11CaptureTest, ShrunkScreenStopsTheStreamWithAReason) {
     testing::PrivateXServer server;
     X11ScreenCaptureBackend privateScreen(server.name());
     auto content = privateScreen.shareableContent();
     ASSERT_TRUE(content.ok());
-    FrameCollector frames;
-    SerialQueue queue("test-video");  // joined before the collector goes
-    VideoStreamConfig config;
-    config.displayId = content.value().displays.at(0).id;
-    config.width = 640;
-    config.height = 480;
-    auto stream = privateScreen.openVideo(config, queue, frames.callbacks());
+    auto [stream, frames] = open(content.value().displays.at(0).id, 0, 640, 480, false, &privateScreen);
     ASSERT_TRUE(stream.ok());
-    ASSERT_TRUE(frames.nextFrame());
+    ASSERT_TRUE(frames->nextFrame());
     const std::string xrandr = "DISPLAY=" + server.name() + " xrandr ";
     ASSERT_EQ(std::system((xrandr + "--newmode 320x240_t 6.00 320 336 368 416 240 243 247 250 && " + xrandr +
                            "--addmode screen 320x240_t && " + xrandr + "--output screen --mode 320x240_t").c_str()), 0);
-    auto reason = frames.waitForStop();
+    auto reason = frames->waitForStop();
     ASSERT_TRUE(reason);
     EXPECT_NE(reason->find("Cannot read the display area"), std::string::npos) << *reason;
     stream.value()->stop();
-    queue.waitIdle();
+    queue.waitIdle();  // before the private back end goes
 }
 
 }  // namespace
