@@ -8,7 +8,7 @@
 
 #include "core/capture/CaptureFakes.h"
 #include "core/sched/ManualScheduler.h"
-#include "support/CaptureLogLines.h"
+#include "core/replay/ReplayTestSupport.h"
 
 namespace corvane {
 namespace {
@@ -41,20 +41,8 @@ protected:
         sched.runDue();
     }
     // The buffer reports counts only while it holds video, so audio checks go with one frame.
-    void seedVideo() {
-        auto packet = std::make_shared<VideoPacket>();
-        packet->data.assign(16, 1);
-        packet->pts = MediaTime(1, 1);
-        packet->isKeyframe = true;
-        packet->format = std::make_shared<VideoStreamFormat>();
-        ring->appendVideo(packet, true);
-    }
-    static AudioBlock someAudio() {
-        AudioBlock block;
-        block.samples.assign(960 * 2, 0.25f);
-        block.pts = MediaTime(48000, 48000);
-        return block;
-    }
+    void seedVideo() { ring->appendVideo(test::videoPacket(1, true), true); }
+    static AudioBlock someAudio() { return test::audioBlock(1); }
 
     test::LogCapture log;
     ManualScheduler sched;
