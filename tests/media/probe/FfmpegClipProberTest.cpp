@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "media/trim/TestClip.h"
+#include "support/TestClip.h"
 #include "support/TempDir.h"
 
 namespace corvane {

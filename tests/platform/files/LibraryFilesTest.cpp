@@ -1,14 +1,10 @@
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QDeadlineTimer>
 
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -16,73 +12,42 @@
 #include "platform/files/FileManagerReveal.h"
 #include "platform/files/FreedesktopTrash.h"
 #include "platform/files/InotifyFolderWatcher.h"
+#include "support/LibraryQtHelpers.h"
 #include "support/TempDir.h"
 
 namespace corvane {
 namespace {
 
-// Runs the event loop until `done` holds or a generous limit passes (the limit only stops a
-// broken test from hanging; nothing is judged by time).
-template <typename Pred>
-void pumpUntil(Pred done, int limitMs = 5000) {
-    QDeadlineTimer deadline(limitMs);
-    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-void pumpFor(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+using test::pumpFor;
+using test::pumpUntil;
 
-TEST(InotifyFolderWatcher, EntryChangesAreReportedButWritesAreNot) {
-    test::TempDir dir;
-    std::ofstream(dir / "growing.mp4") << "start";
-    InotifyFolderWatcher watcher;
-    int events = 0;
-    ASSERT_TRUE(watcher.start(dir.path().string(), [&] { ++events; }));
-
-    std::ofstream(dir / "new.mp4") << "x";
-    pumpUntil([&] { return events >= 1; });
-    EXPECT_EQ(events, 1);
-
-    std::filesystem::rename(dir / "new.mp4", dir / "renamed.mp4");  // out of one name, into another
-    pumpUntil([&] { return events >= 3; });
-    EXPECT_EQ(events, 3);
-
-    std::filesystem::remove(dir / "renamed.mp4");
-    pumpUntil([&] { return events >= 4; });
-    EXPECT_EQ(events, 4);
-
-    // A clip being written: 32 MB in 64 KB writes, flushed each time. No event at all.
-    {
-        std::ofstream big(dir / "growing.mp4", std::ios::app | std::ios::binary);
-        const std::string chunk(64 * 1024, 'v');
-        for (int i = 0; i < 512; ++i) {
-            big << chunk;
-            big.flush();
-        }
-    }
-    pumpFor(200);
-    EXPECT_EQ(events, 4);
-
-    // Subfolder contents are not the folder's entries.
-    std::filesystem::create_directory(dir / "sub");
-    pumpUntil([&] { return events >= 5; });
-    std::ofstream(dir / "sub" / "inner.mp4") << "x";
-    pumpFor(100);
-    EXPECT_EQ(events, 5);
-
-    watcher.stop();
-    std::ofstream(dir / "after-stop.mp4") << "x";
-    pumpFor(100);
-    EXPECT_EQ(events, 5);
-}
-
-TEST(InotifyFolderWatcher, MissingFolderCannotBeWatched) {
+TEST(InotifyFolderWatcher, EntryChangesAreReportedButWritesAndSubfoldersAreNot) {
     test::TempDir dir;
     InotifyFolderWatcher watcher;
     EXPECT_FALSE(watcher.start((dir / "absent").string(), [] {}));
-    std::ofstream(dir / "file") << "x";
-    EXPECT_FALSE(watcher.start((dir / "file").string(), [] {}));  // not a folder
+    std::ofstream(dir / "growing.mp4") << "start";
+    EXPECT_FALSE(watcher.start((dir / "growing.mp4").string(), [] {}));  // not a folder
+    int events = 0;
+    ASSERT_TRUE(watcher.start(dir.path().string(), [&] { ++events; }));
+
+    const std::pair<std::function<void()>, int> steps[] = {
+        {[&] { std::ofstream(dir / "new.mp4") << "x"; }, 1},
+        {[&] { std::filesystem::rename(dir / "new.mp4", dir / "renamed.mp4"); }, 3},  // out of one name, into another
+        {[&] { std::filesystem::remove(dir / "renamed.mp4"); }, 4},
+        {[&] {  // a clip being written: 32 MB in 64 KB writes, flushed each time
+             std::ofstream big(dir / "growing.mp4", std::ios::app | std::ios::binary);
+             for (int i = 0; i < 512; ++i) big << std::string(64 * 1024, 'v') << std::flush;
+         }, 4},
+        {[&] { std::filesystem::create_directory(dir / "sub"); }, 5},
+        {[&] { std::ofstream(dir / "sub" / "inner.mp4") << "x"; }, 5},
+        {[&] { watcher.stop(); std::ofstream(dir / "after-stop.mp4") << "x"; }, 5},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        pumpUntil([&] { return events >= steps[i].second; });
+        pumpFor(100);
+        EXPECT_EQ(events, steps[i].second) << "step " << i;
+    }
 }
 
 TEST(LocalClipFiles, MovesNeverReplaceAndReplaceIsAtomic) {
@@ -90,25 +55,20 @@ TEST(LocalClipFiles, MovesNeverReplaceAndReplaceIsAtomic) {
     LocalClipFiles files;
     std::ofstream(dir / "a") << "A";
     std::ofstream(dir / "b") << "B";
-    const FileOpResult clash = files.moveNoReplace((dir / "a").string(), (dir / "b").string());
-    EXPECT_EQ(clash.status, FileOpResult::Status::Exists);
+    EXPECT_EQ(files.moveNoReplace((dir / "a").string(), (dir / "b").string()).status, FileOpResult::Status::Exists);
     EXPECT_TRUE(std::filesystem::exists(dir / "a"));
     EXPECT_TRUE(files.moveNoReplace((dir / "a").string(), (dir / "c").string()).ok());
     EXPECT_TRUE(files.replace((dir / "c").string(), (dir / "b").string()).ok());
-    std::ifstream in(dir / "b");
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "A");
+    EXPECT_EQ(std::ifstream(dir / "b").get(), 'A');
     EXPECT_EQ(files.replace((dir / "gone").string(), (dir / "b").string()).status, FileOpResult::Status::Failed);
     EXPECT_TRUE(std::filesystem::exists(dir / "b"));
 }
 
 TEST(FreedesktopTrash, MovesIntoTheHomeTrashWithARestoreRecord) {
     test::TempDir dir;
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir / "data").string()));
-    std::filesystem::create_directories(dir / "data");
+    test::ScopedDataHome home((dir / "data").string());
     std::ofstream(dir / "clip one.mp4") << "bytes";
     const FileOpResult r = FreedesktopTrash().moveToTrash((dir / "clip one.mp4").string());
-    if (oldData.isNull()) qunsetenv("XDG_DATA_HOME"); else qputenv("XDG_DATA_HOME", oldData);
     ASSERT_TRUE(r.ok()) << r.message;
     EXPECT_FALSE(std::filesystem::exists(dir / "clip one.mp4"));
     EXPECT_TRUE(std::filesystem::exists(dir / "data/Trash/files/clip one.mp4"));
@@ -122,11 +82,7 @@ TEST(FreedesktopTrash, MovesIntoTheHomeTrashWithARestoreRecord) {
 // Stands in for a file manager on the session bus and records what it was asked to show.
 class FakeFileManager final : public QDBusVirtualObject {
 public:
-    QString introspect(const QString&) const override {
-        return QStringLiteral(
-            "<interface name=\"org.freedesktop.FileManager1\"><method name=\"ShowItems\">"
-            "<arg type=\"as\" direction=\"in\"/><arg type=\"s\" direction=\"in\"/></method></interface>");
-    }
+    QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.member() != QLatin1String("ShowItems")) return false;
         uris = message.arguments().value(0).toStringList();
@@ -143,7 +99,6 @@ TEST(FileManagerReveal, SendsAnEncodedFileUriOrReportsNoFileManager) {
     bool accepted = true;
     reveal.showItem("/tmp/x.mp4", [&](bool ok) { accepted = ok; ++answers; });
     pumpUntil([&] { return answers == 1; });
-    EXPECT_EQ(answers, 1);
     EXPECT_FALSE(accepted);  // nobody owns the name: the caller falls back to opening the folder
 
     QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-file-manager");

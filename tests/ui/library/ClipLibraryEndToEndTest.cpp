@@ -2,92 +2,74 @@
 // preview, the freedesktop trash and the Qt main-loop scheduler.
 #include "ui/library/ClipLibrary.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QMediaPlayer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
 #include "platform/sched/QtMainScheduler.h"
+#include "support/LibraryQtHelpers.h"
 #include "support/TempDir.h"
+#include "support/TestClip.h"
 #include "ui/library/ClipListModel.h"
 #include "ui/library/ClipsView.h"
 #include "ui/library/QtPreviewPlayer.h"
 
-// The clip maker of the media tests, built into this suite as well.
-#include "media/trim/TestClip.cpp"
-
 namespace corvane {
 namespace {
 
-// Runs the event loop until `done` holds; the limit only keeps a broken test from hanging (the
-// first GStreamer use builds its registry, which takes a while).
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 20000) {
-    QDeadlineTimer deadline(limitMs);
-    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+using test::pumpUntil;
 
 TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
     test::TempDir home;
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((home / "data").string()));
-    std::filesystem::create_directories(home / "data");
+    test::ScopedDataHome dataHome((home / "data").string());
     std::filesystem::create_directories(home / "clips");
-    {
-        QtMainScheduler scheduler;
-        ClipSavedAnnouncer announcer;
-        ClipLibrary library(scheduler, &announcer, nullptr);
-        ClipsView* view = library.createView(nullptr);
-        view->resize(960, 620);
-        view->show();
-        library.setOutputDir((home / "clips").string());
-        ClipsViewModel& model = library.model();
-        EXPECT_TRUE(model.isWatching());
-        EXPECT_TRUE(model.clips().empty());
+    QtMainScheduler scheduler;
+    ClipSavedAnnouncer announcer;
+    ClipLibrary library(scheduler, &announcer, nullptr);
+    ClipsView* view = library.createView(nullptr);
+    view->resize(960, 620);
+    view->show();
+    library.setOutputDir((home / "clips").string());
+    ClipsViewModel& model = library.model();
+    EXPECT_TRUE(model.isWatching());
 
-        const std::string path = (home / "clips" / "Clip_2026-01-01_10-00-00_2s.mp4").string();
-        ASSERT_EQ(test::writeTestClip(path, {.frames = 60}), "");
-        announcer.announce(path);
-        ASSERT_TRUE(pumpUntil([&] { return model.clips().size() == 1 && model.clips()[0].durationSeconds > 0; }));
-        EXPECT_NEAR(model.clips()[0].durationSeconds, 2.0, 0.05);
-        EXPECT_EQ(model.selectedClip()->path, path);
-        EXPECT_FALSE(library.listModel().data(library.listModel().index(0), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    const std::string path = (home / "clips" / "Clip_2026-01-01_10-00-00_2s.mp4").string();
+    ASSERT_EQ(test::writeTestClip(path, {.frames = 60}), "");
+    announcer.announce(path);
+    ASSERT_TRUE(pumpUntil([&] { return model.clips().size() == 1 && model.clips()[0].durationSeconds > 0; }));
+    EXPECT_NEAR(model.clips()[0].durationSeconds, 2.0, 0.05);
+    EXPECT_EQ(model.selectedClip()->path, path);
+    EXPECT_FALSE(library.listModel().data(library.listModel().index(0), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
 
-        auto* preview = dynamic_cast<QtPreviewPlayer*>(model.player());
-        ASSERT_TRUE(preview);
-        ASSERT_TRUE(pumpUntil([&] { return preview->mediaPlayer().duration() > 0; }));
-        EXPECT_NEAR(preview->mediaPlayer().duration(), 2000, 50);
-        view->playPauseButton()->click();
-        EXPECT_TRUE(pumpUntil([&] { return preview->mediaPlayer().position() > 300; }));
-        library.windowWillClose();  // the main window closes: the preview pauses
-        EXPECT_NE(preview->mediaPlayer().playbackState(), QMediaPlayer::PlayingState);
+    auto* preview = dynamic_cast<QtPreviewPlayer*>(model.player());
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(pumpUntil([&] { return preview->mediaPlayer().duration() > 0; }));
+    EXPECT_NEAR(preview->mediaPlayer().duration(), 2000, 50);
+    view->playPauseButton()->click();
+    EXPECT_TRUE(pumpUntil([&] { return preview->mediaPlayer().position() > 300; }));
+    library.windowWillClose();  // the main window closes: the preview pauses
+    EXPECT_NE(preview->mediaPlayer().playbackState(), QMediaPlayer::PlayingState);
 
-        std::optional<std::string> trimmed;
-        model.trimClip(model.clips()[0], 0.5, 1.5, true, [&](std::optional<std::string> p, ClipError e) {
-            trimmed = p ? *p : "error: " + e.message;
-        });
-        ASSERT_TRUE(pumpUntil([&] { return trimmed.has_value(); }));
-        EXPECT_EQ(*trimmed, (home / "clips" / "Clip_2026-01-01_10-00-00_2s_trimmed.mp4").string());
-        const test::DecodedClip cut = test::decodeClip(*trimmed);
-        ASSERT_FALSE(cut.frameIndices.empty());
-        EXPECT_EQ(cut.frameIndices.front(), 15);
-        EXPECT_EQ(model.selectedClip()->path, *trimmed);
+    std::optional<std::string> trimmed;
+    model.trimClip(model.clips()[0], 0.5, 1.5, true, [&](std::optional<std::string> p, ClipError e) {
+        trimmed = p ? *p : "error: " + e.message;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return trimmed.has_value(); }));
+    EXPECT_EQ(*trimmed, (home / "clips" / "Clip_2026-01-01_10-00-00_2s_trimmed.mp4").string());
+    const test::DecodedClip cut = test::decodeClip(*trimmed);
+    ASSERT_FALSE(cut.frameIndices.empty());
+    EXPECT_EQ(cut.frameIndices.front(), 15);
 
-        ASSERT_TRUE(model.renameClip(*model.selectedClip(), "short one"));
-        const std::string renamed = (home / "clips" / "short one.mp4").string();
-        EXPECT_TRUE(std::filesystem::exists(renamed));
-        EXPECT_EQ(model.selectedClip()->path, renamed);
+    ASSERT_TRUE(model.renameClip(*model.selectedClip(), "short one"));
+    const std::string renamed = (home / "clips" / "short one.mp4").string();
+    EXPECT_EQ(model.selectedClip()->path, renamed);
 
-        model.deleteClip(*model.selectedClip());
-        EXPECT_FALSE(std::filesystem::exists(renamed));
-        EXPECT_TRUE(std::filesystem::exists(home / "data/Trash/files/short one.mp4"));
-        EXPECT_EQ(model.clips().size(), 1u);
-        EXPECT_EQ(model.selectedClip()->path, path);
-    }
-    if (oldData.isNull()) qunsetenv("XDG_DATA_HOME"); else qputenv("XDG_DATA_HOME", oldData);
+    model.deleteClip(*model.selectedClip());
+    EXPECT_FALSE(std::filesystem::exists(renamed));
+    EXPECT_TRUE(std::filesystem::exists(home / "data/Trash/files/short one.mp4"));
+    EXPECT_EQ(model.clips().size(), 1u);
+    EXPECT_EQ(model.selectedClip()->path, path);  // the original was left alone throughout
 }
 
 }  // namespace

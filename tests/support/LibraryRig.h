@@ -3,42 +3,40 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/library/ClipsViewModel.h"
 #include "core/library/LocalClipFiles.h"
+#include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
 
+// The clip library model wired to fakes over a real temporary folder, shared by the model and the
+// view tests. Everything runs on the test thread; worker queues are virtual.
 namespace corvane::test {
 
 // The real local file system with hooks to inject failures and races.
 class ScriptedFiles final : public ClipFiles {
 public:
     std::optional<std::vector<FolderEntry>> list(const std::string& folder) override {
-        if (listOverride) return listOverride(folder);
-        return real.list(folder);
+        return listOverride ? listOverride(folder) : real.list(folder);
     }
     bool exists(const std::string& path) override { return real.exists(path); }
     FileOpResult moveNoReplace(const std::string& from, const std::string& to) override {
         if (beforeMove) beforeMove(to);
-        if (failMoves) return FileOpResult::fromErrno(EIO);
         return real.moveNoReplace(from, to);
     }
     FileOpResult replace(const std::string& from, const std::string& to) override {
         ++replaceCalls;
-        if (failReplace) return FileOpResult::fromErrno(EXDEV);
-        return real.replace(from, to);
+        return failReplace ? FileOpResult::fromErrno(EXDEV) : real.replace(from, to);
     }
     void removeQuietly(const std::string& path) override { real.removeQuietly(path); }
     void createFolders(const std::string& path) override { real.createFolders(path); }
 
     LocalClipFiles real;
     std::function<std::optional<std::vector<FolderEntry>>(const std::string&)> listOverride;
-    std::function<void(const std::string& to)> beforeMove;
-    bool failMoves = false;
+    std::function<void(const std::string& to)> beforeMove;  // runs just before the move, to race it
     bool failReplace = false;
     int replaceCalls = 0;
 };
@@ -46,7 +44,6 @@ public:
 class FakeWatcher final : public FolderWatcher {
 public:
     bool start(const std::string& folder, std::function<void()> onEvent) override {
-        ++starts;
         if (!std::filesystem::is_directory(folder)) return false;
         watched = folder;
         callback = std::move(onEvent);
@@ -61,7 +58,6 @@ public:
     }
     std::string watched;
     std::function<void()> callback;
-    int starts = 0;
 };
 
 class FakeTrash final : public ClipTrash {
@@ -96,6 +92,35 @@ public:
     std::vector<std::string> probed;
 };
 
+inline void writeFile(const std::filesystem::path& p, const std::string& body) {
+    std::ofstream(p, std::ios::binary) << body;
+}
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+// Writes a clip whose modification time is `secondsAgo` before now.
+inline void addClip(const std::filesystem::path& p, int secondsAgo, const std::string& body = "clip") {
+    writeFile(p, body);
+    std::filesystem::last_write_time(
+        p, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
+}
+// Trim results not yet moved into place (they must never be left behind).
+inline int tempTrimFiles(const std::filesystem::path& folder) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        n += e.path().filename().string().rfind(".tmp_trim_", 0) == 0;
+    return n;
+}
+// Every log line written while `body` runs.
+inline std::vector<std::string> logsOf(const std::function<void()>& body) {
+    std::vector<std::string> logs;
+    setLogSinkForTesting([&](const std::string& l) { logs.push_back(l); });
+    body();
+    setLogSinkForTesting(nullptr);
+    return logs;
+}
+
 // Writes "cut:<source contents>" to the destination, or fails as told.
 class FakeTrimmer final : public ClipTrimmer {
 public:
@@ -105,9 +130,7 @@ public:
         lastEnd = end;
         if (cancelled) return {TrimOutcome::Status::Cancelled, {}};
         if (result.status != TrimOutcome::Status::Ok) return result;
-        std::ifstream in(source);
-        std::string body((std::istreambuf_iterator<char>(in)), {});
-        std::ofstream(destination) << "cut:" << body;
+        writeFile(destination, "cut:" + readFile(source));
         return {};
     }
     TrimOutcome result;
@@ -131,35 +154,17 @@ public:
     int chimes = 0;
 };
 
-inline void writeFile(const std::filesystem::path& p, const std::string& body) {
-    std::ofstream(p, std::ios::binary) << body;
-}
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-// Sets a file's modification time to `secondsAgo` before now.
-inline void setAge(const std::filesystem::path& p, int secondsAgo) {
-    std::filesystem::last_write_time(
-        p, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
-}
-
-// A model wired to fakes over a real temporary folder. The worker queues are virtual too: probes
-// and trims run only when the test calls runWorkers().
 struct LibraryRig {
     explicit LibraryRig(const std::filesystem::path& folder)
         : cache(prober, probeWorker, scheduler),
           model(ClipsViewModelDeps{scheduler, files, cache, trimmer, trimWorker, &announcer, &trash,
                                    &fileManager, &watcher, &sound,
-                                   [this](const std::string& path) {
-                                       auto p = std::make_unique<FakePlayer>(path);
-                                       players.push_back(p.get());
-                                       return p;
-                                   },
+                                   [](const std::string& path) { return std::make_unique<FakePlayer>(path); },
                                    [] { return std::string("/home/tester"); }}) {
         model.setOutputDir(folder.string());
         model.onChange = [this](unsigned c) { changes.push_back(c); };
     }
+    // Probes and trims run only here, with the main-thread tasks they post.
     void runWorkers() {
         for (int i = 0; i < 100 && (probeWorker.pendingCount() || trimWorker.pendingCount() ||
                                     scheduler.pendingCount());
@@ -185,8 +190,7 @@ struct LibraryRig {
     FakeFileManager fileManager;
     FakeSound sound;
     ClipSavedAnnouncer announcer;
-    std::vector<FakePlayer*> players;  // every player made, newest last (may dangle once replaced)
-    std::vector<unsigned> changes;
+    std::vector<unsigned> changes;  // every onChange mask, in order
     ClipMediaCache cache;
     ClipsViewModel model;
 };

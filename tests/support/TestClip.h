@@ -1,5 +1,7 @@
-#include "media/trim/TestClip.h"
+#pragma once
 
+// Real H.264 (+ AAC) clips for the media and library tests, made and read back with FFmpeg.
+// Header-only so each test binary that needs it builds its own copy.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -8,16 +10,48 @@ extern "C" {
 }
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace corvane::test {
 
-namespace {
+// A real H.264 (+ AAC) MP4 made with libavcodec: each frame shows its own index as a barcode,
+// the audio beeps for 100 ms at the start of every second. Keyframe every `gop` frames, no
+// B-frames (like the recorder's clips).
+struct TestClipSpec {
+    int width = 320;
+    int height = 240;
+    int fps = 30;
+    int frames = 180;
+    int gop = 30;
+    bool audio = true;
+};
+
+// Decodes a clip the way a player does (edit lists applied, hidden frames dropped).
+struct DecodedClip {
+    std::string error;
+    std::vector<int> frameIndices;  // barcode of each shown frame, in order
+    std::vector<double> frameTimes; // presentation time of each shown frame, seconds
+    double videoDuration = 0;       // seconds, from the container
+    double audioDuration = 0;       // seconds of decoded audio samples (0 without audio)
+    double audioStart = 0;          // presentation time of the first audio sample shown
+    double firstAudioPacketEnd = 0; // end time of the first stored audio packet (<= 0: pre-roll)
+    double leadingRms = 0;          // loudness of the first 10 ms of audio shown
+    std::vector<double> audioOnsets;  // times where a beep starts (the source beeps each second)
+    int codecId = 0;
+    std::vector<uint8_t> extradata;
+    int width = 0, height = 0;
+};
+
+
+namespace clipdetail {
 
 constexpr int kBits = 16;
 constexpr int kBarHeight = 16;
 
-void drawFrame(AVFrame* f, int index) {
+inline void drawFrame(AVFrame* f, int index) {
     for (int y = 0; y < f->height; ++y)
         for (int x = 0; x < f->width; ++x)
             f->data[0][y * f->linesize[0] + x] = static_cast<uint8_t>(90 + ((x + index * 3) % 64));
@@ -32,7 +66,7 @@ void drawFrame(AVFrame* f, int index) {
             for (int x = 0; x < f->width / 2; ++x) f->data[p][y * f->linesize[p] + x] = 128;
 }
 
-int readBarcode(const AVFrame* f) {
+inline int readBarcode(const AVFrame* f) {
     const int blockW = f->width / kBits;
     int index = 0;
     for (int b = 0; b < kBits; ++b) {
@@ -64,7 +98,7 @@ struct Ctx {
     AVPacket* pkt = av_packet_alloc();
 };
 
-int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
+inline int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
     int r = avcodec_send_frame(enc, f);
     if (r < 0) return r;
     while ((r = avcodec_receive_packet(enc, c.pkt)) == 0) {
@@ -75,9 +109,11 @@ int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
     return r == AVERROR(EAGAIN) || r == AVERROR_EOF ? 0 : r;
 }
 
-}  // namespace
+}  // namespace clipdetail
 
-std::string writeTestClip(const std::string& path, const TestClipSpec& spec) {
+// Writes the clip described by `spec` to `path`. Returns "" on success, else what failed.
+inline std::string writeTestClip(const std::string& path, const TestClipSpec& spec = {}) {
+    using namespace clipdetail;
     Ctx c;
     if (avformat_alloc_output_context2(&c.oc, nullptr, "mp4", path.c_str()) < 0) return "alloc output";
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
@@ -158,7 +194,9 @@ std::string writeTestClip(const std::string& path, const TestClipSpec& spec) {
     return {};
 }
 
-DecodedClip decodeClip(const std::string& path) {
+// Decodes every shown frame and audio sample of `path`; `error` says what could not be read.
+inline DecodedClip decodeClip(const std::string& path) {
+    using clipdetail::readBarcode;
     DecodedClip out;
     AVFormatContext* ic = nullptr;
     if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
