@@ -20,7 +20,7 @@ namespace corvane::test {
 // A real H.264 (+ AAC) MP4 made with libavcodec: each frame shows its own index as a barcode,
 // the audio beeps for 100 ms at the start of every second. Keyframe every `gop` frames, no
 // B-frames (like the recorder's clips).
-struct TestClipSpec {
+struct TestClipOptions {
     int width = 320;
     int height = 240;
     int fps = 30;
@@ -111,20 +111,20 @@ inline int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
 
 }  // namespace clipdetail
 
-// Writes the clip described by `spec` to `path`. Returns "" on success, else what failed.
-inline std::string writeTestClip(const std::string& path, const TestClipSpec& spec = {}) {
+// Writes the clip described by `options` to `path`. Returns "" on success, else what failed.
+inline std::string writeTestClip(const std::string& path, const TestClipOptions& options = {}) {
     using namespace clipdetail;
     Ctx c;
     if (avformat_alloc_output_context2(&c.oc, nullptr, "mp4", path.c_str()) < 0) return "alloc output";
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (!x264) return "no libx264";
     c.venc = avcodec_alloc_context3(x264);
-    c.venc->width = spec.width;
-    c.venc->height = spec.height;
+    c.venc->width = options.width;
+    c.venc->height = options.height;
     c.venc->pix_fmt = AV_PIX_FMT_YUV420P;
-    c.venc->time_base = AVRational{1, spec.fps};
-    c.venc->framerate = AVRational{spec.fps, 1};
-    c.venc->gop_size = spec.gop;
+    c.venc->time_base = AVRational{1, options.fps};
+    c.venc->framerate = AVRational{options.fps, 1};
+    c.venc->gop_size = options.gop;
     c.venc->max_b_frames = 0;
     c.venc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(c.venc->priv_data, "preset", "ultrafast", 0);
@@ -135,7 +135,7 @@ inline std::string writeTestClip(const std::string& path, const TestClipSpec& sp
     avcodec_parameters_from_context(c.vs->codecpar, c.venc);
     c.vs->time_base = c.venc->time_base;
 
-    if (spec.audio) {
+    if (options.audio) {
         const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
         c.aenc = avcodec_alloc_context3(aac);
         c.aenc->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -153,10 +153,10 @@ inline std::string writeTestClip(const std::string& path, const TestClipSpec& sp
     if (avformat_write_header(c.oc, nullptr) < 0) return "write header";
 
     c.frame->format = AV_PIX_FMT_YUV420P;
-    c.frame->width = spec.width;
-    c.frame->height = spec.height;
+    c.frame->width = options.width;
+    c.frame->height = options.height;
     av_frame_get_buffer(c.frame, 0);
-    if (spec.audio) {
+    if (options.audio) {
         c.aframe->format = AV_SAMPLE_FMT_FLTP;
         c.aframe->nb_samples = c.aenc->frame_size;
         av_channel_layout_copy(&c.aframe->ch_layout, &c.aenc->ch_layout);
@@ -164,14 +164,14 @@ inline std::string writeTestClip(const std::string& path, const TestClipSpec& sp
         av_frame_get_buffer(c.aframe, 0);
     }
     int64_t samples = 0;
-    const int64_t totalSamples = static_cast<int64_t>(spec.frames) * 48000 / spec.fps;
-    for (int i = 0; i < spec.frames; ++i) {
+    const int64_t totalSamples = static_cast<int64_t>(options.frames) * 48000 / options.fps;
+    for (int i = 0; i < options.frames; ++i) {
         av_frame_make_writable(c.frame);
         drawFrame(c.frame, i);
         c.frame->pts = i;
         if (drain(c, c.venc, c.vs, c.frame) < 0) return "encode video";
         // Audio up to the end of this video frame, in whole AAC frames.
-        while (spec.audio && samples < static_cast<int64_t>(i + 1) * 48000 / spec.fps && samples < totalSamples) {
+        while (options.audio && samples < static_cast<int64_t>(i + 1) * 48000 / options.fps && samples < totalSamples) {
             av_frame_make_writable(c.aframe);
             for (int ch = 0; ch < 2; ++ch) {
                 auto* d = reinterpret_cast<float*>(c.aframe->data[ch]);
@@ -189,7 +189,7 @@ inline std::string writeTestClip(const std::string& path, const TestClipSpec& sp
         }
     }
     if (drain(c, c.venc, c.vs, nullptr) < 0) return "flush video";
-    if (spec.audio && drain(c, c.aenc, c.as, nullptr) < 0) return "flush audio";
+    if (options.audio && drain(c, c.aenc, c.as, nullptr) < 0) return "flush audio";
     if (av_write_trailer(c.oc) < 0) return "trailer";
     return {};
 }
