@@ -8,7 +8,6 @@
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -16,11 +15,11 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <string>
+#include <utility>
+#include <vector>
 
-#include "platform/events/PrivateBus.h"
-#include "platform/events/QtWait.h"
+#include "platform/events/PrivateServer.h"
+#include "support/QtEventWait.h"
 #include "platform/events/XModeKeeper.h"
 
 namespace corvane::test {
@@ -34,21 +33,16 @@ public:
     QString lastMode;
     int readEnd = -1;
 
-    ~FakeLogind() override {
-        if (readEnd >= 0) ::close(readEnd);
-    }
+    ~FakeLogind() override { ::close(readEnd); }
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.member() != QLatin1String("Inhibit")) return false;
+        int fds[2];
+        if (message.member() != QLatin1String("Inhibit") || ::pipe2(fds, O_CLOEXEC) != 0) return false;
         ++inhibitCalls;
         lastMode = message.arguments().value(3).toString();
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-        if (readEnd >= 0) ::close(readEnd);
-        readEnd = fds[0];
-        QDBusUnixFileDescriptor lock(fds[1]);  // dups it
-        ::close(fds[1]);
-        connection.send(message.createReply(QVariant::fromValue(lock)));
+        ::close(std::exchange(readEnd, fds[0]));
+        connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fds[1]))));
+        ::close(fds[1]);  // the descriptor object sent a copy
         return true;
     }
     // True when every copy of the lock's fd is closed.
@@ -58,174 +52,113 @@ public:
     }
 };
 
-struct Counts {
-    int sleep = 0, wake = 0, screensSleep = 0, screensWake = 0, display = 0;
-};
-
-SystemEventHandlers counting(Counts& c) {
-    SystemEventHandlers h;
-    h.onSleep = [&c] { ++c.sleep; };
-    h.onWake = [&c] { ++c.wake; };
-    h.onScreensSleep = [&c] { ++c.screensSleep; };
-    h.onScreensWake = [&c] { ++c.screensWake; };
-    h.onDisplayConfigurationChanged = [&c] { ++c.display; };
-    return h;
-}
-
-void emitSignal(QDBusConnection& bus, const char* path, const char* interface, const char* name,
-                bool value) {
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(path),
-                                                     QString::fromLatin1(interface),
-                                                     QString::fromLatin1(name));
-    signal << value;
-    ASSERT_TRUE(bus.send(signal));
-}
-
-TEST(LogindSleep, SleepAndWakeEdgesAndTheDelayLock) {
-    PrivateBus bus;
-    ASSERT_TRUE(bus.ok()) << "could not start dbus-daemon";
-    QDBusConnection fakeBus = bus.connect(QStringLiteral("fake-logind"));
-    ASSERT_TRUE(fakeBus.isConnected());
-    FakeLogind logind;
-    ASSERT_TRUE(fakeBus.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &logind));
-    ASSERT_TRUE(fakeBus.registerService(QStringLiteral("org.freedesktop.login1")));
-
-    Counts counts;
-    {
-        LinuxSystemEvents events(bus.connect(QStringLiteral("watch-system")),
-                                 bus.connect(QStringLiteral("watch-session")), nullptr);
-        events.start(counting(counts));
-        ASSERT_TRUE(events.watchesSleep());
-        ASSERT_TRUE(waitUntil([&] { return events.holdsSleepDelay(); }));
-        EXPECT_EQ(logind.lastMode, QStringLiteral("delay"));
-
-        const char* path = "/org/freedesktop/login1";
-        const char* iface = "org.freedesktop.login1.Manager";
-        emitSignal(fakeBus, path, iface, "PrepareForSleep", true);
-        emitSignal(fakeBus, path, iface, "PrepareForSleep", true);  // repeated: not a new sleep
-        ASSERT_TRUE(waitUntil([&] { return counts.sleep == 1; }));
-        serveEvents(100);
-        EXPECT_EQ(counts.sleep, 1);
-        EXPECT_FALSE(logind.lockReleased()) << "suspend waits until the pause is done";
-
-        events.sleepPreparationDone();
-        EXPECT_TRUE(logind.lockReleased());
-
-        emitSignal(fakeBus, path, iface, "PrepareForSleep", false);
-        ASSERT_TRUE(waitUntil([&] { return counts.wake == 1; }));
-        ASSERT_TRUE(waitUntil([&] { return events.holdsSleepDelay(); })) << "taken again for the next";
-        EXPECT_EQ(logind.inhibitCalls, 2);
-
-        // A sender that does not own the logind name cannot fake a suspend.
-        QDBusConnection other = bus.connect(QStringLiteral("impostor"));
-        emitSignal(other, path, iface, "PrepareForSleep", true);
-        serveEvents(150);
-        EXPECT_EQ(counts.sleep, 1);
-
-        events.stop();
-        EXPECT_TRUE(logind.lockReleased()) << "stopping lets go of the lock";
-        emitSignal(fakeBus, path, iface, "PrepareForSleep", true);
-        serveEvents(100);
-        EXPECT_EQ(counts.sleep, 1) << "nothing after stop";
-    }
-}
-
-TEST(ScreenSaver, ActiveChangedGivesScreenSleepAndWakeOncePerEdge) {
-    PrivateBus bus;
-    ASSERT_TRUE(bus.ok()) << "could not start dbus-daemon";
-    QDBusConnection fakeBus = bus.connect(QStringLiteral("fake-screensaver"));
-    ASSERT_TRUE(fakeBus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
-    Counts counts;
-    LinuxSystemEvents events(bus.connect(QStringLiteral("watch-system")),
-                             bus.connect(QStringLiteral("watch-session")), nullptr);
-    events.start(counting(counts));
-    ASSERT_TRUE(events.watchesScreenSaver());
-
-    const char* iface = "org.freedesktop.ScreenSaver";
-    // Desktops emit on both paths for one change.
-    emitSignal(fakeBus, "/org/freedesktop/ScreenSaver", iface, "ActiveChanged", true);
-    emitSignal(fakeBus, "/ScreenSaver", iface, "ActiveChanged", true);
-    ASSERT_TRUE(waitUntil([&] { return counts.screensSleep == 1; }));
-    emitSignal(fakeBus, "/org/freedesktop/ScreenSaver", iface, "ActiveChanged", false);
-    emitSignal(fakeBus, "/ScreenSaver", iface, "ActiveChanged", false);
-    ASSERT_TRUE(waitUntil([&] { return counts.screensWake == 1; }));
-    serveEvents(100);
-    EXPECT_EQ(counts.screensSleep, 1);
-    EXPECT_EQ(counts.screensWake, 1);
-    EXPECT_EQ(counts.sleep + counts.wake, 0);
-
-    events.stop();
-}
-
-// An X server of the test's own, so switching its mode cannot disturb other tests.
-class PrivateXServer {
-public:
-    PrivateXServer() {
-        for (int n = 180; n < 200; ++n) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
-            name_ = ":" + std::to_string(n);
-            process_.start(QStringLiteral("Xvfb"),
-                           {QString::fromStdString(name_), QStringLiteral("-screen"), QStringLiteral("0"),
-                            QStringLiteral("1920x1080x24"), QStringLiteral("-nolisten"),
-                            QStringLiteral("tcp"), QStringLiteral("+extension"), QStringLiteral("RANDR")});
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (waitUntil([&] { return std::filesystem::exists(socket); }, 5000)) return;
-            process_.kill();
-            process_.waitForFinished();
+class SystemEventsTest : public ::testing::Test {
+protected:
+    ~SystemEventsTest() override {
+        events.reset();
+        for (const char* name : {"fake-service", "impostor", "watch-system", "watch-session"}) {
+            QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
         }
-        name_.clear();
     }
-    ~PrivateXServer() {
-        process_.terminate();
-        process_.waitForFinished(3000);
+    QDBusConnection connect(const char* name) {
+        return QDBusConnection::connectToBus(bus.address(), QString::fromLatin1(name));
     }
-    const std::string& name() const { return name_; }
-    bool xrandr(const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral("xrandr"), QStringList{QStringLiteral("-display"),
-                                                      QString::fromStdString(name_)} + args);
-        return p.waitForFinished(5000) && p.exitCode() == 0;
+    void startEvents() {
+        events = std::make_unique<LinuxSystemEvents>(connect("watch-system"), connect("watch-session"), nullptr);
+        events->start({[this] { ++sleeps; }, [this] { ++wakes; }, [this] { ++screensSleep; },
+                       [this] { ++screensWake; }, {}});
+    }
+    static void emitSignal(QDBusConnection bus, const char* path, const char* interface,
+                           const char* name, bool value) {
+        QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(path), QString::fromLatin1(interface),
+                                                         QString::fromLatin1(name));
+        ASSERT_TRUE(bus.send(signal << value));
     }
 
-private:
-    std::string name_;
-    QProcess process_;
+    PrivateServer bus{QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"}};
+    QDBusConnection service = connect("fake-service");
+    std::unique_ptr<LinuxSystemEvents> events;
+    int sleeps = 0, wakes = 0, screensSleep = 0, screensWake = 0;
 };
+
+TEST_F(SystemEventsTest, LogindSleepAndWakeEdgesFromTheOwnerOnlyAndTheDelayLock) {
+    ASSERT_TRUE(service.isConnected()) << "could not start dbus-daemon";
+    FakeLogind logind;
+    ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &logind));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.login1")));
+    const auto prepare = [](QDBusConnection from, bool value) {
+        emitSignal(from, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", value);
+    };
+    startEvents();
+    ASSERT_TRUE(events->watchesSleep());
+    ASSERT_TRUE(waitUntil([&] { return events->holdsSleepDelay(); }));
+    EXPECT_EQ(logind.lastMode, QStringLiteral("delay"));
+
+    prepare(service, true);
+    prepare(service, true);  // repeated: not a new sleep
+    ASSERT_TRUE(waitUntil([&] { return sleeps == 1; }));
+    EXPECT_FALSE(logind.lockReleased()) << "suspend waits until the pause is done";
+    events->sleepPreparationDone();
+    EXPECT_TRUE(logind.lockReleased());
+
+    prepare(service, false);  // in order after the repeat: it was delivered and dropped by now
+    ASSERT_TRUE(waitUntil([&] { return wakes == 1; }));
+    EXPECT_EQ(sleeps, 1);
+    ASSERT_TRUE(waitUntil([&] { return events->holdsSleepDelay(); })) << "taken again for the next";
+    EXPECT_EQ(logind.inhibitCalls, 2);
+
+    prepare(connect("impostor"), true);  // a sender that does not own the name
+    serveEvents(150);
+    EXPECT_EQ(sleeps, 1);
+
+    events->stop();
+    EXPECT_TRUE(logind.lockReleased()) << "stopping lets go of the lock";
+    prepare(service, true);
+    serveEvents(100);
+    EXPECT_EQ(sleeps, 1) << "nothing after stop";
+}
+
+TEST_F(SystemEventsTest, ScreenSaverActiveChangedGivesOneScreenSleepAndWakePerEdge) {
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+    startEvents();
+    ASSERT_TRUE(events->watchesScreenSaver());
+    for (bool active : {true, false}) {
+        // Desktops emit on both paths for one change.
+        for (const char* path : {"/org/freedesktop/ScreenSaver", "/ScreenSaver"}) {
+            emitSignal(service, path, "org.freedesktop.ScreenSaver", "ActiveChanged", active);
+        }
+    }
+    ASSERT_TRUE(waitUntil([&] { return screensWake == 1; }));
+    serveEvents(100);
+    EXPECT_EQ(screensSleep, 1);
+    EXPECT_EQ(screensWake, 1);
+    EXPECT_EQ(sleeps + wakes, 0);
+}
 
 TEST(RandrDisplays, ModeSwitchIsReportedOnceAndANoChangeNotAtAll) {
-    PrivateXServer x;
-    ASSERT_FALSE(x.name().empty()) << "could not start Xvfb";
-    // A mode made by one client lives only as long as that client: keep its connection open.
-    XModeKeeper mode(x.name(), "1280x720_t");
-    ASSERT_TRUE(mode.ok());
+    RandrDisplayWatcher none;
+    EXPECT_FALSE(none.start([] {}, ":987")) << "no display, no watcher";
+
+    PrivateServer x(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1920x1080x24",
+                                             "-nolisten", "tcp", "+extension", "RANDR"});
+    ASSERT_FALSE(x.address().isEmpty()) << "could not start Xvfb";
+    const QString display = QLatin1Char(':') + x.address();
+    const auto kept = keepExtraMode(display.toStdString(), "1280x720_t");
+    ASSERT_TRUE(kept);
 
     RandrDisplayWatcher watcher;
     int changes = 0;
-    ASSERT_TRUE(watcher.start([&] { ++changes; }, x.name().c_str()));
-
-    ASSERT_TRUE(x.xrandr({"--output", "screen", "--mode", "1920x1080"}));  // already so
-    serveEvents(300);
-    EXPECT_EQ(changes, 0);
-
-    ASSERT_TRUE(x.xrandr({"--output", "screen", "--mode", "1280x720_t"}));
-    ASSERT_TRUE(waitUntil([&] { return changes >= 1; }));
-    serveEvents(300);  // the server sends several events for one switch
-    EXPECT_EQ(changes, 1);
-
-    ASSERT_TRUE(x.xrandr({"--output", "screen", "--mode", "1920x1080"}));
-    ASSERT_TRUE(waitUntil([&] { return changes >= 2; }));
-    serveEvents(300);
-    EXPECT_EQ(changes, 2);
-
-    watcher.stop();
-    ASSERT_TRUE(x.xrandr({"--output", "screen", "--mode", "1280x720_t"}));
-    serveEvents(300);
-    EXPECT_EQ(changes, 2) << "nothing after stop";
-}
-
-TEST(RandrDisplays, NoDisplayMeansNoWatcher) {
-    RandrDisplayWatcher watcher;
-    EXPECT_FALSE(watcher.start([] {}, ":987"));
+    ASSERT_TRUE(watcher.start([&] { ++changes; }, display.toLatin1().constData()));
+    // Each switch: the server sends several events for it, reported once; the first is no switch.
+    std::vector<int> reported;
+    for (const char* mode : {"1920x1080", "1280x720_t", "1920x1080"}) {
+        const int before = changes;
+        ASSERT_EQ(QProcess::execute(QStringLiteral("xrandr"), {"-display", display, "--output", "screen", "--mode", mode}), 0);
+        waitUntil([&] { return changes > before; }, 1000);
+        serveEvents(300);
+        reported.push_back(changes - before);
+    }
+    EXPECT_EQ(reported, (std::vector<int>{0, 1, 1}));
 }
 
 }  // namespace

@@ -5,36 +5,20 @@
 
 namespace corvane::test {
 
-XModeKeeper::XModeKeeper(const std::string& display, const std::string& modeName) {
+std::shared_ptr<void> keepExtraMode(const std::string& display, std::string modeName) {
     Display* d = XOpenDisplay(display.c_str());
-    display_ = d;
-    if (!d) return;
-    Window root = DefaultRootWindow(d);
-    XRRScreenResources* res = XRRGetScreenResourcesCurrent(d, root);
-    if (!res || res->noutput == 0) {
-        if (res) XRRFreeScreenResources(res);
-        return;
-    }
-    XRRModeInfo* mode = XRRAllocModeInfo(modeName.c_str(), int(modeName.size()));
-    mode->width = 1280;
-    mode->height = 720;
-    mode->dotClock = 74250000;
-    mode->hSyncStart = 1390;
-    mode->hSyncEnd = 1430;
-    mode->hTotal = 1650;
-    mode->vSyncStart = 725;
-    mode->vSyncEnd = 730;
-    mode->vTotal = 750;
-    RRMode id = XRRCreateMode(d, root, mode);
-    XRRAddOutputMode(d, res->outputs[0], id);
+    if (!d) return nullptr;
+    std::shared_ptr<void> connection(d, [](void* p) { XCloseDisplay(static_cast<Display*>(p)); });
+    XRRScreenResources* res = XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d));
+    if (!res) return nullptr;
+    // The usual 720p60 timings.
+    XRRModeInfo mode{0, 1280, 720, 74250000, 1390, 1430, 1650, 0, 725, 730, 750,
+                     modeName.data(), static_cast<unsigned>(modeName.size()), 0};
+    const RRMode id = res->noutput > 0 ? XRRCreateMode(d, DefaultRootWindow(d), &mode) : 0;
+    if (id) XRRAddOutputMode(d, res->outputs[0], id);
     XSync(d, False);
-    XRRFreeModeInfo(mode);
     XRRFreeScreenResources(res);
-    ok_ = id != 0;
-}
-
-XModeKeeper::~XModeKeeper() {
-    if (display_) XCloseDisplay(static_cast<Display*>(display_));
+    return id ? connection : nullptr;
 }
 
 }  // namespace corvane::test

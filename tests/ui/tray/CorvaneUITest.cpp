@@ -10,10 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
-#include "platform/events/QtWait.h"
+#include "support/QtEventWait.h"
 #include "support/TempDir.h"
 
 namespace corvane::test {
@@ -21,43 +22,32 @@ namespace {
 
 // What the user reads: "&&" shows as "&", a single "&" marks a mnemonic and is not shown.
 QString shownText(const QAction* a) {
-    QString t = a->text();
-    t.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    t.remove(QLatin1Char('&'));
-    t.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-    return t;
+    return a->text().replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(QLatin1Char('&')).replace(
+        QStringLiteral("\x01"), QStringLiteral("&"));
 }
 
 // The menu as lines: "-" for a separator, "[x]" marks for disabled and hidden items.
 std::vector<std::string> menuLines(const QMenu& menu) {
     std::vector<std::string> lines;
     for (QAction* a : menu.actions()) {
-        if (a->isSeparator()) {
-            lines.push_back("-");
-            continue;
-        }
-        std::string line = shownText(a).toStdString();
-        if (!a->isEnabled()) line += " [disabled]";
-        if (!a->isVisible()) line += " [hidden]";
-        lines.push_back(line);
+        lines.push_back(a->isSeparator() ? "-"
+                                         : shownText(a).toStdString() + (a->isEnabled() ? "" : " [disabled]") +
+                                               (a->isVisible() ? "" : " [hidden]"));
     }
     return lines;
 }
 
 QAction* findAction(const QMenu& menu, const QString& text) {
-    for (QAction* a : menu.actions())
-        if (shownText(a) == text) return a;
-    return nullptr;
+    const QList<QAction*> actions = menu.actions();
+    auto found = std::find_if(actions.begin(), actions.end(), [&](QAction* a) { return shownText(a) == text; });
+    return found == actions.end() ? nullptr : *found;
 }
 
 class CorvaneUITest : public ::testing::Test {
 protected:
     CorvaneUITest() {
-        TrayCallbacks callbacks;
-        callbacks.getStatusHandler = [this] { return status; };
-        callbacks.onClipRequested = [this](double s) { requested.push_back(s); };
-        callbacks.onQuitRequested = [this] { ++quitRequests; };
-        ui.setCallbacks(callbacks);
+        ui.setCallbacks({[this](double s) { requested.push_back(s); }, [this] { return status; },
+                         [this] { ++quitRequests; }});
     }
 
     CorvaneStatus status;
@@ -66,10 +56,8 @@ protected:
     CorvaneUI ui;
 };
 
-TEST_F(CorvaneUITest, MenuHasTheProfilesBetweenTheSeparatorsInOrder) {
-    status.isRecording = false;
+TEST_F(CorvaneUITest, MenuHasTheProfilesBetweenTheSeparatorsOnceEachAfterEveryUpdate) {
     ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, ""), RecordItem(120, "Cmd+Shift+3")});
-    ASSERT_NE(ui.menu(), nullptr);
     EXPECT_EQ(menuLines(*ui.menu()),
               (std::vector<std::string>{"Corvane [disabled]", "Preferences & Clips...", "-",
                                         "Save last 30 seconds (Cmd+Shift+1)", "Save last 1m 30s",
@@ -77,87 +65,68 @@ TEST_F(CorvaneUITest, MenuHasTheProfilesBetweenTheSeparatorsInOrder) {
                                         "Replay Buffer: Idle [disabled]", "Open Clips Folder...",
                                         "Screen Capture Unavailable [disabled] [hidden]", "-",
                                         "Quit Corvane"}));
-}
-
-TEST_F(CorvaneUITest, ReplacingProfilesLeavesEachCommandOnce) {
-    ui.setupMenubar({RecordItem(30, "Cmd+Shift+1")});
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9"), RecordItem(60, "Cmd+Shift+2")});
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9"), RecordItem(60, "Cmd+Shift+2")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
     std::vector<std::string> lines = menuLines(*ui.menu());
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 6),
-              (std::vector<std::string>{"-", "Save last 45 seconds (Ctrl+Alt+9)",
-                                        "Save last 1 minute (Cmd+Shift+2)", "-"}));
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 5),
+              (std::vector<std::string>{"-", "Save last 45 seconds (Ctrl+Alt+9)", "-"}));
     ui.updateRecords({});
     lines = menuLines(*ui.menu());
-    EXPECT_EQ(lines[2], "-");
+    EXPECT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[3], "-") << "with no profiles the separators meet";
 }
 
-TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIcon) {
+TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThenSaving) {
+    struct Case {
+        bool recording, saving, permission;
+        const char* bufferLine;
+        const char* toolTip;
+        TrayIconState icon;
+    };
+    const Case cases[] = {
+        {true, false, true, "Replay Buffer: Active (12s ready)", "Corvane - Recording active (12s buffered)",
+         TrayIconState::Recording},
+        {true, true, true, "Replay Buffer: Active (12s ready)", "Corvane - Saving clip to disk", TrayIconState::Saving},
+        {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen recording permission required",
+         TrayIconState::Unavailable},
+        {false, false, true, "Replay Buffer: Idle", "Corvane - Capture stream idle or sleeping", TrayIconState::Idle},
+    };
     ui.setupMenubar({});
-    status = CorvaneStatus{};
-    status.isRecording = true;
     status.bufferDurationSeconds = 12.9;
-    ui.updateUI();
-    EXPECT_TRUE(findAction(*ui.menu(), "Replay Buffer: Active (12s ready)"));
-    EXPECT_EQ(ui.trayIcon()->toolTip(), "Corvane - Recording active (12s buffered)");
-    EXPECT_EQ(ui.iconState(), TrayIconState::Recording);
-
-    ui.setSavingClip(true);
-    ui.updateUI();
-    EXPECT_EQ(ui.trayIcon()->toolTip(), "Corvane - Saving clip to disk");
-    EXPECT_EQ(ui.iconState(), TrayIconState::Saving);
-
-    status.hasPermission = false;  // outranks saving and recording
-    ui.updateUI();
-    EXPECT_EQ(ui.trayIcon()->toolTip(), "Corvane - Screen recording permission required");
-    EXPECT_EQ(ui.iconState(), TrayIconState::Unavailable);
-    QAction* unavailable = findAction(*ui.menu(), "Screen Capture Unavailable");
-    ASSERT_TRUE(unavailable);
-    EXPECT_TRUE(unavailable->isVisible());
-    EXPECT_FALSE(unavailable->isEnabled());
-
-    status.hasPermission = true;
-    status.isRecording = false;
-    ui.setSavingClip(false);
-    ui.updateUI();
-    EXPECT_FALSE(unavailable->isVisible());
-    EXPECT_TRUE(findAction(*ui.menu(), "Replay Buffer: Idle"));
-    EXPECT_EQ(ui.trayIcon()->toolTip(), "Corvane - Capture stream idle or sleeping");
-    EXPECT_EQ(ui.iconState(), TrayIconState::Idle);
+    for (const Case& c : cases) {
+        status.isRecording = c.recording;
+        status.hasPermission = c.permission;
+        ui.setSavingClip(c.saving);
+        ui.updateUI();
+        EXPECT_TRUE(findAction(*ui.menu(), c.bufferLine)) << c.toolTip;
+        EXPECT_EQ(ui.trayIcon()->toolTip(), c.toolTip);
+        EXPECT_EQ(ui.iconState(), c.icon) << c.toolTip;
+        EXPECT_EQ(findAction(*ui.menu(), "Screen Capture Unavailable")->isVisible(), !c.permission);
+    }
 }
 
-TEST_F(CorvaneUITest, ActionsReachTheirCallbacks) {
+TEST_F(CorvaneUITest, ActionsReachTheirCallbacksAndOpenFolderCreatesTheFolderFirst) {
     ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, "")});
     findAction(*ui.menu(), "Save last 1m 30s")->trigger();
     EXPECT_EQ(requested, std::vector<double>{90.0});
-
     int opened = 0;
     ui.onOpenMainWindow = [&] { ++opened; };
     findAction(*ui.menu(), "Preferences & Clips...")->trigger();
     EXPECT_EQ(opened, 1);
-
     findAction(*ui.menu(), "Quit Corvane")->trigger();
     EXPECT_EQ(quitRequests, 1);
-}
 
-TEST_F(CorvaneUITest, OpenFolderCreatesTheClipsFolderFirst) {
     TempDir home;
     const QByteArray savedHome = qgetenv("HOME");
     qputenv("HOME", home.path().string().c_str());
     ui.setOutputDir("~/Videos/Corvane");
-    std::optional<QString> opened;
-    ui.openFolder = [&](const QString& folder) {
-        opened = folder;
-        return true;
-    };
-    ui.setupMenubar({});
+    std::optional<QString> folder;
+    ui.openFolder = [&](const QString& f) { return folder = f, true; };
     findAction(*ui.menu(), "Open Clips Folder...")->trigger();
     qputenv("HOME", savedHome);
     const std::filesystem::path expected = home.path() / "Videos/Corvane";
     EXPECT_TRUE(std::filesystem::is_directory(expected));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(opened->toStdString(), expected.string());
+    EXPECT_EQ(folder.value_or("").toStdString(), expected.string());
 }
 
 TEST_F(CorvaneUITest, ItemAppearsInTheTrayHost) {
@@ -168,25 +137,18 @@ TEST_F(CorvaneUITest, ItemAppearsInTheTrayHost) {
         << "the tray host did not embed the item";
 }
 
-TEST(TrayIconArt, FindsTheProjectIconAndDrawsDistinctStates) {
+TEST(TrayIconArt, FindsTheProjectIconOrDrawsOneAndStatesLookDistinct) {
     const QString saved = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QStringLiteral(CORVANE_SOURCE_DIR "/src")));
     TrayIconArt fromSourceTree;  // "../assets/menubar_icon.png" from src/
     TempDir empty;
     QDir::setCurrent(QString::fromStdString(empty.path().string()));
-    TrayIconArt fallback;
+    TrayIconArt fallback;  // no file anywhere (the test binary has none beside it)
     QDir::setCurrent(saved);
 
-    EXPECT_TRUE(fromSourceTree.source().endsWith(QStringLiteral("assets/menubar_icon.png")))
-        << fromSourceTree.source().toStdString();
-    // Without a file anywhere (the test binary has none beside it), a drawn symbol stands in.
-    const QImage drawn = fallback.icon(TrayIconState::Recording).pixmap(18, 18).toImage();
-    EXPECT_FALSE(drawn.isNull());
-
-    const auto image = [&](TrayIconState s) {
-        return fromSourceTree.icon(s).pixmap(18, 18).toImage();
-    };
-    EXPECT_EQ(image(TrayIconState::Recording).size(), QSize(18, 18));
+    EXPECT_TRUE(fromSourceTree.source().endsWith(QStringLiteral("assets/menubar_icon.png")));
+    EXPECT_FALSE(fallback.icon(TrayIconState::Recording).pixmap(18, 18).toImage().isNull());
+    const auto image = [&](TrayIconState s) { return fromSourceTree.icon(s).pixmap(18, 18).toImage(); };
     EXPECT_NE(image(TrayIconState::Recording), image(TrayIconState::Saving));
     EXPECT_NE(image(TrayIconState::Recording), image(TrayIconState::Idle));
     EXPECT_NE(image(TrayIconState::Idle), image(TrayIconState::Unavailable));

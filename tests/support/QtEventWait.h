@@ -22,12 +22,6 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
 }
 
 // Serves the event loop for a while, for checks that something does NOT happen.
-inline void serveEvents(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-}
+inline void serveEvents(int ms) { waitUntil([] { return false; }, ms); }
 
 }  // namespace corvane::test
