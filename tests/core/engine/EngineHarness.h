@@ -27,7 +27,6 @@ public:
     }
     // The stop finishes when the test runs the callbacks in pendingStops.
     void stop(std::function<void()> done) override {
-        ++stopCalls;
         running = false;
         pendingStops.push_back(std::move(done));
     }
@@ -53,7 +52,7 @@ public:
     CaptureSettings held;
     bool running = false, hangsOnStop = false;
     std::optional<std::string> startError;
-    int stopCalls = 0, restartCalls = 0, restartsFromConfig = 0;
+    int restartCalls = 0, restartsFromConfig = 0;
     std::vector<bool> healthChecks;
     std::vector<Duration> stopAndWaitTimeouts;
     std::vector<std::function<void()>> pendingStops;
@@ -166,19 +165,16 @@ protected:
     }
 
     void build() {
-        EngineDependencies deps{scheduler, exporter, notifier};
-        deps.makeCapture = [this](const CaptureSettings& s, std::shared_ptr<CorvaneRingBuffer>) {
-            return std::unique_ptr<CaptureControl>(capture = new FakeCapture(s));
-        };
-        deps.makeHotkeyBackend = [this] { return std::unique_ptr<HotkeyBackend>(hotkeys = new FakeHotkeyBackend); };
-        deps.makeTray = [this] { return std::unique_ptr<TrayMenu>(tray = new FakeTray); };
-        deps.systemEvents = &events;
-        deps.windowHost = &window;
-        deps.clipSavedAnnouncer = &announcer;
-        deps.terminateApplication = [this] { terminated.push_back(capture->stopAndWaitTimeouts.size()); };
-        deps.saveLane = useOwnSaveLane ? nullptr : &lane;
-        deps.bufferClock = &scheduler;
-        engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
+        engine = std::make_unique<CorvaneEngine>(config, EngineDependencies{
+            .scheduler = scheduler, .exporter = exporter, .notifier = notifier,
+            .makeCapture = [this](const CaptureSettings& s, auto) {
+                return std::unique_ptr<CaptureControl>(capture = new FakeCapture(s));
+            },
+            .makeHotkeyBackend = [this] { return std::unique_ptr<HotkeyBackend>(hotkeys = new FakeHotkeyBackend); },
+            .makeTray = [this] { return std::unique_ptr<TrayMenu>(tray = new FakeTray); },
+            .systemEvents = &events, .windowHost = &window, .clipSavedAnnouncer = &announcer,
+            .terminateApplication = [this] { terminated.push_back(capture->stopAndWaitTimeouts.size()); },
+            .saveLane = useOwnSaveLane ? nullptr : &lane, .bufferClock = &scheduler});
     }
     void buildAndStart() {
         build();

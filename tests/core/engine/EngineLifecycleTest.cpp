@@ -35,15 +35,22 @@ TEST_F(EngineLifecycleTest, RefreshEverySecondAndOnCaptureChangesWatchdogEveryTh
     EXPECT_EQ(window.titleUpdates, 1);
 }
 
-TEST_F(EngineLifecycleTest, SleepEmptiesBufferStopsCaptureAndWakeRestartsAfterOneAndAHalfSeconds) {
+TEST_F(EngineLifecycleTest, SleepWaitsForCaptureStopAndRunningSaveAndWakeRestartsAfterOneAndAHalfSeconds) {
     buildAndStart();
     bufferVideo(3);
+    engine->requestClip(30);  // queued on the save lane, not finished
     events.handlers.onSleep();
     EXPECT_EQ(buffered(), 0u);
-    EXPECT_EQ(capture->stopCalls, 1);
-    scheduler.advanceBy(seconds(3));  // a watchdog tick during sleep is told so
-    ASSERT_FALSE(capture->healthChecks.empty());
-    EXPECT_TRUE(capture->healthChecks.back());
+    ASSERT_EQ(capture->pendingStops.size(), 1u);
+    scheduler.advanceBy(seconds(3));
+    EXPECT_EQ(capture->healthChecks, std::vector<bool>{true}) << "the watchdog is told of the sleep";
+    EXPECT_EQ(events.preparationDoneCalls, 0);
+    capture->pendingStops[0]();
+    scheduler.runDue();
+    EXPECT_EQ(events.preparationDoneCalls, 0) << "the save is still running";
+    lane.runDue();
+    scheduler.runDue();
+    EXPECT_EQ(events.preparationDoneCalls, 1);
 
     bufferVideo(2);  // frames that slipped in before the stop finished
     events.handlers.onWake();
@@ -73,20 +80,6 @@ TEST_F(EngineLifecycleTest, DisplayChangeRestartsOneSecondAfterTheLastEventButNo
     events.handlers.onDisplayConfigurationChanged();
     scheduler.advanceBy(seconds(5));
     EXPECT_EQ(capture->restartCalls, 1) << "capture must stay off while the screens sleep";
-}
-
-TEST_F(EngineLifecycleTest, SuspendWaitsForCaptureStopAndRunningSave) {
-    buildAndStart();
-    engine->requestClip(30);  // queued on the save lane, not finished
-    events.handlers.onSleep();
-    scheduler.runDue();
-    EXPECT_EQ(events.preparationDoneCalls, 0);
-    capture->pendingStops.at(0)();
-    scheduler.runDue();
-    EXPECT_EQ(events.preparationDoneCalls, 0) << "the save is still running";
-    lane.runDue();
-    scheduler.runDue();
-    EXPECT_EQ(events.preparationDoneCalls, 1);
 }
 
 TEST_F(EngineLifecycleTest, FailedFirstStartIsLoggedAndQuitStopsEverythingBeforeTerminating) {

@@ -18,43 +18,33 @@ const char* kDuplicate = "[Corvane] Clip export already in progress, ignoring du
 
 using EngineSaveTest = EngineHarness;
 
-TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedNotQueued) {
-    buildAndStart();
-    exporter.nextResult = {Failure::None, "/clips/Clip_a_30s.mp4", 30};
-    hotkeys->press("Cmd+Shift+1");
-    hotkeys->press("Cmd+Shift+1");  // 50 ms later: the first is still queued
-    EXPECT_EQ(countLines(kDuplicate), 1);
-    lane.runDue();
-    EXPECT_EQ(exporter.durations.size(), 1u);
-    EXPECT_EQ(notifier.shown.size(), 1u);
-
-    // Once the save has ended, the next request (here from the menu) is accepted.
-    tray->callbacks.onClipRequested(45);
-    lane.runDue();
-    EXPECT_EQ(exporter.durations, (std::vector<double>{30, 45}));
-    EXPECT_EQ(countLines("[Corvane] Menu action triggered for 45s clip"), 1);
-}
-
-TEST_F(EngineSaveTest, IndicatorAndAnnouncementReachTheMainThreadAndFailuresAnnounceNothing) {
+TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMainThread) {
     buildAndStart();
     std::vector<std::string> announced, callback;
     announcer.subscribe([&](const std::string& path) { announced.push_back(path); });
     engine->onClipSavedCallback = [&](const std::string& path) { callback.push_back(path); };
-    exporter.nextResult = {Failure::None, "/clips/Clip_y_60s.mp4", 60};
+    exporter.nextResult = {Failure::None, "/clips/Clip_a_30s.mp4", 30};
     exporter.duringExport = [this] { EXPECT_TRUE(engine->isSavingClip()); };
-    engine->requestClip(60);
+    hotkeys->press("Cmd+Shift+1");
+    hotkeys->press("Cmd+Shift+1");  // 50 ms later: the first is still queued
+    EXPECT_EQ(countLines(kDuplicate), 1);
     lane.runDue();
-    EXPECT_EQ(callback, std::vector<std::string>{"/clips/Clip_y_60s.mp4"});
+    EXPECT_EQ(exporter.durations.size(), 1u) << "dropped, not queued";
+    EXPECT_EQ(callback, std::vector<std::string>{"/clips/Clip_a_30s.mp4"});
     EXPECT_TRUE(tray->savingHistory.empty()) << "the tray is only touched on the main thread";
     EXPECT_TRUE(announced.empty());
     scheduler.runDue();
     EXPECT_EQ(tray->savingHistory, (std::vector<bool>{true, false}));
     EXPECT_EQ(announced, callback);
 
+    // Once the save has ended the next request (here from the menu) is accepted; it fails and
+    // announces nothing.
     exporter.nextResult = {Failure::NotEnoughVideo};
-    engine->requestClip(60);
+    tray->callbacks.onClipRequested(45);
     lane.runDue();
     scheduler.runDue();
+    EXPECT_EQ(exporter.durations, (std::vector<double>{30, 45}));
+    EXPECT_EQ(countLines("[Corvane] Menu action triggered for 45s clip"), 1);
     EXPECT_EQ(announced.size(), 1u);
     EXPECT_EQ(callback.size(), 1u);
 }
@@ -81,7 +71,6 @@ TEST_F(EngineSaveTest, NotificationTextsForSavedMissingVideoAndWriteFailure) {
     EXPECT_EQ(exporter.lastOutputDir, "~/Videos/Corvane") << "the exporter expands the tilde";
     EXPECT_FALSE(engine->isSavingClip()) << "a failure clears the flag";
 
-    EXPECT_EQ(clipSavedTitle(29.6), "Corvane - Clip saved (30s)");
     EXPECT_EQ(clipSavedTitle(12.5), "Corvane - Clip saved (13s)") << "halves round up";
     EXPECT_EQ(clipSavedTitle(0.4), "Corvane - Clip saved (1s)") << "never zero";
     EXPECT_EQ(clipSavedTitle(std::nan("")), "Corvane - Clip saved (1s)");
