@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "core/capture/CaptureBackend.h"
 
@@ -12,12 +14,10 @@ public:
     ShareableContent content;
     bool available = true;
     std::optional<std::string> listError;  // set: listing fails with this text
-    int listCalls = 0;
 
     bool isAvailable() override { return available; }
     void requestAccess() override {}
     CaptureResult<ShareableContent> shareableContent() override {
-        ++listCalls;
         if (listError) return CaptureError{"X11", 1, *listError};
         return content;
     }
