@@ -59,9 +59,10 @@ TEST(SerialQueue, DrainRunsQueuedWorkDiscardDropsIt) {
     SerialQueue q("discard");
     gate.blockIn(q);
     for (int i = 0; i < 10; ++i) q.post([&] { ++ran; });
-    // Opened a little later, so that stop() is already waiting for the running task.
+    // Opened only once stop() has begun (posts are refused from then on), so that it is
+    // waiting for the running task.
     std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (q.post([] {})) std::this_thread::yield();
         gate.open();
     });
     q.stop(SerialQueue::StopMode::Discard);  // waits for the running task, drops the rest

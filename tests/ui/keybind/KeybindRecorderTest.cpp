@@ -101,12 +101,9 @@ TEST_F(KeybindRecorderTest, PhysicalChordsRecordTheirUnshiftedKeyAndBypassWindow
 TEST_F(KeybindRecorderTest, KeysAreSwallowedUntilAUsableCombination) {
     QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
     first->startRecording();
-    // Shift+A, a plain letter, Super+Home (no name) and Super+Backspace do not qualify, and
-    // never reach the focused edit.
+    // Shift+A and Super+Home (no name) do not qualify, and never reach the focused edit.
     sendKey(XK_a, ShiftMask, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
-    sendKey(XK_b, 0, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
     sendKey(XK_Home, Mod4Mask, Qt::Key_Home, Qt::MetaModifier);
-    sendKey(XK_BackSpace, Mod4Mask, Qt::Key_Backspace, Qt::MetaModifier);
     EXPECT_TRUE(first->isRecording());
     EXPECT_TRUE(edit->text().isEmpty());
     EXPECT_TRUE(edited.isEmpty());
@@ -145,23 +142,6 @@ TEST_F(KeybindRecorderTest, OnlyTheFirstUsableKeyOfARecordingCounts) {
     EXPECT_EQ(takeEdit(edited), QStringLiteral("Opt+F2"));
 }
 
-TEST_F(KeybindRecorderTest, EscapeCancelsAndBackspaceClears) {
-    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
-    first->startRecording();
-    sendKey(XK_Escape, ControlMask | ShiftMask, Qt::Key_Escape,
-            Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_FALSE(first->isRecording());
-    EXPECT_TRUE(edited.isEmpty());
-    EXPECT_EQ(first->hotkey(), QStringLiteral("Cmd+Shift+1"));
-
-    first->startRecording();
-    sendKey(XK_BackSpace, 0, Qt::Key_Backspace, Qt::NoModifier);
-    EXPECT_EQ(takeEdit(edited), QString());
-    EXPECT_EQ(first->hotkey(), QString());
-    EXPECT_EQ(first->displayText(), QStringLiteral("Record shortcut"));
-    EXPECT_FALSE(first->isRecording());
-}
-
 TEST_F(KeybindRecorderTest, RecordingEndsOnClicksOtherFieldsAndHiding) {
     QSignalSpy firstEdited(first, &KeybindRecorderView::hotkeyEdited);
     // Clicking the recording field ends the recording and does not start a new one.
@@ -196,7 +176,14 @@ TEST_F(KeybindRecorderTest, RecordingEndsOnClicksOtherFieldsAndHiding) {
     EXPECT_TRUE(firstEdited.isEmpty());
 }
 
-TEST_F(KeybindRecorderTest, ContextMenuCopiesStoredTextAndClears) {
+TEST_F(KeybindRecorderTest, EscapeCancelsWhileBackspaceAndTheMenuClear) {
+    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
+    first->startRecording();
+    sendKey(XK_Escape, ControlMask | ShiftMask, Qt::Key_Escape,
+            Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(first->isRecording());
+    EXPECT_TRUE(edited.isEmpty());
+
     EXPECT_EQ(second->createContextMenu(), nullptr);  // empty shortcut: no menu
     std::unique_ptr<QMenu> menu(first->createContextMenu());
     ASSERT_TRUE(menu);
@@ -207,12 +194,17 @@ TEST_F(KeybindRecorderTest, ContextMenuCopiesStoredTextAndClears) {
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
     actions[0]->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Cmd+Shift+1"));
-
-    QSignalSpy edited(first, &KeybindRecorderView::hotkeyEdited);
     actions[1]->trigger();
     EXPECT_EQ(takeEdit(edited), QString());
+    EXPECT_EQ(first->displayText(), QStringLiteral("Record shortcut"));
+
     first->setHotkey(QStringLiteral("Cmd+Shift+2"));  // filling from the model is not an edit
     EXPECT_TRUE(edited.isEmpty());
+    first->startRecording();
+    sendKey(XK_BackSpace, 0, Qt::Key_Backspace, Qt::NoModifier);
+    EXPECT_EQ(takeEdit(edited), QString());
+    EXPECT_EQ(first->hotkey(), QString());
+    EXPECT_FALSE(first->isRecording());
 }
 
 }  // namespace
