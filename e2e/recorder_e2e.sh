@@ -2,8 +2,9 @@
 # End to end: the real `corvane` on the desktop session it is started in (Xvfb, tray host,
 # session D-Bus with a notification server, PulseAudio null sink), with HOME in a temporary
 # folder. Plays a tone, saves a clip through the real global shortcut, checks the MP4 (H.264 +
-# AAC, length, audible) and the notification on the bus, adds a profile live through the
-# configuration file and SIGHUP, saves with it, and ends the program with SIGTERM.
+# AAC, length, audible), the notification on the bus and the tray menu (screenshot kept), adds a
+# profile live through the configuration file and SIGHUP, saves with it, and ends the program
+# with SIGTERM.
 #
 #   e2e/recorder_e2e.sh <corvane binary> [artefact folder]
 #
@@ -21,7 +22,7 @@ step() { echo "--- $*"; }
 [ -n "${DISPLAY:-}" ] || fail "no DISPLAY: run inside scripts/with-test-session.sh"
 [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail "no session bus"
 pactl info >/dev/null 2>&1 || fail "no PulseAudio server"
-for tool in xdotool ffprobe ffmpeg dbus-monitor; do
+for tool in xdotool ffprobe ffmpeg dbus-monitor import; do
   command -v "$tool" >/dev/null || fail "missing $tool"
 done
 
@@ -51,7 +52,8 @@ step "start corvane"
 corvane_pid=$!
 
 wait_for() {  # seconds, command...
-  local end=$((SECONDS + $1)); shift
+  local limit=$1; shift
+  local end=$((SECONDS + limit))
   while [ $SECONDS -lt $end ]; do
     "$@" && return 0
     sleep 0.2
@@ -65,20 +67,38 @@ wait_for 20 grep -q "capture stream started" "$work/corvane.log" || {
   cat "$work/corvane.log"; fail "capture did not start"; }
 grep -q "Hotkey registered: \[Cmd+Shift+1\] -> Action ID 1" "$work/corvane.log" ||
   fail "Cmd+Shift+1 was not registered"
-sleep 12  # about 12 s of tone in the replay buffer
+sleep 12
+
+step "open the tray menu and keep a screenshot"
+tray=$(xdotool search --name '^panel$' 2>/dev/null | head -1)  # trayer's panel holds the icon
+if [ -n "$tray" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$tray")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  sleep 1
+  import -window root "$artefacts/tray-menu.png" || true
+  xdotool key Escape
+else
+  echo "no trayer window found: no menu screenshot"
+fi
 
 step "save through the global shortcut (Super+Shift+1)"
+pressed=$(date +%s.%N)
 xdotool key super+shift+1
 wait_for 15 clips_at_least 1 || { cat "$work/corvane.log"; fail "no clip appeared"; }
-clip=$(find "$clips" -maxdepth 1 -name 'Clip_*.mp4' | head -1)  # renamed into place when complete
+appeared=$(date +%s.%N)
+echo "clip on disk $(awk -v a="$appeared" -v p="$pressed" 'BEGIN { printf "%.2f", a - p }') s after the key press"
+clip=$(find "$clips" -maxdepth 1 -name 'Clip_*.mp4' | head -1)
+sleep 0.5
 
 streams=$(ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 "$clip")
-echo "$streams" | grep -q "^h264,video$" || fail "no H.264 video stream in $clip: $streams"
-echo "$streams" | grep -q "^aac,audio$" || fail "no AAC audio stream in $clip: $streams"
+echo "$streams"
+echo "$streams" | grep -q "^h264,video$" || fail "no H.264 video stream in $clip"
+echo "$streams" | grep -q "^aac,audio$" || fail "no AAC audio stream in $clip"
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$clip")
+echo "clip length ${duration} s"
 awk -v d="$duration" 'BEGIN { exit !(d >= 9 && d <= 16) }' || fail "clip length $duration is not about 12 s"
 mean=$(ffmpeg -nostdin -i "$clip" -af volumedetect -vn -f null - 2>&1 | sed -n 's/.*mean_volume: \(-\?[0-9.]*\) dB/\1/p')
-echo "clip length ${duration} s, audio mean volume ${mean} dB"
+echo "audio mean volume ${mean} dB"
 awk -v m="$mean" 'BEGIN { exit !(m > -45) }' || fail "the clip's audio is silent"
 seconds=$(basename "$clip" | sed -n 's/.*_\([0-9]*\)s\.mp4$/\1/p')
 
@@ -102,9 +122,13 @@ starts=$(grep -c "capture stream started" "$work/corvane.log")
 
 step "SIGTERM ends the program cleanly"
 kill -TERM "$corvane_pid"
+start=$(date +%s.%N)
 wait "$corvane_pid"
 status=$?
+took=$(awk -v e="$(date +%s.%N)" -v s="$start" 'BEGIN { printf "%.2f", e - s }')
 corvane_pid=
+echo "exit status $status after $took s"
 cp "$work/corvane.log" "$artefacts/corvane.log"
 [ "$status" -eq 0 ] || fail "exit status $status"
+awk -v t="$took" 'BEGIN { exit !(t < 2.5) }' || fail "quitting took $took s"
 echo "E2E PASSED"
