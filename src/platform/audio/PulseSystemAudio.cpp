@@ -20,16 +20,16 @@ constexpr const char* kMonitorDevice = "@DEFAULT_MONITOR@";
 constexpr int32_t kBlockFrames = 960;  // 20 ms at 48 kHz
 
 pa_simple* openMonitor(const std::string& server, int* error) {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = uint32_t(AudioBlock::kSampleRate);
-    spec.channels = uint8_t(AudioBlock::kChannels);
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_FLOAT32LE;
+    sampleFormat.rate = uint32_t(AudioBlock::kSampleRate);
+    sampleFormat.channels = uint8_t(AudioBlock::kChannels);
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
     attr.fragsize = uint32_t(kBlockFrames * AudioBlock::kChannels * sizeof(float));
     attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
     return pa_simple_new(server.empty() ? nullptr : server.c_str(), "Corvane", PA_STREAM_RECORD,
-                         kMonitorDevice, "System audio", &spec, nullptr, &attr, error);
+                         kMonitorDevice, "System audio", &sampleFormat, nullptr, &attr, error);
 }
 
 // Watches the server for a change of the default sink. Runs its own PulseAudio main-loop thread;
