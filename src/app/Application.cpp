@@ -11,6 +11,7 @@
 #include "app/Recorder.h"
 #include "core/log/Log.h"
 #include "media/HardwareAcceleration.h"
+#include "media/MediaLogging.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/session/DisplayAvailability.h"
 
@@ -22,6 +23,7 @@ Application::~Application() = default;
 
 int Application::run() {
     QuitSignalWatcher::installHandlers();
+    quietMediaLibraryLogs();
 
     // Without an X display there is nothing to capture; say so on standard error and keep
     // running (the recorder idles and the display may come back through the watchdog).
@@ -38,23 +40,22 @@ int Application::run() {
     quitWatcher_ = std::make_unique<QuitSignalWatcher>([this](int signal) { onSignal(signal); });
 
     if (const std::optional<int> handedOver = startRecorder()) {
-        stopRecorder();
-        scheduler_->shutDown();
-        quitWatcher_.reset();
-        scheduler_.reset();
-        qtApp_.reset();
+        tearDown();
         return *handedOver;
     }
     writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec == "hevc")));
 
     const int status = qtApp_->exec();
+    tearDown();
+    return status;
+}
 
+void Application::tearDown() {
     stopRecorder();
     scheduler_->shutDown();
     quitWatcher_.reset();
     scheduler_.reset();
     qtApp_.reset();
-    return status;
 }
 
 void Application::createQtApplication() {

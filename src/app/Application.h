@@ -46,6 +46,8 @@ private:
     // The exit status when another running Corvane took over (this process then ends).
     std::optional<int> startRecorder();
     void stopRecorder();
+    // Recorder first, then the scheduler, the quit watcher and Qt, in that order.
+    void tearDown();
     void onSignal(int signal);
 
     int& argc_;

@@ -221,7 +221,9 @@ QWidget* ClipsView::buildRightPane() {
     pv->addWidget(noClip);
     auto* hint = secondaryLabel(tr("Select a clip from the list to preview, or trigger a global hotkey to record."), font());
     hint->setWordWrap(true);
-    hint->setMaximumWidth(360);
+    // A fixed width: a wrapped label placed with an alignment gets a height for a different
+    // width and its second line is cut off.
+    hint->setFixedWidth(360);
     hint->setAlignment(Qt::AlignCenter);
     pv->addWidget(hint, 0, Qt::AlignHCenter);
     QFont capsuleFont = scaled(this, 0.85);
