@@ -1,30 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 
 #include <filesystem>
 #include <string>
 
-// Event-loop helpers for the library's tests against real back ends (inotify, D-Bus, Qt
-// Multimedia). Main thread only.
+// Environment helpers for the library's tests against real back ends. Main thread only.
 namespace corvane::test {
-
-// Runs the event loop until `done` holds. The limit only keeps a broken test from hanging (the
-// first GStreamer use builds its registry, which takes a while); nothing is judged by time.
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 20000) {
-    QDeadlineTimer deadline(limitMs);
-    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-// Lets already-queued events arrive, to show that something did NOT happen.
-inline void pumpFor(int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 // Points XDG_DATA_HOME (and so the trash) at a fresh folder for the object's lifetime.
 class ScopedDataHome {

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <chrono>
 #include <functional>
 
 namespace corvane::test {
@@ -19,6 +20,10 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
         QThread::msleep(2);
     }
     return true;
+}
+
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    return waitUntil(done, static_cast<int>(timeout.count()));
 }
 
 // Serves the event loop for a while, for checks that something does NOT happen.

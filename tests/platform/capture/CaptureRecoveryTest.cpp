@@ -16,7 +16,7 @@ namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::pumpUntil;
+using testing::waitUntil;
 
 class CaptureRecoveryTest : public ::testing::Test {
 protected:
@@ -28,12 +28,12 @@ protected:
         capture = std::make_unique<CorvaneCapture>(settings, ring,
                                                    CorvaneCapture::Dependencies{backend, nullptr, encoders, scheduler});
         capture->start();
-        return pumpUntil([&] { return capture->isRunning(); }, 3s);
+        return waitUntil([&] { return capture->isRunning(); }, 3s);
     }
     // Frames reach the newest encoder.
     bool flowing() {
         const int from = encoders.made.back()->encoded.load();
-        return pumpUntil([&] { return encoders.made.back()->encoded.load() >= from + 3; }, 3s);
+        return waitUntil([&] { return encoders.made.back()->encoded.load() >= from + 3; }, 3s);
     }
 
     test::LogCapture log;
@@ -53,8 +53,8 @@ TEST_F(CaptureRecoveryTest, ResizedWindowRestartsOnceAtItsNewSize) {
     ASSERT_TRUE(flowing());
     XResizeWindow(x.get(), target, 500, 350);
     XSync(x.get(), False);
-    ASSERT_TRUE(pumpUntil([&] { return log.count("successfully recovered") == 1; }, 5s));
-    pumpUntil([] { return false; }, 1500ms);  // and nothing more follows
+    ASSERT_TRUE(waitUntil([&] { return log.count("successfully recovered") == 1; }, 5s));
+    waitUntil([] { return false; }, 1500ms);  // and nothing more follows
     EXPECT_EQ(log.count("[Corvane] Window resize detected (500x350). Adjusting capture stream..."), 1);
     EXPECT_EQ(log.count("Restarting capture stream"), 1);
     EXPECT_EQ(log.count("Stream interrupted"), 0);
@@ -73,7 +73,7 @@ TEST_F(CaptureRecoveryTest, ClosedWindowFallsBackToTheDisplay) {
     EXPECT_EQ(log.count("window [" + id + "] Doomed (320x200 @ 30fps)"), 1);
     XDestroyWindow(x.get(), target);
     XSync(x.get(), False);
-    ASSERT_TRUE(pumpUntil([&] { return log.count("successfully recovered") == 1; }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return log.count("successfully recovered") == 1; }, 5s));
     EXPECT_EQ(log.count("[Corvane] Stream interrupted: The captured window was closed"), 1);
     EXPECT_EQ(log.count("[Corvane] Configured window " + id + " no longer found. Falling back to display capture."), 1);
     EXPECT_EQ(log.count("[Corvane] X11 capture stream started on display ["), 1);
@@ -87,7 +87,7 @@ TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     EXPECT_EQ(capture->captureWidth(), 640);
     ASSERT_TRUE(flowing());
     server.kill();
-    ASSERT_TRUE(pumpUntil([&] { return log.count("Recovery attempt 2 failed") == 1; }, 6s));
+    ASSERT_TRUE(waitUntil([&] { return log.count("Recovery attempt 2 failed") == 1; }, 6s));
     EXPECT_EQ(log.count("[Corvane] Stream interrupted: Lost the connection to the X server"), 1);
     EXPECT_EQ(log.count("[Corvane] Recovery attempt 1 failed: Cannot open the X display. Retrying in 1.5s..."), 1);
     EXPECT_FALSE(capture->isRunning());

@@ -21,7 +21,7 @@ namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::pumpUntil;
+using testing::waitUntil;
 
 TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
     test::LogCapture quiet;
@@ -36,10 +36,10 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
         testing::Tone tone;
         ASSERT_TRUE(tone.ok());
         capture.start();
-        ASSERT_TRUE(pumpUntil([&] { return capture.isRunning(); }, 3s));
+        ASSERT_TRUE(waitUntil([&] { return capture.isRunning(); }, 3s));
         // Audio may take two seconds to flow; then keep three seconds of both.
-        ASSERT_TRUE(pumpUntil([&] { return ring->getStatus().audioCount > 0; }, 5s)) << "no system audio reached the buffer";
-        pumpUntil([] { return false; }, 3s);
+        ASSERT_TRUE(waitUntil([&] { return ring->getStatus().audioCount > 0; }, 5s)) << "no system audio reached the buffer";
+        waitUntil([] { return false; }, 3s);
         EXPECT_TRUE(capture.stopAndWait(2s));
     }
     test::TempDir folder;

@@ -1,12 +1,10 @@
 #pragma once
 
 // Helpers for capture tests on a real X server: plain coloured windows, a collector for what a
-// capture stream delivers, a private server a test may take away, and a bounded main-loop pump.
+// capture stream delivers, a private server a test may take away.
 // Include it last: Xlib's macros (None, Bool, Status) break Qt and the test framework.
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
+#include "support/QtEventWait.h"  // Qt first: Xlib's macros follow
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -28,17 +26,7 @@
 
 namespace corvane::testing {
 
-// Runs the Qt main loop until the condition holds or the time is up.
-inline bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeout.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using test::waitUntil;
 
 class XSession {
 public:

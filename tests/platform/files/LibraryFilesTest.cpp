@@ -13,13 +13,14 @@
 #include "platform/files/FreedesktopTrash.h"
 #include "platform/files/InotifyFolderWatcher.h"
 #include "support/LibraryQtHelpers.h"
+#include "support/QtEventWait.h"
 #include "support/TempDir.h"
 
 namespace corvane {
 namespace {
 
-using test::pumpFor;
-using test::pumpUntil;
+using test::serveEvents;
+using test::waitUntil;
 
 TEST(InotifyFolderWatcher, EntryChangesAreReportedButWritesAndSubfoldersAreNot) {
     test::TempDir dir;
@@ -44,8 +45,8 @@ TEST(InotifyFolderWatcher, EntryChangesAreReportedButWritesAndSubfoldersAreNot) 
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
         steps[i].first();
-        pumpUntil([&] { return events >= steps[i].second; });
-        pumpFor(100);
+        waitUntil([&] { return events >= steps[i].second; });
+        serveEvents(100);
         EXPECT_EQ(events, steps[i].second) << "step " << i;
     }
 }
@@ -98,7 +99,7 @@ TEST(FileManagerReveal, SendsAnEncodedFileUriOrReportsNoFileManager) {
     int answers = 0;
     bool accepted = true;
     reveal.showItem("/tmp/x.mp4", [&](bool ok) { accepted = ok; ++answers; });
-    pumpUntil([&] { return answers == 1; });
+    waitUntil([&] { return answers == 1; });
     EXPECT_FALSE(accepted);  // nobody owns the name: the caller falls back to opening the folder
 
     QDBusConnection service = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-file-manager");
@@ -106,7 +107,7 @@ TEST(FileManagerReveal, SendsAnEncodedFileUriOrReportsNoFileManager) {
     ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/FileManager1", &fake));
     ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
     reveal.showItem("/tmp/my clips/50% #1 <b>é</b>.mp4", [&](bool ok) { accepted = ok; ++answers; });
-    pumpUntil([&] { return answers == 2; });
+    waitUntil([&] { return answers == 2; });
     EXPECT_TRUE(accepted);
     ASSERT_EQ(fake.uris.size(), 1);
     EXPECT_EQ(fake.uris[0], "file:///tmp/my%20clips/50%25%20%231%20%3Cb%3E%C3%A9%3C/b%3E.mp4");
