@@ -21,6 +21,8 @@ pids+=($!)
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 threads() { ls "/proc/$1/task" | wc -l; }
+# Resident memory split: anonymous (heap, buffers) and file-backed (library code and data touched).
+split_mb() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d MB, files %d MB", a / 1024, f / 1024 }' "/proc/$1/status"; }
 thread_names() { cat /proc/"$1"/task/*/comm 2>/dev/null | sort | uniq -c | awk '{ printf "%s%s x%s", sep, $2, $1; sep=", " }'; }
 save_clip() {
   gdbus call --session --timeout 60 --dest org.corvane.Corvane --object-path /org/corvane/Corvane \
@@ -65,22 +67,22 @@ TOML
   sleep $((buffer_seconds + 5))
   local plateau
   plateau=$(settled_rss "$pid")
-  echo "== $label: plateau with a full ${buffer_seconds} s buffer: $((plateau / 1024)) MB, $(threads "$pid") threads"
+  echo "== $label: plateau with a full ${buffer_seconds} s buffer: $((plateau / 1024)) MB ($(split_mb "$pid")), $(threads "$pid") threads"
   local failed=0
   for ((i = 1; i <= saves; i++)); do
     save_clip || failed=$((failed + 1))
     if ((i % 50 == 0)); then
       local now
       now=$(settled_rss "$pid")
-      awk -v n="$i" -v r="$now" -v p="$plateau" -v t="$(threads "$pid")" \
-        'BEGIN { printf "after %3d saves: %4d MB  x%.2f of the plateau, %s threads\n", n, r / 1024, r / p, t }'
+      awk -v n="$i" -v r="$now" -v p="$plateau" -v t="$(threads "$pid")" -v s="$(split_mb "$pid")" \
+        'BEGIN { printf "after %3d saves: %4d MB  x%.2f of the plateau (%s), %s threads\n", n, r / 1024, r / p, s, t }'
     fi
   done
   sleep 60
   local after
   after=$(settled_rss "$pid")
-  awk -v r="$after" -v p="$plateau" -v t="$(threads "$pid")" \
-    'BEGIN { printf "60 s after:       %4d MB  x%.2f of the plateau, %s threads\n", r / 1024, r / p, t }'
+  awk -v r="$after" -v p="$plateau" -v t="$(threads "$pid")" -v s="$(split_mb "$pid")" \
+    'BEGIN { printf "60 s after:       %4d MB  x%.2f of the plateau (%s), %s threads\n", r / 1024, r / p, s, t }'
   echo "saves failed: $failed; clips written: $(find "$work/clips-$label" -name 'Clip_*.mp4' | wc -l)"
   echo "threads: $(thread_names "$pid")"
   kill -TERM "$pid"; wait "$pid" 2>/dev/null
