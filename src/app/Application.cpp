@@ -43,7 +43,7 @@ int Application::run() {
         tearDown();
         return *handedOver;
     }
-    writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec == "hevc")));
+    writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec)));
 
     const int status = qtApp_->exec();
     tearDown();

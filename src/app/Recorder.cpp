@@ -7,7 +7,6 @@
 
 #include "app/Application.h"
 #include "core/capture/CorvaneCapture.h"
-#include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
 #include "core/log/Log.h"
 #include "core/services/ClipSavedAnnouncer.h"
@@ -66,11 +65,11 @@ struct Recorder::Parts {
 
         EngineDependencies deps{scheduler, exporter, notifier};
         deps.makeCapture = [this](const CaptureSettings& settings,
-                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
-            auto capture = std::make_unique<CorvaneCapture>(
+                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer)
+            -> std::unique_ptr<CaptureControl> {
+            return std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
                 CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler});
-            return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
         deps.makeHotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {

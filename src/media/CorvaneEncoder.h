@@ -36,7 +36,7 @@ public:
     void finish() override;
 
     // What set-up settled on (fixed after construction).
-    bool isHEVC() const { return isHEVC_; }
+    VideoCodec codec() const { return codec_; }
     const std::string& encoderName() const { return encoderName_; }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
@@ -57,7 +57,7 @@ private:
     const int32_t fps_;
     int32_t width_;
     int32_t height_;
-    bool isHEVC_;
+    VideoCodec codec_;
     std::string encoderName_;
     const uint64_t generation_;
     std::weak_ptr<VideoPacketSink> sink_;
