@@ -77,8 +77,8 @@ TEST(EncoderLifecycle, ScalesOddSizesReopeningMakesANewFormatAndAGoneSinkIsHarml
     test::MovingPattern odd(301, 201);
     for (int round = 0; round < 2; ++round) {
         CorvaneEncoder encoder(test::encoderSettings(301, 201), sink, test::softwareOnly());
-        EXPECT_EQ(encoder.width(), 300);
-        EXPECT_EQ(encoder.height(), 200);
+        EXPECT_EQ(encoder.format()->width, 300);
+        EXPECT_EQ(encoder.format()->height, 200);
         encoder.encode(odd.frame(round, micros(round)));
         encoder.finish();
     }
@@ -143,7 +143,7 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
         EXPECT_EQ(sizeLog.contains("[Corvane] Resolution " + size + " exceeds H.264 hardware limit (4096x2304). "
                                    "Automatically using HEVC hardware encoder."), c.hevc) << size;
         EXPECT_EQ(sizeLog.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
-        EXPECT_EQ(encoder.codec(), c.hevc ? VideoCodec::HEVC : VideoCodec::H264) << size;
+        EXPECT_EQ(encoder.videoCodec(), c.hevc ? VideoCodec::HEVC : VideoCodec::H264) << size;
     }
 }
 
