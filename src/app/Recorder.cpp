@@ -9,7 +9,6 @@
 #include "app/DesktopBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/config/ConfigFile.h"
-#include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
 #include "core/export/LeftoverClipFiles.h"
 #include "core/log/Log.h"
@@ -69,12 +68,12 @@ struct Recorder::Parts {
 
         EngineDependencies deps{scheduler, exporter, notifier};
         deps.makeCapture = [this](const CaptureSettings& settings,
-                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
-            auto capture = std::make_unique<CorvaneCapture>(
+                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer)
+            -> std::unique_ptr<CaptureControl> {
+            return std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
                 CorvaneCapture::Dependencies{*backends.screen, backends.audio.get(), encoders,
                                              this->scheduler});
-            return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
         deps.makeHotkeyBackend = [this] { return std::move(backends.hotkeys); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {

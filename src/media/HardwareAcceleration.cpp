@@ -31,12 +31,11 @@ bool opens(const std::string& encoder, VideoCodec codec) {
 
 // Same order as the encoder's set-up: the chosen codec's dedicated encoders, then (H.264 only)
 // the HEVC ones, then the standard software encoder of the chosen codec.
-std::string probe(bool hevc) {
+std::string probe(VideoCodec chosen) {
     const EncoderCandidates candidates;
-    const VideoCodec chosen = hevc ? VideoCodec::HEVC : VideoCodec::H264;
     for (const auto& name : candidates.hardware(chosen))
         if (opens(name, chosen)) return familyName(name) + " (" + name + ")";
-    if (!hevc)
+    if (chosen == VideoCodec::H264)
         for (const auto& name : candidates.hevcHardware)
             if (opens(name, VideoCodec::HEVC)) return familyName(name) + " (" + name + ")";
     return "none (" + candidates.software(chosen) + " software)";
@@ -44,12 +43,12 @@ std::string probe(bool hevc) {
 
 }  // namespace
 
-std::string describeHardwareAcceleration(bool hevc) {
+std::string describeHardwareAcceleration(VideoCodec codec) {
     static std::mutex mutex;
     static std::optional<std::string> cached[2];
     std::lock_guard lock(mutex);
-    auto& slot = cached[hevc ? 1 : 0];
-    if (!slot) slot = probe(hevc);
+    auto& slot = cached[codec == VideoCodec::HEVC ? 1 : 0];
+    if (!slot) slot = probe(codec);
     return *slot;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/capture/VideoCodec.h"
+
 namespace corvane {
 
 // Names what the live video encoder will really use for the configured codec, for the start-up
@@ -9,6 +11,6 @@ namespace corvane {
 // "none (libx264 software)". Probes the dedicated encoders in the encoder's own fixed order by
 // opening each one; the answer is cached per codec. Thread-safe; the first call per codec blocks
 // for the probe (milliseconds without a GPU).
-std::string describeHardwareAcceleration(bool hevc);
+std::string describeHardwareAcceleration(VideoCodec codec);
 
 }  // namespace corvane

@@ -329,7 +329,10 @@ void SettingsViewModel::handleActiveApplicationChanged() { refreshAvailableWindo
 
 void SettingsViewModel::updateDynamicBitrate() {
     const PixelSize size = currentDimensions();
-    const int64_t bitrate = calculateDynamicBitrate(size.width, size.height, saturated32(fps_));
+    CaptureSettings automatic;
+    automatic.fps = saturated32(fps_);
+    automatic.bitrateKbps = 0;  // derived, as the settings form writes it and the encoder gets it
+    const int64_t bitrate = encoderBitrateKbps(automatic, size.width, size.height);
     if (bitrate == bitrateKbps_) return;
     bitrateKbps_ = bitrate;
     publish();
@@ -360,8 +363,10 @@ PixelSize SettingsViewModel::currentDimensions() const {
 }
 
 std::string SettingsViewModel::estimatedSize30sDescription() const {
-    // The video rate as it compresses in practice (0.135 of the target) plus 128 kbps of audio.
-    const double bytesPerSecond = (static_cast<double>(bitrateKbps_) * 0.135 + 128.0) * 1000.0 / 8.0;
+    // The rate the encoder is given (its rate control holds the average to it) plus the clip's
+    // AAC track.
+    const double audioKbps = recordAudio_ ? kClipAudioBitrateKbps : 0;
+    const double bytesPerSecond = (static_cast<double>(bitrateKbps_) + audioKbps) * 1000.0 / 8.0;
     const auto whole = [](double v) {
         return std::isfinite(v) ? static_cast<int64_t>(std::clamp(v, 0.0, 9.0e18)) : int64_t{0};
     };

@@ -200,7 +200,12 @@ TEST_F(SettingsViewModelTest, DimensionsAndBitrateFollowTheTarget) {
     model->setFps(60);
     EXPECT_EQ(model->bitrateKbps(), 18000);
     model->setCaptureTarget("display:0");
-    EXPECT_EQ(model->estimatedSize30sDescription(), "~6.6 MB / 30s (~13.1 MB / min)");
+    // The encoder gets 12000 kbps at 1920x1080@60, and the clip 192 kbps of AAC: the estimate
+    // rests on those rates, not on a fraction of them.
+    EXPECT_EQ(model->bitrateKbps(), 12000);
+    EXPECT_EQ(model->estimatedSize30sDescription(), "~45.7 MB / 30s (~91.4 MB / min)");
+    model->setRecordAudio(false);
+    EXPECT_EQ(model->estimatedSize30sDescription(), "~45 MB / 30s (~90 MB / min)");
     sources_.content.displays.clear();
     model->handleDisplayConfigurationChanged();  // a failed or empty listing falls back to 1080p
     model->setCaptureTarget("display:3");
