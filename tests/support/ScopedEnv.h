@@ -1,29 +1,36 @@
 #pragma once
 
-#include <QByteArray>
-
-#include <filesystem>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
-// Environment helpers for the library's tests against real back ends. Main thread only.
+// Sets (or, with nullopt, removes) one environment variable for the object's lifetime, for tests
+// of code that reads the user's folders from the environment. Main thread only.
 namespace corvane::test {
 
-// Points XDG_DATA_HOME (and so the trash) at a fresh folder for the object's lifetime.
-class ScopedDataHome {
+class ScopedEnv {
 public:
-    explicit ScopedDataHome(const std::string& path) : old_(qgetenv("XDG_DATA_HOME")) {
-        std::filesystem::create_directories(path);
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(path));
+    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) old_ = old;
+        if (value) {
+            ::setenv(name_.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
     }
-    ~ScopedDataHome() {
-        if (old_.isNull()) qunsetenv("XDG_DATA_HOME");
-        else qputenv("XDG_DATA_HOME", old_);
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
     }
-    ScopedDataHome(const ScopedDataHome&) = delete;
-    ScopedDataHome& operator=(const ScopedDataHome&) = delete;
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
-    QByteArray old_;
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace corvane::test
