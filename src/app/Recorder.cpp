@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/LibraryBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
@@ -57,9 +58,10 @@ struct Recorder::Parts {
     Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(chime) {
+          exporter(files, chime) {
         if (withWidgets) {
-            library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
+            libraryBackends = std::make_unique<LibraryBackends>(files);
+            library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
             windowManager->setClipsPage(library->page());
         }
@@ -130,6 +132,7 @@ struct Recorder::Parts {
     QtMainScheduler& scheduler;
     DbusNotifier notifier;
     std::shared_ptr<PulseChimePlayer> chime;
+    LocalClipFiles files;  // the exporter's and the library's
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
     X11ScreenCaptureBackend screen;
@@ -137,6 +140,7 @@ struct Recorder::Parts {
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
+    std::unique_ptr<LibraryBackends> libraryBackends;  // goes after the library that uses them
     std::unique_ptr<ClipLibrary> library;  // its view lives in the window: goes after it
     std::unique_ptr<CorvaneWindowManager> windowManager;
     std::unique_ptr<CorvaneEngine> engine;
