@@ -242,7 +242,7 @@ TEST_F(SettingsViewModelTest, ListsAreMadeOnTheWorkerOneListingAtATime) {
     EXPECT_EQ(sources_.listings, 1);
     scheduler_.runDue();
     EXPECT_EQ(model.availableDisplays().size(), 2u);
-    EXPECT_EQ(model.availableWindows().size(), 1u);
+    EXPECT_EQ(model.availableWindows().size(), 2u);
     EXPECT_EQ(published, 1);
     // The requests made meanwhile come to one more listing, which finds nothing new.
     EXPECT_TRUE(model.isListingSources());
