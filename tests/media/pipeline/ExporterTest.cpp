@@ -130,7 +130,7 @@ TEST_F(ExporterTest, WritesAPlayableClipWithUntouchedVideoAndAlignedAudio) {
     EXPECT_NEAR(audio.durationSeconds, clip.actualDuration, 1024.0 / 48000);
 
     // Video packets are the buffer's own, in order; keyframes exactly on the one-second grid.
-    std::vector<const test::ReadPacket*> muxed;
+    std::vector<const test::ClipPacket*> muxed;
     for (const auto& p : file.packets)
         if (p.stream == file.videoStream) muxed.push_back(&p);
     ASSERT_EQ(muxed.size(), clip.video.size());
