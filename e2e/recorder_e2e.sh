@@ -67,6 +67,8 @@ wait_for 20 grep -q "capture stream started" "$work/corvane.log" || {
   cat "$work/corvane.log"; fail "capture did not start"; }
 grep -q "Hotkey registered: \[Cmd+Shift+1\] -> Action ID 1" "$work/corvane.log" ||
   fail "Cmd+Shift+1 was not registered"
+grep -q "Back ends: screen capture X11, system audio PulseAudio, global shortcuts X11 key grabs" \
+  "$work/corvane.log" || fail "the X11 back ends were not chosen"
 sleep 12
 
 step "open the tray menu and keep a screenshot"

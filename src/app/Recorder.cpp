@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/DesktopBackends.h"
 #include "app/LibraryBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/engine/CorvaneCaptureControl.h"
@@ -14,15 +15,13 @@
 #include "core/services/ClipSavedAnnouncer.h"
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
-#include "platform/audio/PulseSystemAudio.h"
 #include "platform/dbus/DbusNotifier.h"
 #include "platform/events/LinuxSystemEvents.h"
-#include "platform/hotkeys/X11HotkeyBackend.h"
 #include "platform/instance/ControlService.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/sound/PulseChimePlayer.h"
-#include "platform/x11/X11ScreenCapture.h"
+#include "ui/keybind/ShortcutRecorderEnvironment.h"
 #include "ui/library/ClipLibrary.h"
 #include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
 #include "ui/tray/CorvaneUI.h"
@@ -55,14 +54,16 @@ bool isWaylandSession() {
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
 // goes first and the notifier (first) last.
 struct Recorder::Parts {
-    Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
+    Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
+          const BackendChoice& choice)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(files, chime) {
+          exporter(files, chime),
+          backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
             libraryBackends = std::make_unique<LibraryBackends>(files);
             library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
-            windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
+            windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
             windowManager->setClipsPage(library->page());
         }
 
@@ -71,10 +72,11 @@ struct Recorder::Parts {
                                   std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
             auto capture = std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
-                CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler});
+                CorvaneCapture::Dependencies{*backends.screen, backends.audio.get(), encoders,
+                                             this->scheduler});
             return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
-        deps.makeHotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
+        deps.makeHotkeyBackend = [this] { return std::move(backends.hotkeys); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {
             if (!withWidgets) return std::make_unique<NoTrayMenu>();
             auto tray = std::make_unique<CorvaneUI>();
@@ -88,6 +90,9 @@ struct Recorder::Parts {
         deps.clipSavedAnnouncer = &announcer;
         deps.terminateApplication = [] { Application::requestQuit(); };
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
+        if (withWidgets) {
+            installShortcutRecorderEnvironment({backends.keyboardLayout.get(), &engine->hotkeys()});
+        }
         if (windowManager) windowManager->setOnQuitRequested([this] { quit(); });
         control.setHandlers(controlHandlers());
     }
@@ -95,6 +100,7 @@ struct Recorder::Parts {
     ~Parts() {
         control.setHandlers({});
         if (windowManager) windowManager->setOnQuitRequested(nullptr);
+        installShortcutRecorderEnvironment({});  // before the hotkeys and the layout go
         engine.reset();
     }
 
@@ -135,8 +141,7 @@ struct Recorder::Parts {
     LocalClipFiles files;  // the exporter's and the library's
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
-    X11ScreenCaptureBackend screen;
-    PulseSystemAudioBackend audio;
+    DesktopBackends backends;  // its hotkey back end moves into the engine
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
@@ -146,8 +151,11 @@ struct Recorder::Parts {
     std::unique_ptr<CorvaneEngine> engine;
 };
 
-Recorder::Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
-    : parts_(std::make_unique<Parts>(config, scheduler, withWidgets)) {}
+Recorder::Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
+                   const BackendChoice& choice)
+    : parts_(std::make_unique<Parts>(config, scheduler, withWidgets, choice)) {}
+
+std::string Recorder::backendSummary() const { return parts_->backends.summary(); }
 
 Recorder::~Recorder() = default;
 

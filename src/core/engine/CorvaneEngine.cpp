@@ -9,6 +9,7 @@
 #include "core/config/ConfigReader.h"
 #include "core/engine/SaveMessages.h"
 #include "core/log/Log.h"
+#include "core/shortcuts/NullHotkeyBackend.h"
 #include "core/time/WholeSeconds.h"
 
 namespace corvane {
@@ -75,8 +76,10 @@ CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
     initial.displayId = currentDisplayId_;
     initial.windowId = currentWindowId_;
     capture_ = deps_.makeCapture(captureSizing(initial, currentResolution_), ringBuffer_);
-    hotkeys_ = std::make_unique<CorvaneHotkeys>(deps_.makeHotkeyBackend ? deps_.makeHotkeyBackend()
-                                                                         : nullptr);
+    std::unique_ptr<HotkeyBackend> hotkeyBackend =
+        deps_.makeHotkeyBackend ? deps_.makeHotkeyBackend() : nullptr;
+    if (!hotkeyBackend) hotkeyBackend = std::make_unique<NullHotkeyBackend>("no hotkey back end");
+    hotkeys_ = std::make_unique<CorvaneHotkeys>(std::move(hotkeyBackend));
     ui_ = deps_.makeTray();
 
     outputDirString_ = config.outputDir.empty() ? kDefaultOutputDir : config.outputDir;
@@ -205,14 +208,17 @@ void CorvaneEngine::statusTick() {
 }
 
 void CorvaneEngine::registerAllHotkeys() {
-    hotkeys_->unregisterAll();
     recordDurationsById_.clear();
+    std::vector<HotkeyRequest> requests;
     int32_t id = 1;
     for (const RecordItem& record : records_) {
         recordDurationsById_[id] = double(record.durationSeconds);
-        if (!record.hotkey.empty()) hotkeys_->registerHotKey(id, record.hotkey);
+        if (!record.hotkey.empty()) {
+            requests.push_back({id, record.hotkey, "Save last " + record.readableTitle()});
+        }
         ++id;
     }
+    hotkeys_->registerHotKeys(requests);
 }
 
 void CorvaneEngine::pause(PauseKind kind, const char* message) {

@@ -38,7 +38,7 @@ struct EngineDependencies {
     std::function<std::unique_ptr<CaptureControl>(const CaptureSettings&,
                                                   std::shared_ptr<CorvaneRingBuffer>)>
         makeCapture;
-    std::function<std::unique_ptr<HotkeyBackend>()> makeHotkeyBackend;  // null result: no display
+    std::function<std::unique_ptr<HotkeyBackend>()> makeHotkeyBackend;  // none: no shortcuts
     std::function<std::unique_ptr<TrayMenu>()> makeTray;
     SystemEvents* systemEvents = nullptr;        // none: no sleep, wake or display events
     MainWindowHost* windowHost = nullptr;        // none until the main window exists

@@ -24,10 +24,13 @@ TEST_F(EngineReloadTest, NewProfilesGetIdsByPositionAndRaiseButNeverLowerTheBuff
         "[[records]]\nduration = 300\nhotkey = \"Cmd+Shift+1\"\n\n"
         "[[records]]\nduration = 60\nhotkey = \"\"\n\n"
         "[[records]]\nduration = 30\nhotkey = \"Cmd+Shift+3\"\n");
-    EXPECT_EQ(hotkeys->ungrabCalls, 3) << "old ids are released first";
+    EXPECT_EQ(hotkeys->bindCalls, 2) << "the new set replaces the old one";
     EXPECT_EQ(engine->recordDurationsById(),
               (std::map<int32_t, double>{{1, 300.0}, {2, 60.0}, {3, 30.0}}));
     EXPECT_EQ(hotkeys->live.size(), 2u) << "an empty shortcut is not registered";
+    ASSERT_EQ(hotkeys->lastBindings.size(), 2u);
+    EXPECT_EQ(hotkeys->lastBindings[1].id, "profile-3");
+    EXPECT_EQ(hotkeys->lastBindings[0].description, "Save last 5 minutes") << "as in the tray menu";
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 300.0);
     EXPECT_EQ(pressAndSave("Cmd+Shift+3"), 30.0);
     EXPECT_EQ(pressAndSave("Cmd+Shift+2"), -1);
@@ -81,7 +84,7 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(capture->restartsFromConfig, 0);
     EXPECT_EQ(capture->restartCalls, 0);
     EXPECT_GT(buffered(), 0u);
-    EXPECT_EQ(hotkeys->ungrabCalls, 0) << "a file without profiles keeps them";
+    EXPECT_EQ(hotkeys->bindCalls, 1) << "a file without profiles keeps them";
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 30.0);
     EXPECT_FALSE(exporter.lastPlaySound) << "the new setting reaches the next save";
 }
