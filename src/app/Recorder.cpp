@@ -7,6 +7,7 @@
 
 #include "app/Application.h"
 #include "app/DesktopBackends.h"
+#include "app/LibraryBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/config/ConfigFile.h"
 #include "core/engine/CorvaneEngine.h"
@@ -58,10 +59,11 @@ struct Recorder::Parts {
           const BackendChoice& choice)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(chime),
+          exporter(files, chime),
           backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
-            library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
+            libraryBackends = std::make_unique<LibraryBackends>(files);
+            library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
             windowManager->setClipsPage(library->page());
         }
@@ -140,12 +142,14 @@ struct Recorder::Parts {
     QtMainScheduler& scheduler;
     DbusNotifier notifier;
     std::shared_ptr<PulseChimePlayer> chime;
+    LocalClipFiles files;  // the exporter's and the library's
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
     DesktopBackends backends;  // its hotkey back end moves into the engine
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
+    std::unique_ptr<LibraryBackends> libraryBackends;  // goes after the library that uses them
     std::unique_ptr<ClipLibrary> library;  // its view lives in the window: goes after it
     std::unique_ptr<CorvaneWindowManager> windowManager;
     std::unique_ptr<CorvaneEngine> engine;

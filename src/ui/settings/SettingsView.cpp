@@ -290,8 +290,7 @@ void SettingsView::showEvent(QShowEvent* event) {
 }
 
 void SettingsView::refreshLists() {
-    model_.refreshAvailableDisplays();
-    model_.refreshAvailableWindows();
+    model_.refreshCaptureSources();  // the answer comes later, through the observer
 }
 
 void SettingsView::refresh() {

@@ -7,7 +7,7 @@
 #include "core/capture/RawVideoFrame.h"
 #include "core/replay/Samples.h"
 #include "media/CorvaneEncoder.h"
-#include "support/MediaClipReader.h"
+#include "support/TestClip.h"
 
 namespace corvane::test {
 
