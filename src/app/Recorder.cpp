@@ -13,6 +13,7 @@
 #include "core/services/ClipSavedAnnouncer.h"
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "media/audio/AacAudioEncoder.h"
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/dbus/DbusNotifier.h"
 #include "platform/events/LinuxSystemEvents.h"
@@ -56,8 +57,7 @@ bool isWaylandSession() {
 struct Recorder::Parts {
     Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
         : scheduler(scheduler),
-          chime(std::make_shared<PulseChimePlayer>()),
-          exporter(chime) {
+          chime(std::make_shared<PulseChimePlayer>()) {
         if (withWidgets) {
             library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
@@ -69,7 +69,8 @@ struct Recorder::Parts {
                                   std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
             auto capture = std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
-                CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler});
+                CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler, nullptr,
+                                             &audioEncoders});
             return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
         deps.makeHotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
@@ -84,6 +85,7 @@ struct Recorder::Parts {
         deps.systemEvents = &events;
         deps.windowHost = windowManager.get();
         deps.clipSavedAnnouncer = &announcer;
+        deps.savedChime = chime.get();
         deps.terminateApplication = [] { Application::requestQuit(); };
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
         if (windowManager) windowManager->setOnQuitRequested([this] { quit(); });
@@ -132,6 +134,7 @@ struct Recorder::Parts {
     std::shared_ptr<PulseChimePlayer> chime;
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
+    AacAudioEncoderFactory audioEncoders;
     X11ScreenCaptureBackend screen;
     PulseSystemAudioBackend audio;
     LinuxSystemEvents events;
