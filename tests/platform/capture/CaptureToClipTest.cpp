@@ -8,6 +8,7 @@
 
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "media/audio/AacAudioEncoder.h"
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/audio/TonePlayer.h"
 #include "platform/sched/QtMainScheduler.h"
@@ -29,10 +30,11 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
     X11ScreenCaptureBackend screen;
     PulseSystemAudioBackend audio;
     FfmpegVideoEncoderFactory encoders;
+    AacAudioEncoderFactory audioEncoders;
     auto ring = std::make_shared<CorvaneRingBuffer>(130.0);
     const CaptureSettings settings{.fps = 30, .targetWidth = 640, .targetHeight = 360, .recordAudio = true};
     {
-        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler});
+        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler, nullptr, &audioEncoders});
         testing::Tone tone;
         ASSERT_TRUE(tone.ok());
         capture.start();
@@ -43,7 +45,8 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
         EXPECT_TRUE(capture.stopAndWait(2s));
     }
     test::TempDir folder;
-    const ClipExportResult result = CorvaneExporter().exportClip(*ring, 2.0, folder.path().string(), false, true);
+    ExportProgress progress;
+    const ClipExportResult result = CorvaneExporter().exportClip(*ring, 2.0, folder.path().string(), true, progress);
     ASSERT_TRUE(result.ok()) << result.reason;
 
     const test::ReadClip clip = test::readClip(result.path);
