@@ -16,6 +16,7 @@
 #include "core/services/ClipSavedAnnouncer.h"
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "media/audio/AacAudioEncoder.h"
 #include "platform/dbus/DbusNotifier.h"
 #include "platform/events/LinuxSystemEvents.h"
 #include "platform/instance/ControlService.h"
@@ -59,7 +60,7 @@ struct Recorder::Parts {
           const BackendChoice& choice)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(files, chime),
+          exporter(files),
           backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
             libraryBackends = std::make_unique<LibraryBackends>(files);
@@ -75,7 +76,7 @@ struct Recorder::Parts {
             return std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
                 CorvaneCapture::Dependencies{*backends.screen, backends.audio.get(), encoders,
-                                             this->scheduler});
+                                             this->scheduler, nullptr, &audioEncoders});
         };
         deps.makeHotkeyBackend = [this] { return std::move(backends.hotkeys); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {
@@ -89,6 +90,7 @@ struct Recorder::Parts {
         deps.systemEvents = &events;
         deps.windowHost = windowManager.get();
         deps.clipSavedAnnouncer = &announcer;
+        deps.savedChime = chime.get();
         deps.terminateApplication = [] { Application::requestQuit(); };
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
         if (withWidgets) {
@@ -145,6 +147,7 @@ struct Recorder::Parts {
     LocalClipFiles files;  // the exporter's and the library's
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
+    AacAudioEncoderFactory audioEncoders;
     DesktopBackends backends;  // its hotkey back end moves into the engine
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;

@@ -1,35 +1,44 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "core/export/ClipExporter.h"
 #include "core/sched/Clock.h"
+#include "media/export/ClipFileSink.h"
 
 namespace corvane {
 
 class FileMover;
-class SoundPlayer;
+struct ClipSamples;
+class Mp4ClipOutput;
 
-// Writes clips as MP4: the buffer's compressed video stream-copied, its PCM encoded to AAC
-// (48 kHz, stereo, 192 kbit/s). The file is written under a hidden temporary name in the clips
-// folder and renamed into place (never over an existing file) only when complete, so a failed
-// write leaves nothing and the folder watch never sees half a clip. Blocks the calling thread.
+struct ClipWriteOptions {
+    // fsync the file before it is renamed into place and the folder after: a clip announced as
+    // saved survives a crash or power loss. Off only to measure what it costs.
+    bool flushToDisk = true;
+    ClipFileSinkFactory makeSink;  // empty: the real file
+};
+
+// Writes clips as MP4 by copying the buffer's packets: video and audio, interleaved, in one pass
+// through a large output buffer; nothing is encoded. The file is written under a hidden temporary
+// name in the clips folder and renamed into place (never over an existing file; "_2", "_3" names
+// instead) only when complete, so a failed write leaves nothing and the folder watch never sees
+// half a clip. Blocks the calling thread; reentrant (no state beyond its settings).
 class CorvaneExporter final : public ClipExporter {
 public:
-    // `files` moves the finished file into place and must outlive the exporter. soundPlayer may
-    // be null (no chime). The clock names the file (local time of the export).
-    explicit CorvaneExporter(FileMover& files, std::shared_ptr<SoundPlayer> soundPlayer = nullptr,
-                             const Clock& clock = SystemClock::instance());
+    // `files` moves the finished file into place and must outlive the exporter. The clock names
+    // the file (local time of the export).
+    explicit CorvaneExporter(FileMover& files, const Clock& clock = SystemClock::instance(),
+                             ClipWriteOptions options = {});
 
     ClipExportResult exportClip(CorvaneRingBuffer& ringBuffer, double durationSeconds,
-                                const std::string& outputDir, bool playSound,
-                                bool recordAudio) override;
+                                const std::string& outputDir, bool recordAudio,
+                                ExportProgress& progress) override;
 
 private:
     FileMover& files_;
-    std::shared_ptr<SoundPlayer> soundPlayer_;
     const Clock& clock_;
+    const ClipWriteOptions options_;
 };
 
 }  // namespace corvane

@@ -26,6 +26,7 @@ CorvaneCapture::CorvaneCapture(const CaptureSettings& settings,
       screen_(deps.screen),
       audio_(deps.audio),
       encoders_(deps.encoders),
+      audioEncoders_(deps.audioEncoders),
       scheduler_(deps.scheduler),
       settings_(settings) {
     if (!deps.controlLane) ownedLane_ = std::make_unique<SerialQueue>("com.corvane.capture-control");
@@ -247,13 +248,14 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
     if (settings.recordAudio) {
         CaptureError audioError{"PulseAudio", 0, "no audio back end"};
         if (audio_) {
+            auto lane = audioEncoders_ ? std::make_shared<AudioLane>(*audioEncoders_, *ringBuffer_) : nullptr;
             AudioStreamCallbacks callbacks;
-            callbacks.onAudio = [this, generation](const AudioBlock& block) {
+            callbacks.onAudio = [this, generation, lane](const AudioBlock& block) {
                 {
                     std::lock_guard lock(streamMutex_);
                     if (generation != activeGeneration_) return;
                 }
-                ringBuffer_->appendAudio(block);
+                if (lane) lane->push(block);
             };
             callbacks.onStopped = [this, generation](const std::string& text) {
                 postToLane([this, generation, text] { handleAudioStopped(generation, text); });
@@ -261,6 +263,7 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
             auto audioStream = audio_->openSystemAudio(audioQueue_, std::move(callbacks));
             if (audioStream) {
                 audioStream_ = audioStream.takeValue();
+                audioLane_ = std::move(lane);
                 audioUnavailableReported_ = false;
             } else {
                 audioError = audioStream.error();
@@ -313,6 +316,7 @@ void CorvaneCapture::stopStreamsOnLane() {
     if (audioStream_) audioStream_->stop();
     videoStream_.reset();
     audioStream_.reset();
+    endAudioLane();
     std::shared_ptr<VideoEncoder> encoder;
     {
         std::lock_guard lock(streamMutex_);
@@ -328,6 +332,14 @@ void CorvaneCapture::stopStreamsOnLane() {
             encoder->finish();
         }
     }
+}
+
+// The audio already encoded goes into the buffer; blocks still queued find the stream gone.
+void CorvaneCapture::endAudioLane() {
+    if (!audioLane_) return;
+    if (!audioQueue_.isCurrent()) audioQueue_.waitIdle();
+    audioLane_->endRun();
+    audioLane_.reset();
 }
 
 void CorvaneCapture::handleStreamStopped(uint64_t generation, const std::string& errorText) {
@@ -351,6 +363,7 @@ void CorvaneCapture::handleAudioStopped(uint64_t generation, const std::string& 
     if (!audioStream_) return;
     audioStream_->stop();
     audioStream_.reset();
+    endAudioLane();
     logLine("System audio stopped (" + errorText + "); recording video only.");
 }
 

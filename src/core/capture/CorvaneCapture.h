@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "core/capture/AudioLane.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/capture/CaptureControl.h"
 #include "core/capture/CaptureRecovery.h"
@@ -45,6 +46,8 @@ public:
         // Where starts and stops run; nullptr makes a serial queue of the capture's own. Tests pass
         // their ManualScheduler so that every step runs in virtual time on the test thread.
         Executor* controlLane = nullptr;
+        // Compresses the audio for the buffer; none: captured audio is not kept (clips get silence).
+        AudioEncoderFactory* audioEncoders = nullptr;
     };
 
     CorvaneCapture(const CaptureSettings& settings, std::shared_ptr<CorvaneRingBuffer> ringBuffer,
@@ -93,6 +96,7 @@ private:
     std::optional<CaptureError> startOnLane();
     void stopOnLane();
     void stopStreamsOnLane();
+    void endAudioLane();
     void handleStreamStopped(uint64_t generation, const std::string& errorText);
     void handleAudioStopped(uint64_t generation, const std::string& errorText);
     void notifyState(bool running);
@@ -109,6 +113,7 @@ private:
     ScreenCaptureBackend& screen_;
     SystemAudioBackend* audio_;
     VideoEncoderFactory& encoders_;
+    AudioEncoderFactory* audioEncoders_;
     Scheduler& scheduler_;
     std::shared_ptr<Lifetime> lifetime_ = std::make_shared<Lifetime>();
     // Never reassigned, so other threads may copy it while the destructor expires it.
@@ -128,6 +133,9 @@ private:
     // Control lane only.
     std::unique_ptr<CaptureStream> videoStream_;
     std::unique_ptr<CaptureStream> audioStream_;
+    // Fed on the audio queue by the running audio stream's callback; ended on the control lane
+    // once that queue is idle.
+    std::shared_ptr<AudioLane> audioLane_;
     bool audioUnavailableReported_ = false;
 
     // Shared between the control lane and the video/audio queues.

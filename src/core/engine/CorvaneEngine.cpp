@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
 
 #include "core/config/ConfigFile.h"
@@ -30,7 +31,42 @@ bool fitsInt32(int64_t value) {
 
 std::string wholeSecondsText(double seconds) { return std::to_string(truncatedClamped(seconds)); }
 
+ClipSaveOutcome failed(std::string reason) { return ClipSaveOutcome{false, {}, 0, std::move(reason)}; }
+
 }  // namespace
+
+// One save from request to report. The save lane and the watchdog race to end it: whichever
+// claims it first reports. A save given up on is reported by the watchdog; its lane, once the
+// export finally returns, touches nothing of the engine (which may be gone by then).
+struct CorvaneEngine::SaveJob {
+    const std::shared_ptr<ExportProgress> progress = std::make_shared<ExportProgress>();
+    std::function<void(const ClipSaveOutcome&)> done;
+
+    // True for the first caller only; it must call endReport() when it has reported.
+    bool claim() {
+        std::lock_guard lock(mutex);
+        if (state != State::Running) return false;
+        state = State::Reporting;
+        return true;
+    }
+    void endReport() {
+        {
+            std::lock_guard lock(mutex);
+            state = State::Ended;
+        }
+        ended.notify_all();
+    }
+    void waitEnded() {
+        std::unique_lock lock(mutex);
+        ended.wait(lock, [this] { return state == State::Ended; });
+    }
+
+private:
+    enum class State { Running, Reporting, Ended };
+    std::mutex mutex;
+    std::condition_variable ended;
+    State state = State::Running;  // guarded by mutex
+};
 
 int32_t sanitizedFps(int64_t fps) {
     return fps >= 1 && fitsInt32(fps) ? int32_t(fps) : CorvaneEngine::kDefaultFps;
@@ -67,7 +103,7 @@ CaptureSettings captureSettingsFrom(const AppConfig& config) {
 }
 
 CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
-    : config_(config), deps_(std::move(deps)) {
+    : config_(config), deps_(std::move(deps)), saveWatchdog_(deps_.scheduler) {
     captureSettings_ = captureSettingsFrom(config);
     currentResolution_ = config.resolution;
     currentRecordAudio_ = config.recordAudio;
@@ -98,8 +134,8 @@ CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
     if (deps_.saveLane) {
         saveLane_ = deps_.saveLane;
     } else {
-        ownedSaveLane_ = std::make_unique<SerialQueue>("com.corvane.save");
-        saveLane_ = ownedSaveLane_.get();
+        ownedSaveWorker_ = std::make_unique<SaveWorker>("com.corvane.save");
+        saveLane_ = ownedSaveWorker_.get();
     }
 
     setupCallbacks();
@@ -108,9 +144,10 @@ CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
 
 CorvaneEngine::~CorvaneEngine() {
     stop();
+    waitForSaveBeforeQuit();
     alive_.reset();  // deferred main-thread work of this engine now does nothing
-    // A save in progress finishes its file; nothing waits in the lane behind it.
-    if (ownedSaveLane_) ownedSaveLane_->stop(SerialQueue::StopMode::Drain);
+    saveWatchdog_.stop();
+    ownedSaveWorker_.reset();
     if (deps_.windowHost) {
         deps_.windowHost->setOnSettingsChanged(nullptr);
         deps_.windowHost->setRecordingStatusProvider(nullptr);
@@ -304,53 +341,60 @@ bool CorvaneEngine::isSavingClip() const {
 
 // ---- Clip saving ----
 
-bool CorvaneEngine::tryBeginSave() {
+std::shared_ptr<CorvaneEngine::SaveJob> CorvaneEngine::tryBeginSave(
+    std::function<void(const ClipSaveOutcome&)> done) {
     {
         std::lock_guard lock(saveLock_);
         if (!isSavingClipInProgress_) {
             isSavingClipInProgress_ = true;
-            return true;
+            runningSave_ = std::make_shared<SaveJob>();
+            runningSave_->done = std::move(done);
+            return runningSave_;
         }
     }
     logLine("Clip export already in progress, ignoring duplicate trigger");
-    return false;
+    return nullptr;
 }
 
 void CorvaneEngine::requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done) {
     if (!isAcceptableClipLength(seconds)) {
-        if (done) done(ClipSaveOutcome{false, {}, 0, std::string(kClipTooShort) + "."});
+        if (done) done(failed(std::string(kClipTooShort) + "."));
         return;
     }
     // The guard is taken here, not on the lane: the lane is serial, so a second request queued
     // behind a running save would otherwise be saved afterwards instead of being dropped.
-    if (!tryBeginSave()) {
-        if (done) done(ClipSaveOutcome{false, {}, 0, "A clip is already being saved."});
+    std::shared_ptr<SaveJob> job = tryBeginSave(done);
+    if (!job) {
+        if (done) done(failed("A clip is already being saved."));
         return;
     }
-    const bool posted = saveLane_->post([this, seconds, done] {
-        ClipSaveOutcome outcome = runSave(seconds);
-        if (done) done(outcome);
-    });
-    if (!posted) {
+    const bool posted = saveLane_->post([this, job, seconds] { runSave(job, seconds); });
+    if (!posted && job->claim()) {
         endSave();
-        if (done) done(ClipSaveOutcome{false, {}, 0, "The recorder is shutting down."});
+        if (done) done(failed("The recorder is shutting down."));
+        job->endReport();
     }
 }
 
 ClipSaveOutcome CorvaneEngine::saveClip(double durationSeconds) {
-    if (!tryBeginSave()) return ClipSaveOutcome{false, {}, 0, "A clip is already being saved."};
-    return runSave(durationSeconds);
+    std::shared_ptr<SaveJob> job = tryBeginSave(nullptr);
+    if (!job) return failed("A clip is already being saved.");
+    return runSave(job, durationSeconds);
 }
 
-ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
-    postToMain([this] {
+ClipSaveOutcome CorvaneEngine::runSave(const std::shared_ptr<SaveJob>& job, double durationSeconds) {
+    postToMain([this, job] {
         ui_->setSavingClip(true);
         ui_->updateUI();
+        saveWatchdog_.watch(job->progress, [this, job](SaveWatchdog::Overrun overrun) { giveUpSave(job, overrun); });
     });
     const std::string folder = outputDir();
-    const ClipExportResult result =
-        deps_.exporter.exportClip(*ringBuffer_, durationSeconds, folder, currentPlaySound_.load(),
-                                  currentRecordAudio_.load());
+    const std::shared_ptr<CorvaneRingBuffer> buffer = ringBuffer_;  // alive for a save given up on
+    const ClipExportResult result = deps_.exporter.exportClip(*buffer, durationSeconds, folder,
+                                                              currentRecordAudio_.load(), *job->progress);
+    // Given up while it hung: already reported, and the engine may be gone. Touch nothing.
+    if (!job->claim()) return failed("The save took too long and was given up.");
+
     ClipSaveOutcome outcome;
     if (!result.ok()) {
         outcome.reason = clipNotSavedBody(result);
@@ -360,6 +404,8 @@ ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
         outcome.path = result.path;
         outcome.actualSeconds = result.actualSeconds;
         outcome.shortfall = shortfallNote(durationSeconds, result.actualSeconds);
+        if (SoundPlayer* chime = deps_.savedChime; chime && currentPlaySound_.load())
+            postToMain([chime] { chime->playSavedChime(); });
         deps_.notifier.showNotification(clipSavedTitle(result.actualSeconds),
                                         clipSavedBody(result.path, folder, outcome.shortfall));
         postToMain([this, path = result.path] {
@@ -368,19 +414,69 @@ ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
         if (onClipSavedCallback) onClipSavedCallback(result.path);
     }
     endSave();
+    if (job->done) job->done(outcome);
+    job->endReport();
     return outcome;
 }
 
+void CorvaneEngine::giveUpSave(const std::shared_ptr<SaveJob>& job, SaveWatchdog::Overrun overrun) {
+    if (!job->claim()) return;  // it is reporting its own end right now
+    job->progress->abandoned = true;  // the export removes its temporary file when it returns
+    const ExportProgress& p = *job->progress;
+    std::string reason;
+    if (overrun == SaveWatchdog::Overrun::Stalled) {
+        logLine("Timeout: Neither video nor audio input became ready for 3s (vIdx=" +
+                std::to_string(p.videoWritten.load()) + "/" + std::to_string(p.videoTotal.load()) +
+                ", aIdx=" + std::to_string(p.audioWritten.load()) + "/" + std::to_string(p.audioTotal.load()) + ")");
+        reason = "Writing stopped making progress";
+    } else {
+        logLine("Timeout while finalizing MP4 file");
+        reason = "Finishing the file took too long";
+    }
+    ClipExportResult result;
+    result.failure = ClipExportResult::Failure::CouldNotWrite;
+    result.reason = reason;
+    const ClipSaveOutcome outcome = failed(clipNotSavedBody(result));
+    deps_.notifier.showNotification(kClipNotSavedTitle, outcome.reason);
+    // The stuck write keeps its thread; the next save gets a new one.
+    if (ownedSaveWorker_) ownedSaveWorker_->abandonRunning();
+    endSave();
+    if (job->done) job->done(outcome);
+    job->endReport();
+}
+
 void CorvaneEngine::endSave() {
+    std::shared_ptr<const ExportProgress> progress;
     {
         std::lock_guard lock(saveLock_);
         isSavingClipInProgress_ = false;
+        if (runningSave_) progress = runningSave_->progress;
+        runningSave_.reset();
     }
-    postToMain([this] {
+    postToMain([this, progress] {
+        saveWatchdog_.stop(progress.get());
         ui_->setSavingClip(false);
         ui_->updateUI();
         finishSleepPreparationIfReady();
     });
+}
+
+void CorvaneEngine::waitForSaveBeforeQuit() {
+    // Injected lanes belong to tests, which run them before destroying the engine.
+    if (!ownedSaveWorker_ || ownedSaveWorker_->waitIdle(kQuitSaveWait)) return;
+    std::shared_ptr<SaveJob> job;
+    {
+        std::lock_guard lock(saveLock_);
+        job = runningSave_;
+    }
+    if (!job) return;
+    if (job->claim()) {
+        job->progress->abandoned = true;
+        logLine("Quitting while a clip is still being written: the clip is given up.");
+        job->endReport();
+    } else {
+        job->waitEnded();  // it is reporting right now: a moment
+    }
 }
 
 void CorvaneEngine::postToMain(std::function<void()> task) {

@@ -14,12 +14,15 @@
 #include "core/capture/CaptureSettings.h"
 #include "core/config/AppConfig.h"
 #include "core/export/ClipExporter.h"
+#include "core/export/SaveWatchdog.h"
+#include "core/export/SaveWorker.h"
 #include "core/replay/CorvaneRingBuffer.h"
 #include "core/sched/Scheduler.h"
 #include "core/sched/SerialQueue.h"
 #include "core/services/ClipSavedAnnouncer.h"
 #include "core/services/MainWindowHost.h"
 #include "core/services/Notifier.h"
+#include "core/services/SoundPlayer.h"
 #include "core/services/SystemEvents.h"
 #include "core/services/TrayMenu.h"
 #include "core/shortcuts/CorvaneHotkeys.h"
@@ -43,6 +46,7 @@ struct EngineDependencies {
     SystemEvents* systemEvents = nullptr;        // none: no sleep, wake or display events
     MainWindowHost* windowHost = nullptr;        // none until the main window exists
     ClipSavedAnnouncer* clipSavedAnnouncer = nullptr;
+    SoundPlayer* savedChime = nullptr;           // none: saves are silent
     std::function<void()> terminateApplication;  // ends the event loop (after stop())
     // Where saves run. nullptr: a serial worker of the engine's own. Tests pass a manual one and
     // run it before destroying the engine.
@@ -82,6 +86,8 @@ public:
     static constexpr Duration kWakeRestartDelay = std::chrono::milliseconds(1500);
     static constexpr Duration kDisplayChangeRestartDelay = std::chrono::milliseconds(1000);
     static constexpr Duration kStopTimeout = std::chrono::seconds(2);
+    // How long quitting waits for a running save before leaving it to its worker thread.
+    static constexpr Duration kQuitSaveWait = std::chrono::seconds(3);
     static constexpr int32_t kDefaultFps = 48;
     static constexpr int32_t kDefaultBitrateKbps = 12000;
 
@@ -98,11 +104,14 @@ public:
     void stop();
 
     // Asks for the last `seconds` as a clip: refuses a length under one second (kClipTooShort)
-    // and drops the request when a save is running (with the log line), otherwise runs the save on the save lane. `done`, when given, runs on the save
-    // lane (or at once for a dropped request). Main thread.
+    // and drops the request when a save is running (with the log line), otherwise runs the save
+    // on the save lane. `done`, when given, runs once: on the save lane, at once for a refused or
+    // dropped request, or on the main thread for a save that overran its time (no progress for
+    // 3 s, or finishing beyond 10 s; it is then reported as failed and the next request is
+    // accepted while the stuck write is left to return). Main thread.
     void requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done = {});
     // The save itself, blocking, on the calling thread (not the main thread): the guard, the
-    // saving indicator, the export, the notification and the announcement.
+    // saving indicator, the export, the notification, the chime and the announcement.
     ClipSaveOutcome saveClip(double durationSeconds);
 
     CorvaneStatus getStatus();
@@ -141,9 +150,12 @@ private:
     ConfigReloadOutcome reloadConfigFromFile();
     bool plannedRestartPending() const { return wakeRestartPending_ || displayRestartPending_; }
     CaptureSettings captureSettingsForReload() const;
-    bool tryBeginSave();
-    ClipSaveOutcome runSave(double durationSeconds);
+    struct SaveJob;
+    std::shared_ptr<SaveJob> tryBeginSave(std::function<void(const ClipSaveOutcome&)> done);
+    ClipSaveOutcome runSave(const std::shared_ptr<SaveJob>& job, double durationSeconds);
+    void giveUpSave(const std::shared_ptr<SaveJob>& job, SaveWatchdog::Overrun overrun);
     void endSave();
+    void waitForSaveBeforeQuit();
     void postToMain(std::function<void()> task);
     void setOutputDirEverywhere(const std::string& outputDir);
 
@@ -189,9 +201,12 @@ private:
 
     mutable std::mutex saveLock_;
     bool isSavingClipInProgress_ = false;  // guarded by saveLock_
+    std::shared_ptr<SaveJob> runningSave_;  // guarded by saveLock_
 
-    // Declared last: drained first on destruction, while everything a save uses still exists.
-    std::unique_ptr<SerialQueue> ownedSaveLane_;
+    SaveWatchdog saveWatchdog_;  // main thread
+
+    // Declared last: stopped first on destruction, while everything a save uses still exists.
+    std::unique_ptr<SaveWorker> ownedSaveWorker_;
     Executor* saveLane_ = nullptr;
 };
 

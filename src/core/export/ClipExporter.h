@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace corvane {
@@ -13,7 +16,7 @@ struct ClipExportResult {
     enum class Failure {
         None,
         NotEnoughVideo,  // the replay buffer had no valid clip to give; nothing was written
-        CouldNotWrite,   // folder or file could not be written; nothing is left behind
+        CouldNotWrite,   // folder or file could not be written, or the save was given up; nothing is left behind
     };
 
     Failure failure = Failure::None;
@@ -24,16 +27,30 @@ struct ClipExportResult {
     bool ok() const { return failure == Failure::None; }
 };
 
+// What a running export has done so far. Written by the export on the save worker, read by the
+// engine's watchdog on the main thread, which may also give the export up.
+struct ExportProgress {
+    enum class Phase { Preparing, Writing, Finishing, Done };
+
+    std::atomic<Phase> phase{Phase::Preparing};
+    std::atomic<uint64_t> steps{0};  // moves with every packet handed to the file
+    std::atomic<size_t> videoWritten{0}, videoTotal{0}, audioWritten{0}, audioTotal{0};
+    // Set when the save is given up (it overran its time): the export stops at its next step,
+    // removes its temporary file (once a hanging write returns) and fails.
+    std::atomic<bool> abandoned{false};
+};
+
 // Writes the last durationSeconds of the replay buffer to a new MP4 file in outputDir ("~" is
 // expanded; the folder is created when missing). Blocks the calling thread until the file is
 // complete or abandoned (a fraction of a second for a minute of video); call it off the main
-// thread. Only reads the buffer. Never throws. One export at a time per exporter.
+// thread. Only reads the buffer. Never throws. Reentrant: an export given up on may still be
+// blocked in the kernel while the next one runs.
 class ClipExporter {
 public:
     virtual ~ClipExporter() = default;
     virtual ClipExportResult exportClip(CorvaneRingBuffer& ringBuffer, double durationSeconds,
-                                        const std::string& outputDir, bool playSound,
-                                        bool recordAudio) = 0;
+                                        const std::string& outputDir, bool recordAudio,
+                                        ExportProgress& progress) = 0;
 };
 
 }  // namespace corvane

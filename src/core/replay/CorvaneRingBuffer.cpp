@@ -14,8 +14,9 @@ constexpr double kStaleSeconds = 60.0;
 constexpr double kMinAvailableSeconds = 0.5;
 constexpr double kMinClipSeconds = 0.2;
 constexpr double kAudioLeadSeconds = 3.0;
-constexpr double kSilenceThresholdSeconds = 0.002;
-constexpr double kSilenceChunkSeconds = 0.5;
+// Audio packets starting this long before the clip can still reach into it or be its pre-roll
+// (two AAC frames and a run's shift onto the grid are under 0.07 s).
+constexpr double kAudioReachSeconds = 0.1;
 // A start keyframe further than this before the target lies before a hole in the stream
 // (regular keyframes come at least every second).
 constexpr double kGapMendSeconds = 2.0;
@@ -34,12 +35,6 @@ std::string formatSeconds(const char* pattern, double value) {
     std::snprintf(text, sizeof text, pattern, value);
     return text;
 }
-
-struct PendingHole {
-    MediaTime start;
-    MediaTime duration;
-    size_t beforeIndex;  // position in the collected audio list where the silence goes
-};
 
 }  // namespace
 
@@ -87,23 +82,19 @@ void CorvaneRingBuffer::appendVideo(VideoSampleRef packet, bool isKeyframe) {
     pruneVideoLocked(released);
 }
 
-void CorvaneRingBuffer::appendAudio(const AudioBlock& block) {
-    if (block.sampleRate != AudioBlock::kSampleRate || block.channels != AudioBlock::kChannels) return;
-    const int64_t frames = block.frameCount();
-    if (frames <= 0 || !block.pts.isValid()) return;
-
-    auto copy = std::make_shared<AudioBlock>();
-    copy->samples.assign(block.samples.begin(), block.samples.begin() + frames * block.channels);
-    copy->pts = block.pts;
+void CorvaneRingBuffer::appendAudio(AudioPacketRef packet) {
+    if (!packet || !packet->format || !packet->pts.isValid() || !packet->duration.isValid()) return;
     AudioSampleItem item;
-    item.pts = block.pts;
-    item.duration = MediaTime::fromCount(frames, AudioBlock::kSampleRate);
-    item.dataSize = int64_t(copy->samples.size() * sizeof(float));
+    item.pts = packet->pts;
+    item.duration = packet->duration;
+    item.dataSize = int64_t(packet->data.size());
     item.wallClock = clock_.wallNow();
-    item.sampleBuffer = std::move(copy);
+    std::shared_ptr<const AudioStreamFormat> format = packet->format;
+    item.sampleBuffer = std::move(packet);
 
     Graveyard released;
     std::lock_guard lock(mutex_);
+    if (lastAudioFormat_ != format) lastAudioFormat_.swap(format);  // the old one goes after unlocking
     totalAudioBytes_ += item.dataSize;
     audioSamples_.push_back(std::move(item));
     pruneAudioLocked(released);
@@ -223,7 +214,8 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
     };
 
     ClipSamples clip;
-    std::vector<PendingHole> holes;
+    std::vector<AudioPacketRef> audio;
+    std::shared_ptr<const AudioStreamFormat> audioFormat;
     Graveyard released;  // outlives the lock below
     {
         std::unique_lock lock(mutex_);
@@ -312,59 +304,24 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
         for (size_t i = *start; i < videoSamples_.size(); ++i)
             clip.video.push_back(videoSamples_[i].sampleBuffer);
 
+        clip.endPTS = newest.pts;
+        if (newest.sampleBuffer->duration.isValid() && newest.sampleBuffer->duration.seconds() > 0)
+            clip.endPTS = newest.pts + newest.sampleBuffer->duration;
         if (recordAudio) {
-            MediaTime cursor = clip.startPTS;
+            // References only: the packets that can reach into the clip, pre-roll included.
+            const MediaTime from = clip.startPTS - MediaTime::fromSeconds(kAudioReachSeconds, 1000);
             for (const AudioSampleItem& item : audioSamples_) {
-                if (item.pts < clip.startPTS) continue;  // starts before the clip: left out whole
-                if (item.pts >= newest.pts) break;
-                const MediaTime gap = item.pts - cursor;
-                if (gap.seconds() > kSilenceThresholdSeconds)
-                    holes.push_back({cursor, gap, clip.audio.size()});
-                clip.audio.push_back(item.sampleBuffer);
-                cursor = max(cursor, item.pts + item.duration);
+                if (item.pts + item.duration <= from) continue;
+                if (item.pts >= clip.endPTS) continue;  // arrival order is not strictly time order
+                audio.push_back(item.sampleBuffer);
             }
-            const MediaTime tail = newest.pts - cursor;
-            if (tail.seconds() > kSilenceThresholdSeconds)
-                holes.push_back({cursor, tail, clip.audio.size()});
+            audioFormat = lastAudioFormat_;
         }
     }
 
-    // Silence is made after the lock is released so appends never wait for it.
-    if (!holes.empty()) {
-        std::vector<AudioSampleRef> merged;
-        size_t next = 0;
-        for (const PendingHole& hole : holes) {
-            for (; next < hole.beforeIndex; ++next) merged.push_back(std::move(clip.audio[next]));
-            auto silence = createSilenceAudioBuffers(hole.start, hole.duration, kSilenceChunkSeconds);
-            merged.insert(merged.end(), silence.begin(), silence.end());
-        }
-        for (; next < clip.audio.size(); ++next) merged.push_back(std::move(clip.audio[next]));
-        clip.audio = std::move(merged);
-    }
+    if (recordAudio) clip.audio = planClipAudio(audio, clip.startPTS, clip.endPTS, std::move(audioFormat));
     result.clip = std::move(clip);
     return result;
-}
-
-std::vector<AudioSampleRef> createSilenceAudioBuffers(MediaTime start, MediaTime duration,
-                                                      double maxChunkSeconds) {
-    std::vector<AudioSampleRef> chunks;
-    const double total = duration.seconds();
-    if (!(total > 0.001) || !(maxChunkSeconds > 0) || !start.isValid()) return chunks;
-    constexpr int32_t rate = AudioBlock::kSampleRate;
-    double offset = 0.0;
-    double chunk = std::min(total, maxChunkSeconds);
-    for (;;) {
-        const int64_t frames = std::llround(chunk * rate);
-        if (frames < 1) break;
-        auto block = std::make_shared<AudioBlock>();
-        block->samples.assign(size_t(frames) * AudioBlock::kChannels, 0.0f);
-        block->pts = start + MediaTime::fromSeconds(offset, rate);
-        chunks.push_back(std::move(block));
-        offset += double(frames) / rate;
-        if (offset >= total) break;
-        chunk = std::min(total - offset, maxChunkSeconds);
-    }
-    return chunks;
 }
 
 }  // namespace corvane

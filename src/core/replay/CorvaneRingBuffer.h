@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/replay/ClipAudioPlan.h"
 #include "core/replay/Samples.h"
 #include "core/sched/Clock.h"
 #include "core/time/MediaTime.h"
@@ -21,9 +22,9 @@ struct VideoSampleItem {
     WallTime wallClock;  // when it was appended
 };
 
-// One block of PCM audio: the buffer's private copy, made at append time.
+// One compressed audio packet held by the buffer (a reference, never a copy).
 struct AudioSampleItem {
-    AudioSampleRef sampleBuffer;
+    AudioPacketRef sampleBuffer;
     MediaTime pts;
     MediaTime duration;
     int64_t dataSize = 0;
@@ -38,12 +39,14 @@ struct RingBufferStatus {
 };
 
 // The samples of one clip: video from a keyframe through the newest frame, all of one stream
-// format; audio covering [startPTS, newest video pts) with silence in every hole over 2 ms.
+// format; audio packets back to back from one frame before startPTS to endPTS (silence where
+// nothing was captured). Shares the buffer's packets.
 struct ClipSamples {
     std::vector<VideoSampleRef> video;
-    std::vector<AudioSampleRef> audio;
-    MediaTime startPTS;
-    double actualDuration = 0;  // seconds, at least 0.1
+    ClipAudioTrack audio;       // no packets when audio is off
+    MediaTime startPTS;         // the first frame's time: the clip's time 0
+    MediaTime endPTS;           // the end of the newest frame: the clip's length on the time line
+    double actualDuration = 0;  // seconds from the first to the newest frame, at least 0.1
 };
 
 // Why no clip could be made. Every value but Empty came with one logged message.
@@ -66,9 +69,10 @@ struct ClipSelection {
 };
 
 // The in-memory replay buffer: the most recent maxDurationSeconds of compressed video (starting
-// on a keyframe) and of PCM audio (from 3 s before the oldest frame), and the clip selection.
-// Thread-safe: every operation may be called from any thread; one mutex guards all state and is
-// held only for list work (copies, silence and logging happen outside it).
+// on a keyframe) and of compressed audio (from 3 s before the oldest frame), and the clip
+// selection. Thread-safe: every operation may be called from any thread; one mutex guards all
+// state and is held only to append, prune and take references (planning and logging happen
+// outside it).
 class CorvaneRingBuffer final : public VideoPacketSink {
 public:
     explicit CorvaneRingBuffer(double maxDurationSeconds, const Clock& clock = SystemClock::instance());
@@ -76,9 +80,8 @@ public:
     // Encoder output thread. Packets with an invalid pts are ignored; late packets of an encoder
     // older than the newest one seen are dropped.
     void appendVideo(VideoSampleRef packet, bool isKeyframe) override;
-    // Capture audio thread. Copies the block; blocks that are empty or not 48 kHz stereo are
-    // dropped.
-    void appendAudio(const AudioBlock& block);
+    // Audio lane. Packets without a valid time, duration or format are ignored.
+    void appendAudio(AudioPacketRef packet);
 
     // Lengths below 5 s (and NaN) become 5 s; prunes at once.
     void updateMaxDuration(double seconds);
@@ -111,11 +114,8 @@ private:
     int64_t totalAudioBytes_ = 0;                // guarded by mutex_
     uint64_t newestGeneration_ = 0;              // guarded by mutex_
     bool clearedSinceNewestGeneration_ = false;  // guarded by mutex_
+    // The newest audio run's parameters, kept across clears: silence for a clip without audio.
+    std::shared_ptr<const AudioStreamFormat> lastAudioFormat_;  // guarded by mutex_
 };
-
-// Makes silence at 48 kHz stereo covering [start, start + duration) in blocks of at most
-// maxChunkSeconds. Empty when the duration is 1 ms or less.
-std::vector<AudioSampleRef> createSilenceAudioBuffers(MediaTime start, MediaTime duration,
-                                                      double maxChunkSeconds);
 
 }  // namespace corvane

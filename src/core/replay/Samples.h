@@ -34,8 +34,8 @@ struct VideoPacket {
 };
 using VideoSampleRef = std::shared_ptr<const VideoPacket>;
 
-// One block of captured audio: interleaved 32-bit float PCM. The replay buffer keeps its own
-// copy, made when the block is appended.
+// One block of captured audio: interleaved 32-bit float PCM, on its way from the capture to the
+// audio encoder (the replay buffer keeps only the compressed packets).
 struct AudioBlock {
     static constexpr int32_t kSampleRate = 48000;
     static constexpr int32_t kChannels = 2;
@@ -47,7 +47,36 @@ struct AudioBlock {
 
     int64_t frameCount() const { return channels > 0 ? int64_t(samples.size()) / channels : 0; }
 };
-using AudioSampleRef = std::shared_ptr<const AudioBlock>;
+
+// The parameters shared by every packet of one audio encoder run. A new run (a restart of the
+// audio stream) makes a new object, so a clip can tell runs apart by pointer.
+struct AudioStreamFormat {
+    int32_t sampleRate = AudioBlock::kSampleRate;
+    int32_t channels = AudioBlock::kChannels;
+    int32_t frameSamples = 1024;       // samples each packet decodes to
+    int64_t bitRate = 0;               // bits per second
+    std::vector<uint8_t> extradata;    // the decoder configuration (AAC AudioSpecificConfig)
+    // One packet of digital silence from an encoder with these parameters: what a clip writes
+    // where there is no captured audio, so a save never has to encode.
+    std::vector<uint8_t> silentPacket;
+
+    // Packets of the two formats can follow each other in one track.
+    bool joinsWith(const AudioStreamFormat& other) const {
+        return sampleRate == other.sampleRate && channels == other.channels &&
+               frameSamples == other.frameSamples && extradata == other.extradata;
+    }
+};
+
+// One compressed audio packet: immutable once made, shared by reference between the audio lane,
+// the replay buffer and a running export. `pts` is the capture-clock time of the first sample
+// it decodes to (the encoder's priming packet lies before the run's first captured sample).
+struct AudioPacket {
+    std::vector<uint8_t> data;
+    MediaTime pts;       // 1/sampleRate timescale
+    MediaTime duration;  // the format's frameSamples, fewer for the last packet of a run
+    std::shared_ptr<const AudioStreamFormat> format;
+};
+using AudioPacketRef = std::shared_ptr<const AudioPacket>;
 
 // Where an encoder delivers its packets (the replay buffer implements it). Thread-safe.
 class VideoPacketSink {

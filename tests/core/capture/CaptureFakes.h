@@ -2,12 +2,14 @@
 
 // Scriptable stand-ins for the capture's platform and encoder, counting what was asked of them.
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "core/capture/AudioEncoder.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/capture/VideoEncoder.h"
 
@@ -103,6 +105,50 @@ public:
         made.back()->settings = settings;
         auto encoder = std::make_unique<Encoder>();
         encoder->record = made.back();
+        return encoder;
+    }
+};
+
+// An audio "encoder" that keeps what it was fed and makes one packet per 1024 samples the way AAC
+// does: a priming packet first (pts -1024), one frame behind its input, the rest on finish().
+// A packet's one byte says whether its frame held sound.
+class FakeAudioEncoderFactory : public AudioEncoderFactory {
+public:
+    struct Run {
+        std::vector<float> fed;  // interleaved, as given
+        bool finished = false;
+    };
+    std::vector<std::shared_ptr<Run>> runs;
+    bool failToOpen = false;
+
+    std::unique_ptr<AudioEncoder> create() override {
+        if (failToOpen) return nullptr;
+        struct Encoder final : AudioEncoder {
+            std::shared_ptr<Run> run;
+            std::shared_ptr<const AudioStreamFormat> format_ = std::make_shared<AudioStreamFormat>();
+            int64_t emitted = -1;  // frames made so far, the priming one included
+            std::shared_ptr<const AudioStreamFormat> format() const override { return format_; }
+            void emit(int64_t upTo, std::vector<EncodedAudio>& out) {
+                for (; emitted < upTo; ++emitted) {
+                    bool sound = false;
+                    for (int64_t i = std::max<int64_t>(emitted, 0) * 2048; i < std::min<int64_t>((emitted + 1) * 2048, int64_t(run->fed.size())); ++i)
+                        sound = sound || run->fed[size_t(i)] != 0;
+                    out.push_back({{uint8_t(sound)}, emitted * 1024, 1024});
+                }
+            }
+            bool encode(const float* samples, int64_t frames, std::vector<EncodedAudio>& out) override {
+                run->fed.insert(run->fed.end(), samples, samples + frames * 2);
+                emit(int64_t(run->fed.size()) / 2048 - 1, out);
+                return true;
+            }
+            void finish(std::vector<EncodedAudio>& out) override {
+                emit((int64_t(run->fed.size()) + 2047) / 2048, out);
+                run->finished = true;
+            }
+        };
+        runs.push_back(std::make_shared<Run>());
+        auto encoder = std::make_unique<Encoder>();
+        encoder->run = runs.back();
         return encoder;
     }
 };

@@ -21,7 +21,7 @@ class CaptureTest : public ::testing::Test {
 protected:
     void make(bool withAudio = true) {
         capture = std::make_unique<CorvaneCapture>(
-            settings, ring, CorvaneCapture::Dependencies{screen, withAudio ? &audio : nullptr, encoders, sched, &sched});
+            settings, ring, CorvaneCapture::Dependencies{screen, withAudio ? &audio : nullptr, encoders, sched, &sched, &audioEncoders});
         capture->setOnStateChanged([this](bool running) { states.push_back(running); });
     }
     std::optional<CaptureError> startNow() {
@@ -43,13 +43,14 @@ protected:
     }
     // The buffer reports counts only while it holds video, so audio checks go with one frame.
     void seedVideo() { ring->appendVideo(test::videoPacket(1, true), true); }
-    static AudioBlock someAudio() { return test::audioBlock(1); }
+    static AudioPacketRef someAudio() { return test::audioPacketAt(1, test::audioRun()); }
 
     test::LogCapture log;
     ManualScheduler sched;
     FakeScreen screen;
     testing::FakeAudio audio;
     testing::FakeEncoderFactory encoders;
+    testing::FakeAudioEncoderFactory audioEncoders;
     std::shared_ptr<CorvaneRingBuffer> ring = std::make_shared<CorvaneRingBuffer>(130.0, sched);
     CaptureSettings settings{.fps = 30, .recordAudio = false};
     std::vector<bool> states;
@@ -194,12 +195,14 @@ TEST_F(CaptureTest, AudioIsOptional) {
     EXPECT_FALSE(startNow());
     ASSERT_EQ(audio.streams.size(), 1u);
     seedVideo();
-    audio.streams[0]->audio.onAudio(someAudio());
-    EXPECT_EQ(ring->getStatus().audioCount, 1u);
+    audio.streams[0]->audio.onAudio(test::audioBlock(1));
+    audio.streams[0]->audio.onAudio(test::audioBlock(1.02));
+    EXPECT_EQ(ring->getStatus().audioCount, 1u) << "compressed as it arrives: the priming packet";
     stopNow();
     EXPECT_EQ(audio.streams[0]->stopCalls, 1);
-    audio.streams[0]->audio.onAudio(someAudio());  // after stop: ignored
-    EXPECT_EQ(ring->getStatus().audioCount, 1u);
+    EXPECT_EQ(ring->getStatus().audioCount, 3u) << "the stop flushes the encoder into the buffer";
+    audio.streams[0]->audio.onAudio(test::audioBlock(1.04));  // after stop: ignored
+    EXPECT_EQ(ring->getStatus().audioCount, 3u);
 
     CorvaneCapture noBackend(settings, ring, {screen, nullptr, encoders, sched, &sched});
     noBackend.start();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <mutex>
 
@@ -104,26 +105,40 @@ public:
 class FakeNotifier final : public Notifier {
 public:
     void showNotification(const std::string& title, const std::string& body) override {
+        std::lock_guard lock(mutex);
         shown.emplace_back(title, body);
     }
-    std::vector<std::pair<std::string, std::string>> shown;
+    std::mutex mutex;
+    std::vector<std::pair<std::string, std::string>> shown;  // guarded by mutex
 };
 
 class FakeExporter final : public ClipExporter {
 public:
     ClipExportResult exportClip(CorvaneRingBuffer&, double durationSeconds, const std::string& outputDir,
-                                bool playSound, bool) override {
-        durations.push_back(durationSeconds);
-        lastOutputDir = outputDir;
-        lastPlaySound = playSound;
-        if (duringExport) duringExport();
-        return nextResult;
+                                bool, ExportProgress& progress) override {
+        ClipExportResult result;
+        {
+            std::lock_guard lock(mutex);
+            durations.push_back(durationSeconds);
+            lastOutputDir = outputDir;
+            result = nextResult;
+        }
+        // A save given up on returns from here on its own thread: nothing after this reads the
+        // fixture.
+        if (duringExport) duringExport(progress);
+        return result;
     }
     ClipExportResult nextResult;
-    std::vector<double> durations;
+    std::mutex mutex;
+    std::vector<double> durations;  // guarded by mutex while saves run on worker threads
     std::string lastOutputDir;
-    bool lastPlaySound = true;
-    std::function<void()> duringExport;
+    std::function<void(ExportProgress&)> duringExport;
+};
+
+class FakeChime final : public SoundPlayer {
+public:
+    void playSavedChime() override { ++plays; }
+    std::atomic<int> plays{0};
 };
 
 class EngineHarness : public ::testing::Test {
@@ -149,7 +164,7 @@ protected:
             },
             .makeHotkeyBackend = [this] { return std::unique_ptr<HotkeyBackend>(hotkeys = new FakeHotkeyBackend); },
             .makeTray = [this] { return std::unique_ptr<TrayMenu>(tray = new FakeTray); },
-            .systemEvents = &events, .windowHost = &window, .clipSavedAnnouncer = &announcer,
+            .systemEvents = &events, .windowHost = &window, .clipSavedAnnouncer = &announcer, .savedChime = &chime,
             .terminateApplication = [this] { terminated.push_back(capture->stopAndWaitTimeouts.size()); },
             .saveLane = useOwnSaveLane ? nullptr : &lane, .bufferClock = &scheduler});
     }
@@ -184,6 +199,7 @@ protected:
     ManualScheduler lane;       // the save lane: saves run only when the test calls runDue()
     FakeExporter exporter;
     FakeNotifier notifier;
+    FakeChime chime;
     FakeSystemEvents events;
     FakeWindowHost window;
     ClipSavedAnnouncer announcer;

@@ -86,8 +86,10 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(capture->restartCalls, 0);
     EXPECT_GT(buffered(), 0u);
     EXPECT_EQ(hotkeys->bindCalls, 1) << "a file without profiles keeps them";
+    exporter.nextResult = {ClipExportResult::Failure::None, "/clips/Clip_a_30s.mp4", 30};
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 30.0);
-    EXPECT_FALSE(exporter.lastPlaySound) << "the new setting reaches the next save";
+    scheduler.runDue();
+    EXPECT_EQ(chime.plays.load(), 0) << "the new setting reaches the next save";
 }
 
 TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {

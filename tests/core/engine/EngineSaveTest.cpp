@@ -24,7 +24,7 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMa
     announcer.subscribe([&](const std::string& path) { announced.push_back(path); });
     engine->onClipSavedCallback = [&](const std::string& path) { callback.push_back(path); };
     exporter.nextResult = {Failure::None, "/clips/Clip_a_30s.mp4", 30};
-    exporter.duringExport = [this] { EXPECT_TRUE(engine->isSavingClip()); };
+    exporter.duringExport = [this](ExportProgress&) { EXPECT_TRUE(engine->isSavingClip()); };
     hotkeys->press("Cmd+Shift+1");
     hotkeys->press("Cmd+Shift+1");  // 50 ms later: the first is still queued
     EXPECT_EQ(countLines(kDuplicate), 1);
@@ -33,9 +33,11 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMa
     EXPECT_EQ(callback, std::vector<std::string>{"/clips/Clip_a_30s.mp4"});
     EXPECT_TRUE(tray->savingHistory.empty()) << "the tray is only touched on the main thread";
     EXPECT_TRUE(announced.empty());
+    EXPECT_EQ(chime.plays.load(), 0) << "the chime plays on the main thread";
     scheduler.runDue();
     EXPECT_EQ(tray->savingHistory, (std::vector<bool>{true, false}));
     EXPECT_EQ(announced, callback);
+    EXPECT_EQ(chime.plays.load(), 1);
 
     // Once the save has ended the next request (here from the menu) is accepted; it fails and
     // announces nothing.
@@ -47,6 +49,7 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMa
     EXPECT_EQ(countLines("[Corvane] Menu action triggered for 45s clip"), 1);
     EXPECT_EQ(announced.size(), 1u);
     EXPECT_EQ(callback.size(), 1u);
+    EXPECT_EQ(chime.plays.load(), 1) << "no chime for a clip not saved";
 }
 
 TEST_F(EngineSaveTest, NotificationTextsForSavedMissingVideoAndWriteFailure) {
@@ -110,7 +113,7 @@ TEST_F(EngineSaveTest, OnTheRealWorkerRequestsFromAnyThreadNeverOverlap) {
     std::shared_future<void> released = release.get_future().share();
     exporter.nextResult = {Failure::None, "/clips/Clip_z_30s.mp4", 30};
     std::atomic<bool> blockOnce{true};
-    exporter.duringExport = [&] {
+    exporter.duringExport = [&](ExportProgress&) {
         if (!blockOnce.exchange(false)) return;
         exporting.set_value();
         released.wait();
@@ -130,6 +133,83 @@ TEST_F(EngineSaveTest, OnTheRealWorkerRequestsFromAnyThreadNeverOverlap) {
     EXPECT_EQ(exporter.durations.size(), 1u);
     EXPECT_EQ(engine->saveClip(45).path, "/clips/Clip_z_30s.mp4") << "accepted once the save ended";
     EXPECT_EQ(exporter.durations.size(), 2u);
+}
+
+// A save whose write hangs (a stalled network mount) is given up while it still hangs: after 3 s
+// without progress it is reported as failed and the next request runs on a new worker; the stuck
+// export is told to give up and nothing more is reported when it finally returns.
+TEST_F(EngineSaveTest, AStuckWriteIsGivenUpAfterThreeSecondsAndTheNextSaveRunsBesideIt) {
+    useOwnSaveLane = true;
+    buildAndStart();
+    std::promise<void> stuck, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> sawAbandoned{false};
+    std::atomic<int> calls{0};
+    exporter.nextResult = {Failure::None, "/clips/Clip_b_45s.mp4", 45};
+    exporter.duringExport = [&](ExportProgress& progress) {
+        if (calls++ > 0) return;
+        progress.steps = 1;
+        stuck.set_value();
+        released.wait();
+        sawAbandoned = progress.abandoned.load();
+    };
+    std::vector<ClipSaveOutcome> firstOutcomes;  // main thread only: the first save is given up there
+    engine->requestClip(30, [&](const ClipSaveOutcome& o) { firstOutcomes.push_back(o); });
+    stuck.get_future().wait();
+    scheduler.runDue();  // the watch begins
+    scheduler.advanceBy(std::chrono::milliseconds(2900));
+    EXPECT_TRUE(engine->isSavingClip());
+    EXPECT_TRUE(firstOutcomes.empty());
+    scheduler.advanceBy(std::chrono::milliseconds(200));
+    ASSERT_EQ(firstOutcomes.size(), 1u);
+    EXPECT_EQ(firstOutcomes[0].reason, "Could not write the clip: Writing stopped making progress");
+    EXPECT_EQ(countLines("[Corvane] Timeout: Neither video nor audio input became ready for 3s (vIdx=0/0, aIdx=0/0)"), 1);
+    EXPECT_FALSE(engine->isSavingClip());
+
+    std::promise<ClipSaveOutcome> second;
+    engine->requestClip(45, [&](const ClipSaveOutcome& o) { second.set_value(o); });
+    EXPECT_TRUE(second.get_future().get().ok) << "runs while the first is still stuck";
+
+    release.set_value();
+    // The stuck save ends on its own thread; the engine's worker waits for nothing of it.
+    for (int i = 0; i < 500 && !sawAbandoned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(sawAbandoned.load()) << "the export was told to stop and remove its file";
+    scheduler.runDue();
+    std::lock_guard lock(notifier.mutex);
+    EXPECT_EQ(notifier.shown.size(), 2u) << "the stuck save is reported once, as failed";
+    EXPECT_EQ(firstOutcomes.size(), 1u);
+}
+
+// Progress keeps a slow save alive; finishing is allowed 10 s in all. In virtual time on the test
+// thread: the export moves the main thread's clock while it "writes".
+TEST_F(EngineSaveTest, ProgressKeepsASlowSaveAliveAndFinishingGetsTenSeconds) {
+    buildAndStart();
+    exporter.nextResult = {Failure::None, "/clips/Clip_c_30s.mp4", 30};
+    exporter.duringExport = [this](ExportProgress& progress) {
+        scheduler.runDue();
+        for (int i = 0; i < 4; ++i) {  // a step every 2.5 s for 10 s
+            scheduler.advanceBy(std::chrono::milliseconds(2500));
+            ++progress.steps;
+        }
+        progress.phase = ExportProgress::Phase::Finishing;
+        scheduler.advanceBy(std::chrono::milliseconds(9800));
+    };
+    EXPECT_TRUE(engine->saveClip(30).ok);
+    EXPECT_EQ(countLines("[Corvane] Timeout while finalizing MP4 file"), 0);
+
+    exporter.duringExport = [this](ExportProgress& progress) {
+        scheduler.runDue();
+        progress.phase = ExportProgress::Phase::Finishing;
+        scheduler.advanceBy(std::chrono::milliseconds(10300));
+        EXPECT_TRUE(progress.abandoned.load());
+    };
+    const ClipSaveOutcome overrun = engine->saveClip(30);
+    EXPECT_FALSE(overrun.ok);
+    EXPECT_EQ(countLines("[Corvane] Timeout while finalizing MP4 file"), 1);
+    std::lock_guard lock(notifier.mutex);
+    EXPECT_EQ(notifier.shown.back(),
+              std::make_pair(std::string(kClipNotSavedTitle), std::string("Could not write the clip: Finishing the file took too long")));
+    EXPECT_FALSE(engine->isSavingClip());
 }
 
 }  // namespace

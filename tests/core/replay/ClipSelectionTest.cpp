@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -95,8 +97,8 @@ TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStallOrAFormatChange) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r.clip->startPTS, at(100));
     EXPECT_NEAR(r.clip->actualDuration, 10 - 1 / 30.0, 1e-6);
-    // Silence only for the clip's own span, not for the hole.
-    EXPECT_NEAR(double(frameCount(r.clip->audio)) / 48000, r.clip->actualDuration, 0.001);
+    // Silence only for the clip's own span (and one frame of pre-roll), not for the hole.
+    EXPECT_EQ(r.clip->audio.packets.size(), size_t(std::ceil((10.0 + 1024.0 / 48000) * 48000 / 1024)));
 
     // A keyframe up to 2 s early is normal and still used.
     CorvaneRingBuffer sparse(130, clock);
@@ -118,43 +120,79 @@ TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStallOrAFormatChange) {
     EXPECT_EQ(formats.getSamplesForClip(30, false).refusal, ClipRefusal::NotEnoughVideo);
 }
 
-TEST(ClipAudio, SilenceOnlyWhenNothingWasCapturedInHalfSecondChunks) {
+// Every plan is one grid of whole frames, back to back, from the frame before the start (pre-roll)
+// through the frame holding the end, the last cut at the end.
+void expectFrameGrid(const ClipAudioTrack& track, MediaTime start, MediaTime end) {
+    ASSERT_FALSE(track.packets.empty());
+    const MediaTime frame(1024, 48000);
+    EXPECT_LE(track.packets[0].pts + frame, start);
+    EXPECT_GT(track.packets[0].pts + frame + frame, start);
+    for (size_t i = 0; i + 1 < track.packets.size(); ++i) {
+        EXPECT_EQ(track.packets[i + 1].pts, track.packets[i].pts + frame) << i;
+        EXPECT_EQ(track.packets[i].duration, frame) << i;
+    }
+    EXPECT_EQ(track.packets.back().pts + track.packets.back().duration, end);
+}
+
+TEST(ClipAudio, SilenceOnlyWhenNothingWasCapturedAndNoneWithAudioOff) {
     SteppedClock clock;
     CorvaneRingBuffer buffer(30, clock);
     appendStream(buffer, 0, 3);
     ClipSelection r = buffer.getSamplesForClip(30, true);
     ASSERT_TRUE(r);
-    MediaTime expected = r.clip->startPTS;
-    for (const auto& a : r.clip->audio) {
-        EXPECT_LE(a->frameCount(), 24000);
-        EXPECT_EQ(a->pts, expected);
-        EXPECT_TRUE(std::all_of(a->samples.begin(), a->samples.end(), [](float v) { return v == 0; }));
-        expected = a->pts + MediaTime::fromCount(a->frameCount(), 48000);
-    }
-    EXPECT_EQ(expected, r.clip->video.back()->pts);
-    EXPECT_TRUE(buffer.getSamplesForClip(30, false).clip->audio.empty());  // audio off: none
+    EXPECT_EQ(r.clip->endPTS, at(3 - 1 / 30.0) + MediaTime(1, 30)) << "the newest frame's end";
+    EXPECT_EQ(r.clip->audio.format, nullptr) << "never captured: the writer's own silence";
+    expectFrameGrid(r.clip->audio, r.clip->startPTS, r.clip->endPTS);
+    for (const ClipAudioPacket& p : r.clip->audio.packets) EXPECT_EQ(p.packet, nullptr);
+    EXPECT_TRUE(buffer.getSamplesForClip(30, false).clip->audio.packets.empty());
 
-    EXPECT_TRUE(createSilenceAudioBuffers(at(0), MediaTime(1, 1000), 0.5).empty());
-    EXPECT_TRUE(createSilenceAudioBuffers(MediaTime::invalid(), at(1), 0.5).empty());
+    // Audio captured before (and cleared since) still lends its parameters to the silence.
+    const auto run = audioRun();
+    buffer.appendAudio(audioPacketAt(2.0, run));
+    buffer.clear();
+    appendStream(buffer, 5, 7);
+    EXPECT_EQ(buffer.getSamplesForClip(30, true).clip->audio.format, run);
 }
 
-TEST(ClipAudio, HolesOverTwoMillisecondsAreFilledAndEarlyBlocksLeftOut) {
-    SteppedClock clock;
-    CorvaneRingBuffer buffer(30, clock);
-    appendStream(buffer, 1, 2);
-    // 20 ms blocks: one starting before the clip, then a 1 ms hole, then a 3 ms hole.
-    for (double t : {0.99, 1.01, 1.031, 1.054}) buffer.appendAudio(audioBlock(t, 960));
-    ClipSelection r = buffer.getSamplesForClip(30, true);
-    ASSERT_TRUE(r);
-    const auto& audio = r.clip->audio;
-    // silence, block, block, silence, block, then 0.89 s of tail silence in two chunks
-    ASSERT_EQ(audio.size(), 7u);
-    EXPECT_EQ(audio[0]->pts, at(1.0));
-    EXPECT_EQ(audio[0]->frameCount(), 480);
-    for (size_t i : {1, 2, 4}) EXPECT_EQ(audio[i]->samples.front(), 0.25f) << i;
-    EXPECT_EQ(audio[3]->frameCount(), 144);
-    EXPECT_EQ(audio[6]->pts + MediaTime::fromCount(audio[6]->frameCount(), 48000), r.clip->video.back()->pts);
-    EXPECT_EQ(frameCount(audio), int64_t(std::llround((r.clip->actualDuration - 0.001) * 48000)));
+TEST(ClipAudio, RunsJoinOnTheFirstRunsGridNewerRunsWinAndForeignOnesBecomeSilence) {
+    const MediaTime start(480100, 48000), end(480100 + 48000, 48000);
+    const auto a = audioRun(), b = audioRun(), foreign = audioRun({0x12, 0x10});
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::shared_ptr<const AudioStreamFormat>, std::pair<int64_t, int64_t>>> runs;  // format, [first, last] pts
+        size_t fromA, fromB, silent;
+    };
+    // On run A's grid (origin 470,000) the clip takes slots 8 (pre-roll) to 56: 49 frames.
+    const Case cases[] = {
+        {"one run through", {{a, {470000, 470000 + 60 * 1024}}}, 49, 0, 0},
+        {"a gap, then a run 300 samples off the grid",
+         {{a, {470000, 470000 + 20 * 1024}}, {b, {470000 + 30 * 1024 + 300, 470000 + 70 * 1024 + 300}}}, 13, 27, 9},
+        {"a newer run starting inside the older one's tail",
+         {{a, {470000, 470000 + 30 * 1024}}, {b, {470000 + 25 * 1024 - 700, 470000 + 70 * 1024 - 700}}}, 16, 33, 0},
+        {"a run that cannot join the newest", {{a, {470000, 470000 + 20 * 1024}}, {foreign, {470000 + 20 * 1024, 470000 + 30 * 1024}},
+                                                {b, {470000 + 30 * 1024, 470000 + 70 * 1024}}}, 13, 27, 9},
+        {"nothing before a late first run", {{b, {480100 + 10 * 1024, 480100 + 70 * 1024}}}, 0, 37, 11},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<AudioPacketRef> buffered;
+        for (const auto& [format, span] : c.runs)
+            for (int64_t pts = span.first; pts <= span.second; pts += 1024) buffered.push_back(audioPacket(pts, format));
+        const ClipAudioTrack track = planClipAudio(buffered, start, end, nullptr);
+        expectFrameGrid(track, start, end);
+        EXPECT_EQ(track.format, c.runs.back().first);
+        size_t fromA = 0, fromB = 0, silent = 0;
+        for (const ClipAudioPacket& p : track.packets) {
+            if (!p.packet) ++silent;
+            else if (p.packet->format == a) ++fromA;
+            else if (p.packet->format == b) ++fromB;
+            // A packet is never moved by half a frame or more.
+            if (p.packet) {
+                EXPECT_LE(std::abs((p.pts - p.packet->pts).convertedTo(48000).value()), 512);
+            }
+        }
+        EXPECT_EQ(std::tuple(fromA, fromB, silent), std::tuple(c.fromA, c.fromB, c.silent));
+    }
 }
 
 }  // namespace

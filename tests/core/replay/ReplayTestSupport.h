@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <memory>
 
 #include "core/replay/CorvaneRingBuffer.h"
@@ -54,10 +55,27 @@ inline AudioBlock audioBlock(double seconds, int frames = 960, float value = 0.2
     return b;
 }
 
-inline int64_t frameCount(const std::vector<AudioSampleRef>& audio) {
-    int64_t n = 0;
-    for (const auto& a : audio) n += a->frameCount();
-    return n;
+// The parameters of one audio encoder run; every call makes a new run with the same settings.
+inline std::shared_ptr<const AudioStreamFormat> audioRun(std::vector<uint8_t> extradata = {0x11, 0x90}) {
+    auto f = std::make_shared<AudioStreamFormat>();
+    f->extradata = std::move(extradata);
+    f->silentPacket = {0x21, 0x00};
+    return f;
+}
+
+// A compressed audio packet at `samples` (48 kHz ticks on the capture clock).
+inline AudioPacketRef audioPacket(int64_t samples, std::shared_ptr<const AudioStreamFormat> format,
+                                  int32_t duration = 1024, size_t bytes = 100) {
+    auto p = std::make_shared<AudioPacket>();
+    p->data.assign(bytes, uint8_t(samples));
+    p->pts = MediaTime(samples, AudioBlock::kSampleRate);
+    p->duration = MediaTime(duration, AudioBlock::kSampleRate);
+    p->format = std::move(format);
+    return p;
+}
+
+inline AudioPacketRef audioPacketAt(double seconds, std::shared_ptr<const AudioStreamFormat> format) {
+    return audioPacket(std::llround(seconds * AudioBlock::kSampleRate), std::move(format));
 }
 
 }  // namespace corvane::test

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
@@ -38,43 +39,45 @@ TEST(RingBufferLength, ShortAndNonNumberLengthsFloorAtFiveAndHugeOnesAreCapped) 
 TEST(RingBufferPruning, AudioFollowsTheOldestFrameWithThreeSecondsLead) {
     SteppedClock clock;
     CorvaneRingBuffer buffer(5, clock);
-    buffer.appendAudio(audioBlock(0));
+    const auto run = audioRun();
+    buffer.appendAudio(audioPacketAt(0, run));
     EXPECT_EQ(buffer.getStatus().audioCount, 0u);  // nothing is reported without video
-    for (int i = 1; i < 10; ++i) buffer.appendAudio(audioBlock(i * 0.02));
+    for (int i = 1; i < 10; ++i) buffer.appendAudio(audioPacketAt(i * 0.02, run));
     appendStream(buffer, 10, 12);
-    buffer.appendAudio(audioBlock(0.2));  // all older than 10 - 3 s: kept rather than emptied...
+    buffer.appendAudio(audioPacketAt(0.2, run));  // all older than 10 - 3 s: kept rather than emptied...
     EXPECT_EQ(buffer.getStatus().audioCount, 11u);
-    buffer.appendAudio(audioBlock(9.0));  // ...until one is newer: the old ones go
+    buffer.appendAudio(audioPacketAt(9.0, run));  // ...until one is newer: the old ones go
     EXPECT_EQ(buffer.getStatus().audioCount, 1u);
-    buffer.appendAudio(audioBlock(6.5));  // arrival order is kept; 6.5 >= 10 - 3.5 is kept
+    buffer.appendAudio(audioPacketAt(6.5, run));  // arrival order is kept; 6.5 >= 10 - 3.5 is kept
     const RingBufferStatus status = buffer.getStatus();
     EXPECT_EQ(status.audioCount, 2u);
-    EXPECT_EQ(status.memoryBytes, 2 * 960 * 8 + status.videoCount * 1000);
+    EXPECT_EQ(status.memoryBytes, 2 * 100 + status.videoCount * 1000);
 
     buffer.clear();
     EXPECT_EQ(buffer.getStatus().memoryBytes, 0u);
     EXPECT_FALSE(buffer.getSamplesForClip(10, false));
 }
 
-TEST(RingBufferPruning, DropsInvalidAndForeignAudioButKeepsAPrivateCopy) {
+TEST(RingBufferPruning, AudioWithoutTimeDurationOrFormatIsDroppedAndPacketsAreShared) {
     SteppedClock clock;
     CorvaneRingBuffer buffer(5, clock);
     appendStream(buffer, 0, 2);
-    AudioBlock noTime = audioBlock(0.5), mono = audioBlock(0.5);
-    noTime.pts = MediaTime::invalid();
-    mono.channels = 1;
-    for (const AudioBlock& bad : {noTime, mono, audioBlock(0.5, 0)}) buffer.appendAudio(bad);
+    auto noTime = std::make_shared<AudioPacket>(*audioPacketAt(0.5, audioRun()));
+    auto noLength = std::make_shared<AudioPacket>(*noTime), noFormat = std::make_shared<AudioPacket>(*noTime);
+    noTime->pts = MediaTime::invalid();
+    noLength->duration = MediaTime::invalid();
+    noFormat->format = nullptr;
+    for (const AudioPacketRef& bad : {AudioPacketRef(noTime), AudioPacketRef(noLength), AudioPacketRef(noFormat), AudioPacketRef()})
+        buffer.appendAudio(bad);
     EXPECT_EQ(buffer.getStatus().audioCount, 0u);
 
-    AudioBlock block = audioBlock(1.0, 480, 0.5f);
-    buffer.appendAudio(block);
-    block.samples.assign(block.samples.size(), -1.0f);  // the caller reuses its memory
+    const AudioPacketRef packet = audioPacketAt(1.0, audioRun());
+    buffer.appendAudio(packet);
     ClipSelection clip = buffer.getSamplesForClip(30, true);
     ASSERT_TRUE(clip);
-    auto it = std::find_if(clip.clip->audio.begin(), clip.clip->audio.end(),
-                           [&](const AudioSampleRef& a) { return a->pts == block.pts; });
-    ASSERT_NE(it, clip.clip->audio.end());
-    EXPECT_EQ((*it)->samples.front(), 0.5f);
+    const auto& packets = clip.clip->audio.packets;
+    EXPECT_EQ(std::count_if(packets.begin(), packets.end(), [&](const ClipAudioPacket& p) { return p.packet == packet; }), 1)
+        << "the clip holds the buffer's own packet, not a copy";
 }
 
 TEST(RingBufferPruning, LeadingDeltasWaitForAKeyframeAndAReplacedEncodersOutputIsDropped) {
@@ -109,9 +112,12 @@ TEST(RingBufferConcurrency, ReadersSeeConsistentStateWhileAppendsRace) {
     std::atomic<bool> stop{false};
     std::atomic<int> clips{0};
     std::thread video([&] { appendStream(buffer, 0, 100); });
-    std::thread audio([&] { for (int i = 0; i < 5000; ++i) buffer.appendAudio(audioBlock(i * 0.02)); });
+    std::thread audio([&] {
+        const auto run = audioRun();
+        for (int i = 0; i < 5000; ++i) buffer.appendAudio(audioPacket(i * 1024, run));
+    });
     std::thread reader([&] {
-        while (!stop) {
+        while (!stop || clips.load() == 0) {
             if (ClipSelection r = buffer.getSamplesForClip(3, true)) {
                 ++clips;
                 EXPECT_TRUE(r.clip->video.front()->isKeyframe);
@@ -129,7 +135,10 @@ TEST(RingBufferConcurrency, ReadersSeeConsistentStateWhileAppendsRace) {
     });
     for (std::thread* t : {&video, &audio}) t->join();
     stop = true;
-    for (std::thread* t : {&reader, &admin}) t->join();
+    admin.join();
+    // On a busy machine the clears may have won every time: one more stream for the reader.
+    appendStream(buffer, 200, 205);
+    reader.join();
     EXPECT_GT(clips.load(), 0);
 }
 

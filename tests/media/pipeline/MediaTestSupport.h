@@ -61,16 +61,4 @@ inline EncoderSettings encoderSettings(int width, int height, VideoCodec codec =
     return s;
 }
 
-// Interleaved stereo sine blocks: 440 Hz left, 660 Hz right, amplitude 0.25, continuous phase.
-inline AudioBlock sineBlock(int64_t firstSample, int frames) {
-    AudioBlock b;
-    b.pts = MediaTime::fromCount(firstSample, AudioBlock::kSampleRate);
-    for (int64_t i = firstSample; i < firstSample + frames; ++i) {
-        const double t = double(i) / AudioBlock::kSampleRate;
-        b.samples.insert(b.samples.end(), {float(0.25 * std::sin(2 * M_PI * 440 * t)),
-                                           float(0.25 * std::sin(2 * M_PI * 660 * t))});
-    }
-    return b;
-}
-
 }  // namespace corvane::test

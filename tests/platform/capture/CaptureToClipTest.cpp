@@ -9,6 +9,7 @@
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
 #include "platform/files/LocalClipFiles.h"
+#include "media/audio/AacAudioEncoder.h"
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/audio/TonePlayer.h"
 #include "platform/sched/QtMainScheduler.h"
@@ -30,10 +31,11 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
     X11ScreenCaptureBackend screen;
     PulseSystemAudioBackend audio;
     FfmpegVideoEncoderFactory encoders;
+    AacAudioEncoderFactory audioEncoders;
     auto ring = std::make_shared<CorvaneRingBuffer>(130.0);
     const CaptureSettings settings{.fps = 30, .targetWidth = 640, .targetHeight = 360, .recordAudio = true};
     {
-        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler});
+        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler, nullptr, &audioEncoders});
         testing::Tone tone;
         ASSERT_TRUE(tone.ok());
         capture.start();
@@ -45,7 +47,8 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
     }
     test::TempDir folder;
     LocalClipFiles files;
-    const ClipExportResult result = CorvaneExporter(files).exportClip(*ring, 2.0, folder.path().string(), false, true);
+    ExportProgress progress;
+    const ClipExportResult result = CorvaneExporter(files).exportClip(*ring, 2.0, folder.path().string(), true, progress);
     ASSERT_TRUE(result.ok()) << result.reason;
 
     const test::DecodedClip clip = test::decodeClip(result.path);
