@@ -18,8 +18,14 @@
 # offers no DMA-BUF (no GPU here) and may crash when a PipeWire consumer disconnects abruptly. It
 # is rebuilt once from Debian's source package with both fixed (the patch below) into a cache
 # outside the checkout: /var/cache/corvane as root, else ~/.cache/corvane (CORVANE_CACHE_DIR
-# overrides). The screen is chosen without a dialog (chooser_type=none) and kept for later starts
-# as if the user had ticked "remember" (XDPW_PERSIST_MODE=permanent), so restore tokens work.
+# overrides). The chosen screen is kept for later starts as if the user had ticked "remember"
+# (XDPW_PERSIST_MODE=permanent), so restore tokens work.
+#
+# The system dialog that picks the screen is played by a script (the back end's "simple"
+# chooser): it notes every time it is asked in $CORVANE_WAYLAND_CHOOSER_LOG (one line each) and
+# answers with the output named in $CORVANE_WAYLAND_CHOOSER_ANSWER, HEADLESS-1 while that file
+# does not exist; an empty answer is the user dismissing the dialog. Tests use it to count dialogs.
+# SWAYSOCK is set, so `swaymsg` drives the desktop (workspaces, output modes).
 #
 # Environment: CORVANE_WAYLAND_KEEP_LOGS=DIR copies the services' logs there at the end.
 set -uo pipefail
@@ -171,6 +177,7 @@ start() {
   shift
   setsid "${run_as[@]}" "$@" >"$session_dir/$name.log" 2>&1 &
   pids+=($!)
+  disown  # tests may end a service; that is not news for this shell
 }
 
 wait_for() {  # <description> <test command...>: up to 10 s
@@ -203,11 +210,19 @@ default_border none
 xwayland disable
 EOF
 mkdir -p "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr"
-cat >"$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" <<'EOF'
+export CORVANE_WAYLAND_CHOOSER_LOG="$XDG_RUNTIME_DIR/chooser.log"
+export CORVANE_WAYLAND_CHOOSER_ANSWER="$XDG_RUNTIME_DIR/chooser-answer"
+cat >"$session_dir/chooser.sh" <<'EOF'
+#!/bin/sh
+echo asked >>"$CORVANE_WAYLAND_CHOOSER_LOG"
+if [ -e "$CORVANE_WAYLAND_CHOOSER_ANSWER" ]; then cat "$CORVANE_WAYLAND_CHOOSER_ANSWER"; else echo HEADLESS-1; fi
+EOF
+chmod 755 "$session_dir/chooser.sh"
+cat >"$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" <<EOF
 [screencast]
-output_name=HEADLESS-1
 max_fps=30
-chooser_type=none
+chooser_type=simple
+chooser_cmd=$session_dir/chooser.sh
 EOF
 # The bus activates the patched back end (should it end, the portal asks the bus to start it
 # again), never Debian's: the first service folder wins.
@@ -243,6 +258,8 @@ has_bus_name() {
 start sway sway -c "$session_dir/sway.conf"
 wait_for "sway" sway_is_up
 export WAYLAND_DISPLAY=$(sway_socket)
+SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock 2>/dev/null | head -1)
+export SWAYSOCK
 
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
 start bus dbus-daemon --nofork --config-file="$session_dir/bus.conf" --address="$DBUS_SESSION_BUS_ADDRESS"

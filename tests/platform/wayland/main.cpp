@@ -1,0 +1,11 @@
+// Wayland tests talk to the real desktop portal, its wlroots back end and PipeWire; they run
+// inside scripts/with-wayland-session.sh (ctest does so). A QCoreApplication exists for QtDBus.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
