@@ -369,7 +369,8 @@ auto ScreenCastPortal::runOnPortalThread(Job job) -> decltype(job()) {
 }
 
 bool ScreenCastPortal::isReachable() {
-    std::lock_guard lock(jobMutex_);
+    // Not queued behind a start that waits for the dialog: the portal thread answers this from
+    // within that wait.
     if (abandoned_.load()) return false;
     return runOnPortalThread([this] { return worker_->isReachable(); });
 }

@@ -74,7 +74,8 @@ public:
     ScreenCastPortal(const ScreenCastPortal&) = delete;
     ScreenCastPortal& operator=(const ScreenCastPortal&) = delete;
 
-    // Blocks briefly: the ScreenCast interface answers on the session bus.
+    // Blocks briefly: the ScreenCast interface answers on the session bus. Also while a start
+    // waits for the dialog.
     bool isReachable();
     // Blocks until the portal granted the cast or refused it; with the system dialog open that is
     // as long as the user takes (at most two minutes).
@@ -93,7 +94,7 @@ private:
 
     std::unique_ptr<QThread> thread_;
     ScreenCastPortalWorker* worker_ = nullptr;  // lives on thread_, deleted there
-    std::mutex jobMutex_;       // one job at a time; held by the caller while its job runs
+    std::mutex jobMutex_;       // one start at a time; held by the caller while its job runs
     std::atomic<bool> abandoned_{false};
 };
 
