@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "media/MediaLogging.h"
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
+    corvane::quietMediaLibraryLogs();
     return RUN_ALL_TESTS();
 }
