@@ -140,6 +140,11 @@ run_as=()
 if [ "$(id -u)" -eq 0 ]; then
   run_as=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 fi
+if [ ${#run_as[@]} -gt 0 ] && [[ "$1" == */* ]] && ! "${run_as[@]}" test -x "$1"; then
+  echo "with-wayland-session: $1 cannot be run by nobody, the desktop's user; build in a" \
+    "folder that every user may read (not under /root)" >&2
+  exit 1
+fi
 session_dir=$(mktemp -d /tmp/corvane-wayland.XXXXXX)
 pids=()
 
