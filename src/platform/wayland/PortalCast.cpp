@@ -166,6 +166,8 @@ void PortalCast::beginDelivery(const VideoStreamConfig& config, Executor& videoQ
         std::lock_guard lock(mutex_);
         delivery_ = delivery;
         if (ended_ || stopped_) delivery->stopped = true;
+        // Ended between the grant and now: the new stream reports it, as it would have later.
+        if (ended_ && !stopped_ && delivery->callbacks.onStopped) delivery->callbacks.onStopped(endReason_);
     }
     pacer_ = std::thread([this, delivery] { pace(delivery); });
 }
@@ -209,6 +211,7 @@ void PortalCast::end(const std::string& reason) {
     std::lock_guard lock(mutex_);
     if (ended_ || stopped_) return;
     ended_ = true;
+    endReason_ = reason;
     changed_.notify_all();
     if (!delivery_) return;
     delivery_->stopped = true;

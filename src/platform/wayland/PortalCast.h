@@ -67,6 +67,7 @@ private:
     std::condition_variable changed_;
     std::optional<std::pair<int32_t, int32_t>> size_;  // guarded by mutex_
     bool ended_ = false;                               // guarded by mutex_
+    std::string endReason_;                            // guarded by mutex_
     bool stopped_ = false;                             // guarded by mutex_
     std::shared_ptr<PictureSlot> newest_;              // guarded by mutex_
     std::shared_ptr<CastDelivery> delivery_;           // guarded by mutex_; set once delivering
