@@ -30,7 +30,6 @@
 # Environment: CORVANE_WAYLAND_KEEP_LOGS=DIR copies the services' logs there at the end.
 set -uo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
 if [ $# -eq 0 ]; then
   echo "usage: $0 <command> [args...]" >&2
   exit 2
@@ -248,7 +247,7 @@ EOF
 
 as_user() { "${run_as[@]}" "$@"; }
 sway_socket() { ls "$XDG_RUNTIME_DIR" 2>/dev/null | grep -E '^wayland-[0-9]+$' | head -1; }
-sway_is_up() { [ -n "$(sway_socket)" ]; }
+sway_is_up() { [ -n "$(sway_socket)" ] && ls "$XDG_RUNTIME_DIR"/sway-ipc.*.sock >/dev/null 2>&1; }
 bus_is_up() {
   as_user dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus.GetId >/dev/null 2>&1
