@@ -167,7 +167,7 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
     int64_t from = nowUs();
     std::this_thread::sleep_for(2100ms);
     auto moving = log.stampedWithin(from, 2s);
-    EXPECT_GE(moving.size(), 32u);
+    EXPECT_GE(moving.size(), 30u);
     EXPECT_LE(moving.size(), 41u);
     std::set<uint64_t> pictures;
     for (const auto& frame : moving) {
@@ -185,7 +185,7 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
     std::this_thread::sleep_for(1600ms);
     auto still = log.stampedWithin(from, 1500ms);
     sway("workspace 1");
-    EXPECT_GE(still.size(), 25u);
+    EXPECT_GE(still.size(), 22u);
     std::set<uint64_t> stillPictures;
     for (const auto& frame : still) stillPictures.insert(frame.digest);
     EXPECT_EQ(stillPictures.size(), 1u) << "a still screen repeats one picture";
