@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "app/Banner.h"
+#include "app/DesktopBackends.h"
 #include "app/QuitSignals.h"
 #include "app/Recorder.h"
 #include "core/log/Log.h"
@@ -25,12 +26,15 @@ int Application::run() {
     QuitSignalWatcher::installHandlers();
     quietMediaLibraryLogs();
 
-    // Without an X display there is nothing to capture; say so on standard error and keep
-    // running (the recorder idles and the display may come back through the watchdog).
+    // Without a back end there is nothing to capture; say so on standard error and keep
+    // running (the recorder idles; saves over D-Bus answer with the reason).
     hasDisplay_ = canOpenX11Display();
-    if (!hasDisplay_) {
-        writeStderr("[Corvane] Screen capture is not available (cannot open the X display).\n"
-                    "Set DISPLAY or start Corvane inside a desktop session.\n");
+    backendChoice_ = chooseBackendForThisSession(hasDisplay_);
+    if (!backendChoice_.warning.empty()) logLine(backendChoice_.warning);
+    if (backendChoice_.backend == DesktopBackend::none) {
+        std::string text = "[Corvane] Screen capture is not available (" + backendChoice_.reason + ").\n";
+        if (!backendChoice_.hint.empty()) text += backendChoice_.hint + "\n";
+        writeStderr(text);
     }
 
     config_ = AppConfig::loadOrCreate();
@@ -44,6 +48,7 @@ int Application::run() {
         return *handedOver;
     }
     writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec == "hevc")));
+    logLine(recorder_->backendSummary());
 
     const int status = qtApp_->exec();
     tearDown();
@@ -72,7 +77,7 @@ void Application::createQtApplication() {
 }
 
 std::optional<int> Application::startRecorder() {
-    recorder_ = std::make_unique<Recorder>(config_, *scheduler_, hasDisplay_);
+    recorder_ = std::make_unique<Recorder>(config_, *scheduler_, hasDisplay_, backendChoice_);
     // A second start hands over to the running one (which shows its window) and ends here.
     if (const std::optional<int> status = recorder_->claimInstance()) return status;
     recorder_->start();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "core/backends/BackendChoice.h"
 #include "core/config/AppConfig.h"
 
 class QCoreApplication;
@@ -13,8 +14,9 @@ class QtMainScheduler;
 class QuitSignalWatcher;
 class Recorder;
 
-// A normal start of the program, on the main thread: display preflight, configuration, the Qt
-// application, the recorder, the banner, then the event loop until quit.
+// A normal start of the program, on the main thread: display preflight and the choice of desktop
+// back end, configuration, the Qt application, the recorder, the banner and the line naming the
+// back ends, then the event loop until quit.
 //
 // Quitting: SIGINT, SIGTERM or requestQuit() end the event loop; run() then stops the recorder
 // (stopRecorder) while the Qt application, the scheduler and the display connection still exist,
@@ -53,7 +55,8 @@ private:
     int& argc_;
     char** argv_;
     AppConfig config_;
-    bool hasDisplay_ = false;
+    bool hasDisplay_ = false;  // a QApplication can be made (widgets, tray)
+    BackendChoice backendChoice_;
     std::unique_ptr<QCoreApplication> qtApp_;
     std::unique_ptr<QtMainScheduler> scheduler_;
     std::unique_ptr<QuitSignalWatcher> quitWatcher_;

@@ -6,22 +6,23 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/DesktopBackends.h"
 #include "core/capture/CorvaneCapture.h"
+#include "core/config/ConfigFile.h"
 #include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
+#include "core/export/LeftoverClipFiles.h"
 #include "core/log/Log.h"
 #include "core/services/ClipSavedAnnouncer.h"
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
-#include "platform/audio/PulseSystemAudio.h"
 #include "platform/dbus/DbusNotifier.h"
 #include "platform/events/LinuxSystemEvents.h"
-#include "platform/hotkeys/X11HotkeyBackend.h"
 #include "platform/instance/ControlService.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/sound/PulseChimePlayer.h"
-#include "platform/x11/X11ScreenCapture.h"
+#include "ui/keybind/ShortcutRecorderEnvironment.h"
 #include "ui/library/ClipLibrary.h"
 #include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
 #include "ui/tray/CorvaneUI.h"
@@ -54,13 +55,15 @@ bool isWaylandSession() {
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
 // goes first and the notifier (first) last.
 struct Recorder::Parts {
-    Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
+    Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
+          const BackendChoice& choice)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(chime) {
+          exporter(chime),
+          backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
             library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
-            windowManager = std::make_unique<CorvaneWindowManager>(scheduler, &screen);
+            windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
             windowManager->setClipsPage(library->page());
         }
 
@@ -69,10 +72,11 @@ struct Recorder::Parts {
                                   std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
             auto capture = std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
-                CorvaneCapture::Dependencies{screen, &audio, encoders, this->scheduler});
+                CorvaneCapture::Dependencies{*backends.screen, backends.audio.get(), encoders,
+                                             this->scheduler});
             return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
-        deps.makeHotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
+        deps.makeHotkeyBackend = [this] { return std::move(backends.hotkeys); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {
             if (!withWidgets) return std::make_unique<NoTrayMenu>();
             auto tray = std::make_unique<CorvaneUI>();
@@ -86,6 +90,9 @@ struct Recorder::Parts {
         deps.clipSavedAnnouncer = &announcer;
         deps.terminateApplication = [] { Application::requestQuit(); };
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
+        if (withWidgets) {
+            installShortcutRecorderEnvironment({backends.keyboardLayout.get(), &engine->hotkeys()});
+        }
         if (windowManager) windowManager->setOnQuitRequested([this] { quit(); });
         control.setHandlers(controlHandlers());
     }
@@ -93,14 +100,15 @@ struct Recorder::Parts {
     ~Parts() {
         control.setHandlers({});
         if (windowManager) windowManager->setOnQuitRequested(nullptr);
+        installShortcutRecorderEnvironment({});  // before the hotkeys and the layout go
         engine.reset();
     }
 
     // The file changed outside the settings tab: the tab re-reads it (writing its own pending
     // edit first), then the engine applies it.
-    void reloadConfig() {
+    ConfigReloadOutcome reloadConfig() {
         if (windowManager) windowManager->reloadSettingsFromFile();
-        engine->reloadConfigAndApply();
+        return engine->reloadConfigAndApply();
     }
 
     void quit() {
@@ -115,10 +123,13 @@ struct Recorder::Parts {
         };
         h.saveClip = [this](double seconds, std::function<void(SaveClipOutcome)> done) {
             engine->requestClip(seconds, [done = std::move(done)](const ClipSaveOutcome& o) {
-                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason});
+                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason, o.shortfall});
             });
         };
-        h.reloadConfig = [this] { reloadConfig(); };
+        h.reloadConfig = [this] {
+            const ConfigReloadOutcome outcome = reloadConfig();
+            return ReloadConfigOutcome{outcome.applied, outcome.reason};
+        };
         h.getStatus = [this] {
             const CorvaneStatus s = engine->getStatus();
             return ControlStatus{s.isRecording, s.bufferDurationSeconds,
@@ -132,8 +143,7 @@ struct Recorder::Parts {
     std::shared_ptr<PulseChimePlayer> chime;
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
-    X11ScreenCaptureBackend screen;
-    PulseSystemAudioBackend audio;
+    DesktopBackends backends;  // its hotkey back end moves into the engine
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
@@ -142,23 +152,41 @@ struct Recorder::Parts {
     std::unique_ptr<CorvaneEngine> engine;
 };
 
-Recorder::Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets)
-    : parts_(std::make_unique<Parts>(config, scheduler, withWidgets)) {}
+Recorder::Recorder(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
+                   const BackendChoice& choice)
+    : parts_(std::make_unique<Parts>(config, scheduler, withWidgets, choice)) {}
+
+std::string Recorder::backendSummary() const { return parts_->backends.summary(); }
 
 Recorder::~Recorder() = default;
 
 std::optional<int> Recorder::claimInstance() {
     const InstanceClaim claim = claimSingleInstance(parts_->control);
     if (!claim.message.isEmpty()) logLine(claim.message.toStdString());
-    if (claim.role == InstanceRole::handedOver) return 0;
+    if (claim.role == InstanceRole::handedOver) {
+        writeStdout("Corvane is already running; showing its window.\n");
+        return 0;
+    }
     if (claim.role == InstanceRole::failed) return 1;
+    ownsClipsFolder_ = claim.role == InstanceRole::primary;
     return std::nullopt;
+}
+
+void Recorder::removeLeftoversOfEarlierRuns() {
+    // Without the bus name another Corvane may be saving into the same folder right now.
+    if (!ownsClipsFolder_) return;
+    const std::string folder = expandTilde(parts_->engine->outputDir());
+    const std::vector<std::string> removed = removeLeftoverTemporaryClips(folder);
+    for (const std::string& name : removed) {
+        logLine("Removed " + name + ", an unfinished clip left in " + folder + " by an earlier run.");
+    }
 }
 
 void Recorder::start() {
     if (isWaylandSession()) {
         logLine("Wayland session: capture and global shortcuts only reach X11 (XWayland) windows.");
     }
+    removeLeftoversOfEarlierRuns();
     parts_->engine->start();
     if (parts_->windowManager) {
         CorvaneWindowManager* window = parts_->windowManager.get();

@@ -50,9 +50,11 @@ Outcome runToEnd(std::vector<std::string> args, ChildProcess::EnvChanges env) {
 bool exitedWithZero(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 // Starts the recorder, waits for its banner, ends it with `signal` and checks the clean exit.
-Outcome startAndStop(std::vector<std::string> args, const TempDir& home, int signal = SIGTERM) {
+Outcome startAndStop(std::vector<std::string> args, const TempDir& home, int signal = SIGTERM,
+                     ChildProcess::EnvChanges env = {}) {
     args.insert(args.begin(), CORVANE_BINARY_PATH);
-    ChildProcess child(args, {{"HOME", home.path().string()}});
+    env["HOME"] = home.path().string();
+    ChildProcess child(args, std::move(env));
     EXPECT_TRUE(child.waitFor(child.out(), "Ready. Use your global shortcuts to save clips.\n"))
         << "no banner; stdout: " << child.out() << "\nstderr: " << child.err();
     child.sendSignal(signal);
@@ -122,10 +124,37 @@ TEST(CommandLineStart, OtherFirstArgumentsStartAndEndCleanlyOnSignals) {
         TempDir home;
         Outcome o = startAndStop(args, home);
         EXPECT_EQ(o.err.substr(0, kPreflight.size()), kPreflight);
+        EXPECT_NE(o.out.find("\n[Corvane] Back ends: screen capture none (cannot open the X display), "
+                             "system audio none, global shortcuts none (cannot open the X display)\n"),
+                  std::string::npos) << o.out;
         EXPECT_TRUE(std::filesystem::is_regular_file(home / ".config/corvane/config.toml"));
     }
     TempDir home;
     startAndStop({}, home, SIGINT);
+}
+
+// The override picks the back end; a part that cannot connect says why in the same line.
+TEST(CommandLineStart, BackendOverrideIsNamedAfterTheBanner) {
+    struct Case { const char* value; const char* backends; const char* err; };
+    for (const Case& c : {
+             Case{"x11", "screen capture X11, system audio PulseAudio, global shortcuts none "
+                         "(cannot open the X display)", ""},
+             Case{"none", "screen capture none (CORVANE_BACKEND=none), system audio none, global "
+                          "shortcuts none (CORVANE_BACKEND=none)",
+                  "[Corvane] Screen capture is not available (CORVANE_BACKEND=none).\n"},
+             Case{"wayland", "screen capture none (cannot open the X display), system audio none, "
+                             "global shortcuts none (cannot open the X display)",
+                  kPreflight.c_str()}}) {
+        TempDir home;
+        Outcome o = startAndStop({}, home, SIGTERM, {{"CORVANE_BACKEND", c.value}});
+        const size_t banner = o.out.find("Ready. Use your global shortcuts to save clips.\n");
+        const size_t line = o.out.find("\n[Corvane] Back ends: " + std::string(c.backends) + "\n");
+        EXPECT_TRUE(line != std::string::npos && line > banner) << c.value << ": " << o.out;
+        EXPECT_EQ(o.err.substr(0, std::string(c.err).size()), c.err) << c.value;
+        const bool warned = o.out.find("[Corvane] Unknown CORVANE_BACKEND value '" + std::string(c.value) +
+                                       "' (x11 or none); choosing by the session.\n") != std::string::npos;
+        EXPECT_EQ(warned, std::string(c.value) == "wayland") << c.value;
+    }
 }
 
 TEST(CommandLineStart, BannerRoundsHalfToEvenAndKeepsTheTilde) {

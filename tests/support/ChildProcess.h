@@ -18,7 +18,7 @@ extern char** environ;
 namespace corvane::test {
 
 // The built program run as a child process with its own environment and captured output.
-// DISPLAY, WAYLAND_DISPLAY and the session bus are always removed, so the tests behave the same
+// DISPLAY, WAYLAND_DISPLAY, the session bus and the back-end override are removed unless given, so the tests behave the same
 // inside and outside a desktop session, and programs started by tests running side by side do not
 // find each other as an already running instance.
 class ChildProcess {
@@ -29,6 +29,7 @@ public:
         env.emplace("DISPLAY", std::nullopt);
         env.emplace("WAYLAND_DISPLAY", std::nullopt);
         env.emplace("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+        env.emplace("CORVANE_BACKEND", std::nullopt);
         std::vector<std::string> envStrings;
         for (char** e = environ; *e != nullptr; ++e) {
             std::string entry = *e;

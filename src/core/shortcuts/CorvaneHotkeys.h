@@ -1,15 +1,15 @@
 #pragma once
 
 // The registry of global shortcuts: registers the recording profiles' shortcut texts with the
-// system under small integer ids and reports each press by id.
+// hotkey back end under small integer ids and reports each press by id.
 //
 // Use (the engine):
-//   auto hotkeys = std::make_unique<CorvaneHotkeys>(std::make_unique<X11HotkeyBackend>());
+//   auto hotkeys = std::make_unique<CorvaneHotkeys>(std::move(backend));
 //   hotkeys->onHotKeyTriggered = [weak](int32_t id) { ... };   // id = profile position
-//   for (i = 1..n) hotkeys->registerHotKey(i, profiles[i-1].hotkey);
-//   on reload: hotkeys->unregisterAll(); register again;   on stop: unregisterAll().
-// A failed registration prints its line and returns false; the caller just goes on with the
-// next profile.
+//   hotkeys->registerHotKeys({{1, "Cmd+Shift+1", "Save last 30 seconds"}, ...});
+//   on reload: registerHotKeys(...) again (it replaces the set);   on stop: unregisterAll().
+// Each request prints one "[Corvane] " line once the back end answered (at once on X11): its
+// registration, or why it failed. A failed request does not hold up the others.
 //
 // Thread: main thread only (construction, calls, destruction). onHotKeyTriggered runs on the
 // main thread during event processing and must return quickly. The callback stays set across
@@ -17,62 +17,64 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/shortcuts/GlobalShortcuts.h"
 #include "core/shortcuts/HotkeyBackend.h"
 #include "core/shortcuts/ShortcutNotation.h"
 
 namespace corvane {
 
-class CorvaneHotkeys {
+struct HotkeyRequest {
+    int32_t id = 0;
+    std::string shortcut;     // notation text as written in the configuration
+    std::string description;  // what pressing it does ("Save last 30 seconds")
+};
+
+class CorvaneHotkeys final : public GlobalShortcuts {
 public:
-    // Takes the backend; a null backend refuses every registration (no display).
-    explicit CorvaneHotkeys(std::unique_ptr<HotkeyBackend> backend);
-    ~CorvaneHotkeys();  // unregisters everything
+    explicit CorvaneHotkeys(std::unique_ptr<HotkeyBackend> backend);  // not null
+    ~CorvaneHotkeys() override;  // unregisters everything
     CorvaneHotkeys(const CorvaneHotkeys&) = delete;
     CorvaneHotkeys& operator=(const CorvaneHotkeys&) = delete;
 
-    // Registers the shortcut text under id. Prints one "[Corvane] " line either way. Registering
-    // a combination already registered (under any id) is refused by the backend.
-    bool registerHotKey(int32_t id, const std::string& shortcut);
+    // Replaces every registration with `requests` (ids unique). Texts that do not parse are
+    // logged and skipped; a combination that two requests share goes to the first. While
+    // suspended the new set waits for the resume.
+    void registerHotKeys(const std::vector<HotkeyRequest>& requests);
     // Releases every registration. Harmless when there is none.
     void unregisterAll();
 
     // Number of live registrations.
-    size_t registeredCount() const { return hotKeyRefs_.size(); }
+    size_t registeredCount() const;
+
+    void suspend() override;
+    void resume() override;
+    std::optional<HotkeyBindStatus> statusOf(std::string_view shortcut) const override;
 
     std::function<void(int32_t id)> onHotKeyTriggered;
 
-    // The notation, also reachable through the registry.
-    static std::optional<ParsedShortcut> parseShortcut(std::string_view text) {
-        return corvane::parseShortcut(text);
-    }
-    static std::optional<uint16_t> keycodeForString(std::string_view name) {
-        return corvane::keycodeForString(name);
-    }
-    static std::optional<std::string> keyName(uint16_t keyCode) {
-        return corvane::keyName(keyCode);
-    }
-    static bool isFunctionKey(uint16_t keyCode) { return corvane::isFunctionKey(keyCode); }
-    static std::string displayString(std::string_view text) {
-        return corvane::displayString(text);
-    }
-
 private:
-    struct HotKeyRef {
-        uint32_t grabId;
-        int32_t id;
+    struct Registration {
+        HotkeyRequest request;
+        std::optional<ParsedShortcut> combination;  // nothing: the text does not parse
+        std::optional<HotkeyBindResult> result;     // nothing: not answered yet
     };
 
-    void handlePress(uint32_t grabId);
+    void bindNow(const std::vector<HotkeyRequest>& requests);
+    void finishBind(uint64_t generation, std::vector<HotkeyBindResult> results);
+    void handleActivation(const std::string& bindingId);
 
     std::unique_ptr<HotkeyBackend> backend_;
-    std::vector<HotKeyRef> hotKeyRefs_;
-    uint32_t nextGrabId_ = 1;
+    std::vector<Registration> registrations_;
+    uint64_t generation_ = 0;  // which bind() an answer belongs to
+    int suspendCount_ = 0;
+    std::optional<std::vector<HotkeyRequest>> deferredWhileSuspended_;
 };
 
 }  // namespace corvane

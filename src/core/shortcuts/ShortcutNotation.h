@@ -5,7 +5,7 @@
 //
 // Key codes are the virtual key codes of a US-layout keyboard as stored by earlier versions of
 // the configuration (A = 0, 1 = 18, F1 = 122 ...); the modifier bits are fixed values of the
-// stored format. Both are mapped to X11 only at registration time (X11KeyMapping.h).
+// stored format. Each hotkey back end maps them to its platform's keys when it binds.
 
 #include <cstdint>
 #include <optional>

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/log/Log.h"
+#include "platform/hotkeys/X11KeyMapping.h"
 
 namespace corvane {
 namespace {
@@ -86,11 +87,19 @@ std::string keysymText(uint32_t keysym) {
     return name ? name : std::to_string(keysym);
 }
 
+// Numbers of the log line that are not X protocol errors.
+constexpr int kNoKeycodeCode = -1;
+
+HotkeyBindStatus statusOfXError(int code) {
+    return code == BadAccess ? HotkeyBindStatus::inUseByAnotherProgram
+                             : HotkeyBindStatus::unavailable;
+}
+
 }  // namespace
 
 struct X11HotkeyBackend::Impl {
     struct Grab {
-        uint32_t grabId = 0;
+        std::string id;
         uint32_t keysym = 0;
         unsigned modifiers = 0;
         KeyCode keycode = 0;        // 0 while not held on the server
@@ -101,13 +110,14 @@ struct X11HotkeyBackend::Impl {
     Window root = 0;
     unsigned numLockMask = 0;
     bool detectableRepeat = false;
+    bool suspended = false;
     std::unique_ptr<QSocketNotifier> notifier;
     QObject drainContext;  // queued drains are dropped with the backend
     bool drainPosted = false;
     std::vector<Grab> grabs;
     std::array<bool, 256> keyDown{};
     size_t autoRepeatsIgnored = 0;
-    PressHandler onPress;
+    ActivationHandler onActivated;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     std::vector<unsigned> lockVariants(unsigned locks) const {
@@ -119,13 +129,13 @@ struct X11HotkeyBackend::Impl {
         return variants;
     }
 
-    HotkeyGrabStatus grabOnServer(Grab& grab) {
+    HotkeyBindResult grabOnServer(Grab& grab) {
         const KeyCode keycode = XKeysymToKeycode(display, grab.keysym);
-        if (keycode == 0) return kHotkeyStatusNoKeycode;
+        if (keycode == 0) return {HotkeyBindStatus::keyNotOnKeyboard, kNoKeycodeCode, {}};
         for (const Grab& other : grabs) {
-            if (other.grabId != grab.grabId && other.keycode == keycode &&
-                other.modifiers == grab.modifiers) {
-                return kHotkeyStatusTaken;
+            if (&other != &grab && other.keycode == keycode && other.modifiers == grab.modifiers) {
+                // What the server would answer for a second grab of ours: BadAccess.
+                return {HotkeyBindStatus::duplicateInSet, BadAccess, {}};
             }
         }
         const std::vector<unsigned> variants = lockVariants(numLockMask);
@@ -142,16 +152,17 @@ struct X11HotkeyBackend::Impl {
             }
             trap.sync();
             postDrain();
-            return error;
+            return {statusOfXError(error), error, {}};
         }
         grab.keycode = keycode;
         grab.numLockMask = numLockMask;
         postDrain();
-        return kHotkeyGrabGranted;
+        return {};
     }
 
     void ungrabOnServer(Grab& grab) {
         if (grab.keycode == 0) return;
+        keyDown[grab.keycode] = false;  // its release may never come
         ScopedErrorTrap trap(display);
         for (const unsigned variant : lockVariants(grab.numLockMask)) {
             XUngrabKey(display, grab.keycode, grab.modifiers | variant, root);
@@ -159,6 +170,11 @@ struct X11HotkeyBackend::Impl {
         trap.sync();
         grab.keycode = 0;
         postDrain();
+    }
+
+    void ungrabAll() {
+        for (Grab& grab : grabs) ungrabOnServer(grab);
+        grabs.clear();
     }
 
     // XSync may have read events into Xlib's queue, where the socket notifier cannot see them.
@@ -174,23 +190,28 @@ struct X11HotkeyBackend::Impl {
             Qt::QueuedConnection);
     }
 
-    // Mapping changes are frequent (a different keyboard device becoming active sends one), so
-    // only grabs whose key or NumLock modifier really moved are made again.
-    void regrabAfterMappingChange() {
-        numLockMask = numLockMaskOf(display);
+    // Grabs again what a mapping change or a suspension let go; `why` ends the log line of a
+    // grab that another program took meanwhile.
+    void regrab(const char* why) {
         for (Grab& grab : grabs) {
             const KeyCode keycode = XKeysymToKeycode(display, grab.keysym);
             if (grab.keycode != 0 && grab.keycode == keycode && grab.numLockMask == numLockMask) {
                 continue;
             }
             ungrabOnServer(grab);
-            const HotkeyGrabStatus status = grabOnServer(grab);
-            if (status != kHotkeyGrabGranted) {
-                logLine("Hotkey " + keysymText(grab.keysym) +
-                        " lost after a keyboard mapping change (status " + std::to_string(status) +
-                        ")");
+            const HotkeyBindResult result = grabOnServer(grab);
+            if (result.status != HotkeyBindStatus::bound) {
+                logLine("Hotkey " + keysymText(grab.keysym) + " lost " + why + " (status " +
+                        std::to_string(result.code) + ")");
             }
         }
+    }
+
+    // Mapping changes are frequent (a different keyboard device becoming active sends one), so
+    // only grabs whose key or NumLock modifier really moved are made again.
+    void regrabAfterMappingChange() {
+        numLockMask = numLockMaskOf(display);
+        if (!suspended) regrab("after a keyboard mapping change");
     }
 
     // A release directly followed by a press of the same key at the same time is auto-repeat
@@ -209,8 +230,7 @@ struct X11HotkeyBackend::Impl {
     }
 
     void readEvents() {
-        if (!display) return;
-        std::vector<uint32_t> pressed;
+        std::vector<std::string> pressed;
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -226,7 +246,7 @@ struct X11HotkeyBackend::Impl {
                         event.xkey.state & 0xff & ~(LockMask | numLockMask);
                     for (const Grab& grab : grabs) {
                         if (grab.keycode == keycode && grab.modifiers == modifiers) {
-                            pressed.push_back(grab.grabId);
+                            pressed.push_back(grab.id);
                         }
                     }
                     break;
@@ -247,23 +267,25 @@ struct X11HotkeyBackend::Impl {
             }
         }
 
-        // The handler may register, unregister or even destroy this backend.
+        // The handler may bind, unbind or even destroy this backend.
         const std::weak_ptr<bool> stillAlive = alive;
-        for (const uint32_t grabId : pressed) {
+        for (const std::string& id : pressed) {
             if (stillAlive.expired()) return;
-            const PressHandler handler = onPress;
-            if (handler) handler(grabId);
+            const ActivationHandler handler = onActivated;
+            if (handler) handler(id);
         }
     }
 };
 
-X11HotkeyBackend::X11HotkeyBackend(const char* displayName) : impl_(std::make_unique<Impl>()) {
+std::unique_ptr<X11HotkeyBackend> X11HotkeyBackend::open(const char* displayName) {
+    Display* display = XOpenDisplay(displayName);
+    if (!display) return nullptr;
+    return std::unique_ptr<X11HotkeyBackend>(new X11HotkeyBackend(display));
+}
+
+X11HotkeyBackend::X11HotkeyBackend(Display* display) : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
-    d.display = XOpenDisplay(displayName);
-    if (!d.display) {
-        logLine("Global shortcuts are unavailable: cannot open the X display");
-        return;
-    }
+    d.display = display;
     d.root = DefaultRootWindow(d.display);
     d.numLockMask = numLockMaskOf(d.display);
     Bool supported = False;
@@ -277,38 +299,51 @@ X11HotkeyBackend::X11HotkeyBackend(const char* displayName) : impl_(std::make_un
 
 X11HotkeyBackend::~X11HotkeyBackend() {
     Impl& d = *impl_;
-    if (!d.display) return;
-    for (Impl::Grab& grab : d.grabs) d.ungrabOnServer(grab);
+    d.ungrabAll();
     d.notifier.reset();
     XCloseDisplay(d.display);
 }
 
-bool X11HotkeyBackend::isConnected() const { return impl_->display != nullptr; }
+std::string X11HotkeyBackend::name() const { return "X11 key grabs"; }
 
 size_t X11HotkeyBackend::autoRepeatsIgnored() const { return impl_->autoRepeatsIgnored; }
 
-HotkeyGrabStatus X11HotkeyBackend::grab(uint32_t grabId, uint32_t keysym, uint32_t x11Modifiers) {
+void X11HotkeyBackend::bind(const std::vector<HotkeyBinding>& bindings, BindCompletion done) {
     Impl& d = *impl_;
-    if (!d.display) return kHotkeyStatusNoDisplay;
-    ungrab(grabId);
-    Impl::Grab grab{grabId, keysym, x11Modifiers & 0xff};
-    const HotkeyGrabStatus status = d.grabOnServer(grab);
-    if (status == kHotkeyGrabGranted) d.grabs.push_back(grab);
-    return status;
+    d.ungrabAll();
+    std::vector<HotkeyBindResult> results;
+    results.reserve(bindings.size());
+    for (const HotkeyBinding& binding : bindings) {
+        const std::optional<uint32_t> keysym = x11KeysymForKeyCode(binding.combination.keyCode);
+        if (!keysym) {
+            results.push_back({HotkeyBindStatus::keyNotOnKeyboard, kNoKeycodeCode, {}});
+            continue;
+        }
+        Impl::Grab grab{binding.id, *keysym, x11ModifiersForMask(binding.combination.modifiers)};
+        // While suspended the set is only kept; resuming grabs it.
+        HotkeyBindResult result;
+        if (!d.suspended) result = d.grabOnServer(grab);
+        if (result.status == HotkeyBindStatus::bound) d.grabs.push_back(grab);
+        results.push_back(result);
+    }
+    if (done) done(std::move(results));
 }
 
-void X11HotkeyBackend::ungrab(uint32_t grabId) {
+void X11HotkeyBackend::unbindAll() { impl_->ungrabAll(); }
+
+void X11HotkeyBackend::setSuspended(bool suspended) {
     Impl& d = *impl_;
-    for (auto it = d.grabs.begin(); it != d.grabs.end(); ++it) {
-        if (it->grabId == grabId) {
-            if (it->keycode != 0) d.keyDown[it->keycode] = false;  // its release may never come
-            d.ungrabOnServer(*it);
-            d.grabs.erase(it);
-            return;
-        }
+    if (suspended == d.suspended) return;
+    d.suspended = suspended;
+    if (suspended) {
+        for (Impl::Grab& grab : d.grabs) d.ungrabOnServer(grab);
+    } else {
+        d.regrab("while global shortcuts were suspended");
     }
 }
 
-void X11HotkeyBackend::setPressHandler(PressHandler handler) { impl_->onPress = std::move(handler); }
+void X11HotkeyBackend::setActivationHandler(ActivationHandler handler) {
+    impl_->onActivated = std::move(handler);
+}
 
 }  // namespace corvane

@@ -1,38 +1,42 @@
 #pragma once
 
-// Which notation key a physical X key is, read from the server's current keyboard mapping.
-// The shortcut recorder uses it so that a recorded combination names the same key that
-// X11HotkeyBackend grabs: Super+Shift+1 is "1", not the "!" that Shift makes of it.
+// Which notation key a physical X key is, read from the server's current keyboard mapping
+// through the same keysym table that X11HotkeyBackend grabs with, so a recorded combination is
+// the one that gets grabbed.
 //
-// Thread: main thread. Holds its own Xlib connection, opened on first use.
+// Thread: main thread. Holds its own Xlib connection.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "core/shortcuts/KeyboardLayout.h"
+
+struct _XDisplay;
+
 namespace corvane {
 
-class X11KeyboardLayout {
+class X11KeyboardLayout final : public KeyboardLayout {
 public:
-    // The process-wide instance (the mapping is the server's, one connection is enough).
-    static X11KeyboardLayout& shared();
-
-    // displayName: nullptr for $DISPLAY.
-    explicit X11KeyboardLayout(const char* displayName = nullptr);
-    ~X11KeyboardLayout();
+    // Connects to the display (nullptr: $DISPLAY); nothing when it cannot be opened.
+    static std::unique_ptr<X11KeyboardLayout> open(const char* displayName = nullptr);
+    ~X11KeyboardLayout() override;
     X11KeyboardLayout(const X11KeyboardLayout&) = delete;
     X11KeyboardLayout& operator=(const X11KeyboardLayout&) = delete;
 
-    bool isConnected();
+    // nativeKeyCode: the X key code (a Qt key event's native scan code on X11); nativeModifiers:
+    // the X modifier state. Nothing for a zero key code (not an X event).
+    std::optional<PhysicalKeyPress> keyOf(uint32_t nativeKeyCode, uint32_t nativeModifiers) override;
 
-    // The notation key code of an X key code (the native scan code of a Qt key event on X11);
-    // nothing for keys the notation cannot name, out-of-range codes or without a display.
-    // Reads the mapping afresh each time (one round trip), so layout changes are seen at once.
+    // The notation key code of an X key code; nothing for keys the notation cannot name and
+    // out-of-range codes. Reads the mapping afresh each time (one round trip), so layout changes
+    // are seen at once.
     std::optional<uint16_t> keyCodeForX11Keycode(uint32_t x11Keycode);
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    explicit X11KeyboardLayout(_XDisplay* display) : display_(display) {}
+
+    _XDisplay* display_;
 };
 
 }  // namespace corvane

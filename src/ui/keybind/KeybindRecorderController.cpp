@@ -6,8 +6,11 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include <utility>
+
 #include "core/shortcuts/RecorderKeyRules.h"
 #include "ui/keybind/PhysicalKey.h"
+#include "ui/keybind/ShortcutRecorderEnvironment.h"
 
 namespace corvane {
 
@@ -20,6 +23,7 @@ KeybindRecorderController::~KeybindRecorderController() {
         QCoreApplication::instance()->removeEventFilter(this);
     }
     QObject::disconnect(windowObserver_);
+    if (suspendedShortcuts_) suspendedShortcuts_->resume();
 }
 
 void KeybindRecorderController::startRecording(CaptureHandler onCapture) {
@@ -31,6 +35,8 @@ void KeybindRecorderController::startRecording(CaptureHandler onCapture) {
     outcomeScheduled_ = false;
     ++generation_;
     onCapture_ = std::move(onCapture);
+    suspendedShortcuts_ = shortcutRecorderEnvironment().globalShortcuts;
+    if (suspendedShortcuts_) suspendedShortcuts_->suspend();
 
     // Another window (or none) taking the keyboard focus ends the recording.
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -55,7 +61,14 @@ void KeybindRecorderController::stopRecording() {
     onCapture_ = nullptr;
     const bool wasRecording = isRecording_;
     isRecording_ = false;
+    if (GlobalShortcuts* shortcuts = std::exchange(suspendedShortcuts_, nullptr)) {
+        shortcuts->resume();
+    }
     if (wasRecording) emit isRecordingChanged(false);
+}
+
+void KeybindRecorderController::stopActiveRecording() {
+    if (activeRecorder_) activeRecorder_->stopRecording();
 }
 
 void KeybindRecorderController::scheduleStop() {
@@ -98,7 +111,8 @@ bool KeybindRecorderController::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case QEvent::KeyPress: {
             if (outcomeScheduled_) return true;
-            const PhysicalKeyPress key = physicalKeyOf(*static_cast<QKeyEvent*>(event));
+            const PhysicalKeyPress key = physicalKeyOf(
+                *static_cast<QKeyEvent*>(event), shortcutRecorderEnvironment().keyboardLayout);
             const RecorderKeyOutcome outcome = classifyRecorderKey(key.keyCode, key.modifiers);
             switch (outcome.action) {
                 case RecorderKeyAction::keepRecording:

@@ -5,7 +5,9 @@
 // it, and turns the first usable combination into its notation text ("Cmd+Shift+1").
 // Escape cancels, Backspace/Delete alone clear, a left click anywhere or another window taking
 // the focus stops without capturing. At most one controller records at a time. Nothing is
-// registered system-wide: the text goes to the settings, which apply it later.
+// registered system-wide: the text goes to the settings, which apply it later. While recording,
+// the global shortcuts are suspended (ShortcutRecorderEnvironment), so a combination that is
+// already bound is recorded instead of firing.
 //
 // Thread: main thread. Outcomes (the capture callback, stopping) run just after the event
 // that caused them, from the event loop, never inside the event's dispatch.
@@ -16,6 +18,8 @@
 #include <QString>
 
 #include <functional>
+
+#include "core/shortcuts/GlobalShortcuts.h"
 
 namespace corvane {
 
@@ -34,6 +38,8 @@ public:
     void startRecording(CaptureHandler onCapture);
     // Ends this controller's recording without capturing; harmless when idle.
     void stopRecording();
+    // Ends whichever controller is recording; harmless when none is.
+    static void stopActiveRecording();
 
 signals:
     void isRecordingChanged(bool recording);
@@ -53,6 +59,7 @@ private:
     quint64 generation_ = 0;         // which recording a scheduled outcome belongs to
     QMetaObject::Connection windowObserver_;
     CaptureHandler onCapture_;
+    GlobalShortcuts* suspendedShortcuts_ = nullptr;  // resumed when the recording ends
 };
 
 }  // namespace corvane

@@ -12,8 +12,11 @@
 #include <QPainterPath>
 #include <QToolTip>
 
+#include <optional>
+
 #include "core/shortcuts/ShortcutNotation.h"
 #include "ui/keybind/KeybindRecorderController.h"
+#include "ui/keybind/ShortcutRecorderEnvironment.h"
 
 namespace corvane {
 namespace {
@@ -42,6 +45,18 @@ QString helpWhileRecording() {
     return QStringLiteral("Press shortcut keys now (Esc to cancel, Delete to clear)");
 }
 
+// How the global registration of `hotkey` went; nothing when unknown or not registered.
+std::optional<HotkeyBindStatus> registrationOf(const QString& hotkey) {
+    GlobalShortcuts* shortcuts = shortcutRecorderEnvironment().globalShortcuts;
+    if (!shortcuts || hotkey.trimmed().isEmpty()) return std::nullopt;
+    return shortcuts->statusOf(hotkey.toStdString());
+}
+
+bool isRefused(std::optional<HotkeyBindStatus> status) {
+    return status == HotkeyBindStatus::inUseByAnotherProgram ||
+           status == HotkeyBindStatus::keyNotOnKeyboard;
+}
+
 }  // namespace
 
 KeybindRecorderView::KeybindRecorderView(QWidget* parent)
@@ -63,12 +78,14 @@ KeybindRecorderView::~KeybindRecorderView() { recorder_->stopRecording(); }
 void KeybindRecorderView::setHotkey(const QString& hotkey) {
     if (hotkey == hotkey_) return;
     hotkey_ = hotkey;
+    refreshHelp();
     update();
 }
 
 void KeybindRecorderView::setDuplicate(bool duplicate) {
     if (duplicate == isDuplicate_) return;
     isDuplicate_ = duplicate;
+    refreshHelp();
     update();
 }
 
@@ -91,9 +108,25 @@ void KeybindRecorderView::editHotkey(const QString& hotkey) {
     emit hotkeyEdited(hotkey);
 }
 
-void KeybindRecorderView::refreshHelp() {
-    setToolTip(isRecording() ? helpWhileRecording() : QStringLiteral("Click to record shortcut"));
+QString KeybindRecorderView::helpText() const {
+    if (isRecording()) return helpWhileRecording();
+    const QString another = QStringLiteral(" Click to record another one.");
+    switch (registrationOf(hotkey_).value_or(HotkeyBindStatus::bound)) {
+        case HotkeyBindStatus::inUseByAnotherProgram:
+            return QStringLiteral("In use by another program: pressing it does not reach Corvane.") + another;
+        case HotkeyBindStatus::keyNotOnKeyboard:
+            return QStringLiteral("No key of the current keyboard layout makes this shortcut.") + another;
+        default:
+            break;
+    }
+    if (isDuplicate_) {
+        return QStringLiteral("Another recording profile has the same shortcut: pressing it saves "
+                              "the first profile's clip only.") + another;
+    }
+    return QStringLiteral("Click to record shortcut");
 }
+
+void KeybindRecorderView::refreshHelp() { setToolTip(helpText()); }
 
 QRect KeybindRecorderView::clearButtonRect() const {
     return QRect(width() - kPadding - kIconSize, (height() - kIconSize) / 2, kIconSize, kIconSize);
@@ -174,6 +207,7 @@ bool KeybindRecorderView::event(QEvent* event) {
             QToolTip::showText(help->globalPos(), QStringLiteral("Clear shortcut"), this);
             return true;
         }
+        refreshHelp();  // the registration may have changed since (a reload, another program)
     }
     if (event->type() == QEvent::MouseMove && isHovering_) update(clearButtonRect());
     return QWidget::event(event);
@@ -195,7 +229,7 @@ void KeybindRecorderView::paintEvent(QPaintEvent*) {
     QColor border;
     if (recording) {
         border = accent;
-    } else if (isDuplicate_) {
+    } else if (isDuplicate_ || isRefused(registrationOf(hotkey_))) {
         border = withAlpha(kOrange, 0.8);
     } else {
         border = withAlpha(secondary, isHovering_ ? 0.4 : 0.2);

@@ -8,6 +8,8 @@
 //   field->setHotkey(profile.hotkey);          // filling never emits
 //   field->setDuplicate(model.isDuplicate(i));
 //   connect(field, &KeybindRecorderView::hotkeyEdited, model, [..](const QString& text) {..});
+// A shortcut marked as a duplicate, or one whose global registration was refused, gets an
+// orange border and a tooltip that says why.
 // hotkeyEdited is emitted only for the user's own changes: a recorded shortcut, or the empty
 // text when cleared (Backspace/Delete while recording, the clear button, the context menu).
 //
@@ -40,6 +42,9 @@ public:
 
     // What the field shows when not recording ("Record shortcut" when empty).
     QString displayText() const;
+    // Its tooltip: the recording help, or why the shortcut does not work (another program holds
+    // it, another profile has it too).
+    QString helpText() const;
 
     // The context menu for the current shortcut; nullptr when the shortcut is empty.
     // The caller owns the menu.

@@ -1,37 +1,52 @@
 #include "ui/keybind/PhysicalKey.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 
+#include <string>
+
 #include "core/shortcuts/ShortcutNotation.h"
-#include "core/shortcuts/X11KeyMapping.h"
-#include "platform/hotkeys/X11KeyboardLayout.h"
 
 namespace corvane {
 namespace {
 
-// Qt key -> X keysym, for events without an X key code. Only unshifted keys can be right here.
-std::optional<uint32_t> keysymForQtKey(int key, Qt::KeyboardModifiers modifiers) {
-    if (key >= Qt::Key_0 && key <= Qt::Key_9 && modifiers.testFlag(Qt::KeypadModifier)) {
-        return 0xffb0u + static_cast<uint32_t>(key - Qt::Key_0);  // KP_0 ...
+// The notation's reading name of a Qt key; empty for keys it cannot name.
+std::string notationNameOfQtKey(int key) {
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
+        return std::string(1, static_cast<char>(key));
     }
-    if (key >= 0x20 && key < 0x7f) return static_cast<uint32_t>(key);  // Latin-1 = keysym
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
-        return 0xffbeu + static_cast<uint32_t>(key - Qt::Key_F1);
-    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return "f" + std::to_string(key - Qt::Key_F1 + 1);
     switch (key) {
-        case Qt::Key_Return: return 0xff0du;
+        case Qt::Key_Space: return "space";
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return "return";
         case Qt::Key_Tab:
-        case Qt::Key_Backtab: return 0xff09u;
-        case Qt::Key_Escape: return 0xff1bu;
-        case Qt::Key_Backspace: return 0xff08u;
-        case Qt::Key_Delete: return 0xffffu;
-        case Qt::Key_Left: return 0xff51u;
-        case Qt::Key_Up: return 0xff52u;
-        case Qt::Key_Right: return 0xff53u;
-        case Qt::Key_Down: return 0xff54u;
-        default: return std::nullopt;
+        case Qt::Key_Backtab: return "tab";
+        case Qt::Key_Escape: return "escape";
+        case Qt::Key_Left: return "left";
+        case Qt::Key_Up: return "up";
+        case Qt::Key_Right: return "right";
+        case Qt::Key_Down: return "down";
+        case Qt::Key_Minus: return "-";
+        case Qt::Key_Equal: return "=";
+        case Qt::Key_BracketLeft: return "[";
+        case Qt::Key_BracketRight: return "]";
+        case Qt::Key_Semicolon: return ";";
+        case Qt::Key_Apostrophe: return "'";
+        case Qt::Key_Comma: return ",";
+        case Qt::Key_Period: return ".";
+        case Qt::Key_Slash: return "/";
+        case Qt::Key_Backslash: return "\\";
+        default: return {};
     }
+}
+
+std::optional<uint16_t> keyCodeOfQtKey(int key) {
+    // The two delete keys have codes but no names (they clear while recording).
+    if (key == Qt::Key_Backspace) return kKeyCodeBackspace;
+    if (key == Qt::Key_Delete) return kKeyCodeForwardDelete;
+    const std::string name = notationNameOfQtKey(key);
+    if (name.empty()) return std::nullopt;
+    return keycodeForString(name);
 }
 
 uint32_t maskForQtModifiers(Qt::KeyboardModifiers modifiers) {
@@ -45,19 +60,14 @@ uint32_t maskForQtModifiers(Qt::KeyboardModifiers modifiers) {
 
 }  // namespace
 
-PhysicalKeyPress physicalKeyOf(const QKeyEvent& event) {
-    const bool fromX = event.nativeScanCode() != 0 &&
-                       QGuiApplication::platformName() == QLatin1String("xcb") &&
-                       X11KeyboardLayout::shared().isConnected();
-    if (fromX) {
-        return {X11KeyboardLayout::shared().keyCodeForX11Keycode(event.nativeScanCode()),
-                modifierMaskForX11State(event.nativeModifiers())};
+PhysicalKeyPress physicalKeyOf(const QKeyEvent& event, KeyboardLayout* layout) {
+    if (layout) {
+        if (std::optional<PhysicalKeyPress> key =
+                layout->keyOf(event.nativeScanCode(), event.nativeModifiers())) {
+            return *key;
+        }
     }
-    std::optional<uint16_t> keyCode;
-    if (const std::optional<uint32_t> keysym = keysymForQtKey(event.key(), event.modifiers())) {
-        keyCode = keyCodeForX11Keysym(*keysym);
-    }
-    return {keyCode, maskForQtModifiers(event.modifiers())};
+    return {keyCodeOfQtKey(event.key()), maskForQtModifiers(event.modifiers())};
 }
 
 }  // namespace corvane

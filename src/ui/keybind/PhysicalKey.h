@@ -1,25 +1,19 @@
 #pragma once
 
 // Which key a key event came from, in the shortcut notation, and which modifiers were held.
-// On X11 the physical key (the event's X key code) is looked up in the server's keyboard
-// mapping through the same keysym table that hotkey registration uses, so Super+Shift+1 is the
-// "1" key even though Qt reports the shifted "!". Without an X key code (other platforms,
-// synthetic events) Qt's key code stands in.
+// The keyboard layout of the platform (handed in by the program) reads the event's native key
+// code, so Super+Shift+1 is the "1" key even though Qt reports the shifted "!". Where it cannot
+// (no layout, no native code, a synthetic event) Qt's key stands in, which is right for
+// unshifted keys only.
 //
 // Thread: main thread.
 
-#include <cstdint>
-#include <optional>
+#include "core/shortcuts/KeyboardLayout.h"
 
 class QKeyEvent;
 
 namespace corvane {
 
-struct PhysicalKeyPress {
-    std::optional<uint16_t> keyCode;  // nothing: a key the notation has no code for
-    uint32_t modifiers = 0;           // notation modifier bits
-};
-
-PhysicalKeyPress physicalKeyOf(const QKeyEvent& event);
+PhysicalKeyPress physicalKeyOf(const QKeyEvent& event, KeyboardLayout* layout);
 
 }  // namespace corvane

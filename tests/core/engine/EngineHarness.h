@@ -13,7 +13,7 @@
 #include "core/engine/CorvaneEngine.h"
 #include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
-#include "core/shortcuts/X11KeyMapping.h"
+#include "support/FakeHotkeyBackend.h"
 #include "support/TempDir.h"
 
 namespace corvane::test {
@@ -57,29 +57,6 @@ public:
     std::vector<Duration> stopAndWaitTimeouts;
     std::vector<std::function<void()>> pendingStops;
     std::function<void(bool)> onStateChanged;
-};
-
-class FakeHotkeyBackend final : public HotkeyBackend {
-public:
-    HotkeyGrabStatus grab(uint32_t grabId, uint32_t keysym, uint32_t modifiers) override {
-        live[grabId] = X11KeyCombination{keysym, modifiers};
-        return kHotkeyGrabGranted;
-    }
-    void ungrab(uint32_t grabId) override {
-        ++ungrabCalls;
-        live.erase(grabId);
-    }
-    void setPressHandler(PressHandler handler) override { onPress = std::move(handler); }
-    // The user presses a shortcut: delivered only when it is grabbed.
-    void press(const char* shortcut) {
-        for (const auto& [grabId, held] : live) {
-            if (held == *x11CombinationForShortcut(shortcut)) onPress(grabId);
-        }
-    }
-
-    std::map<uint32_t, X11KeyCombination> live;
-    PressHandler onPress;
-    int ungrabCalls = 0;
 };
 
 class FakeTray final : public TrayMenu {

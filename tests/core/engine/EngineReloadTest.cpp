@@ -2,6 +2,8 @@
 // which reloads may restart capture.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/engine/EngineHarness.h"
 
 namespace corvane::test {
@@ -24,10 +26,13 @@ TEST_F(EngineReloadTest, NewProfilesGetIdsByPositionAndRaiseButNeverLowerTheBuff
         "[[records]]\nduration = 300\nhotkey = \"Cmd+Shift+1\"\n\n"
         "[[records]]\nduration = 60\nhotkey = \"\"\n\n"
         "[[records]]\nduration = 30\nhotkey = \"Cmd+Shift+3\"\n");
-    EXPECT_EQ(hotkeys->ungrabCalls, 3) << "old ids are released first";
+    EXPECT_EQ(hotkeys->bindCalls, 2) << "the new set replaces the old one";
     EXPECT_EQ(engine->recordDurationsById(),
               (std::map<int32_t, double>{{1, 300.0}, {2, 60.0}, {3, 30.0}}));
     EXPECT_EQ(hotkeys->live.size(), 2u) << "an empty shortcut is not registered";
+    ASSERT_EQ(hotkeys->lastBindings.size(), 2u);
+    EXPECT_EQ(hotkeys->lastBindings[1].id, "profile-3");
+    EXPECT_EQ(hotkeys->lastBindings[0].description, "Save last 5 minutes") << "as in the tray menu";
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 300.0);
     EXPECT_EQ(pressAndSave("Cmd+Shift+3"), 30.0);
     EXPECT_EQ(pressAndSave("Cmd+Shift+2"), -1);
@@ -73,7 +78,6 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(capture->held.fps, 48);
     EXPECT_EQ(capture->held.bitrateKbps, 12000);
     bufferVideo(5);
-    engine->reloadConfigAndApply();  // no file written yet
     reloadWith("fps = 0\n");
     reloadWith("fps = 99999999999\nbitrate_kbps = -99999999999\n");
     reloadWith("play_sound = false\n");
@@ -81,9 +85,44 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(capture->restartsFromConfig, 0);
     EXPECT_EQ(capture->restartCalls, 0);
     EXPECT_GT(buffered(), 0u);
-    EXPECT_EQ(hotkeys->ungrabCalls, 0) << "a file without profiles keeps them";
+    EXPECT_EQ(hotkeys->bindCalls, 1) << "a file without profiles keeps them";
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 30.0);
     EXPECT_FALSE(exporter.lastPlaySound) << "the new setting reaches the next save";
+}
+
+TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
+    buildAndStart();
+    const std::string path = config.configPath;
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing", [] {}, "the file does not exist"},
+        {"empty", [&] { std::ofstream(path, std::ios::trunc); }, "the file is empty"},
+        {"blank", [&] { std::ofstream(path, std::ios::trunc) << " \n\t\n"; }, "the file is empty"},
+        {"a folder", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); }, "Is a directory"},
+        {"not UTF-8", [&] { std::filesystem::remove(path); std::ofstream(path) << "fps = 30 \xff\n"; }, "not valid UTF-8 text"},
+    };
+    std::map<std::string, int> logged;  // the same reason twice gives the same line twice
+    for (const Case& c : cases) {
+        c.prepare();
+        ++logged[c.reason];
+        const ConfigReloadOutcome outcome = engine->reloadConfigAndApply();
+        EXPECT_FALSE(outcome.applied) << c.name;
+        EXPECT_EQ(outcome.reason, "Could not read " + path + ": " + c.reason) << c.name;
+        EXPECT_EQ(countLines("[Corvane] Could not reload the configuration file " + path + " (" + c.reason +
+                             "); the current settings stay."), logged[c.reason])
+            << c.name;
+    }
+    EXPECT_EQ(capture->held.fps, 48);
+    EXPECT_EQ(hotkeys->ungrabCalls, 0);
+
+    std::filesystem::remove(path);
+    reloadWith("fps = 30\n");
+    EXPECT_TRUE(engine->reloadConfigAndApply().applied);
+    EXPECT_EQ(capture->held.fps, 30);
 }
 
 TEST_F(EngineReloadTest, AnEmptyFolderMeansTheDefaultEverywhere) {

@@ -2,81 +2,56 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "core/shortcuts/X11KeyMapping.h"
+#include "core/shortcuts/NullHotkeyBackend.h"
 #include "support/CaptureLogLines.h"
+#include "support/FakeHotkeyBackend.h"
 
 namespace corvane {
 namespace {
 
-// Grants or refuses by script; remembers live grabs so a test can press them. The counters
-// outlive the backend, which CorvaneHotkeys owns.
-class FakeHotkeyBackend final : public HotkeyBackend {
-public:
-    explicit FakeHotkeyBackend(std::shared_ptr<int> ungrabs) : ungrabs_(std::move(ungrabs)) {}
-    HotkeyGrabStatus grab(uint32_t grabId, uint32_t keysym, uint32_t modifiers) override {
-        ++grabCalls;
-        if (nextStatus != kHotkeyGrabGranted) return nextStatus;
-        EXPECT_EQ(live.count(grabId), 0u) << "grab id reused while live";
-        live[grabId] = X11KeyCombination{keysym, modifiers};
-        return kHotkeyGrabGranted;
-    }
-    void ungrab(uint32_t grabId) override {
-        ++*ungrabs_;
-        live.erase(grabId);
-    }
-    void setPressHandler(PressHandler handler) override { onPress_ = std::move(handler); }
-
-    // The user pressing a combination: delivered only if grabbed.
-    void press(const char* shortcut) {
-        const X11KeyCombination combination = *x11CombinationForShortcut(shortcut);
-        for (const auto& [grabId, held] : live) {
-            if (held == combination && onPress_) return onPress_(grabId);
-        }
-    }
-
-    HotkeyGrabStatus nextStatus = kHotkeyGrabGranted;
-    std::map<uint32_t, X11KeyCombination> live;
-    int grabCalls = 0;
-
-private:
-    std::shared_ptr<int> ungrabs_;
-    PressHandler onPress_;
-};
+using test::FakeHotkeyBackend;
 
 class CorvaneHotkeysTest : public ::testing::Test {
 protected:
     CorvaneHotkeysTest() {
-        auto owned = std::make_unique<FakeHotkeyBackend>(ungrabs);
+        auto owned = std::make_unique<FakeHotkeyBackend>();
         backend = owned.get();
         hotkeys = std::make_unique<CorvaneHotkeys>(std::move(owned));
         hotkeys->onHotKeyTriggered = [this](int32_t id) { triggered.push_back(id); };
     }
 
     test::LogCapture log;
-    std::shared_ptr<int> ungrabs = std::make_shared<int>(0);
     FakeHotkeyBackend* backend = nullptr;
     std::unique_ptr<CorvaneHotkeys> hotkeys;
     std::vector<int32_t> triggered;
 };
 
-TEST_F(CorvaneHotkeysTest, RegisteredShortcutsReportTheirIdsAndFailuresRegisterNothing) {
-    EXPECT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
-    EXPECT_TRUE(hotkeys->registerHotKey(2, " ctrl + alt + F5 "));
-    EXPECT_FALSE(hotkeys->registerHotKey(3, "Cmd+Foo "));
-    EXPECT_EQ(backend->grabCalls, 2);
-    backend->nextStatus = kHotkeyStatusTaken;
-    EXPECT_FALSE(hotkeys->registerHotKey(4, "Cmd+Shift+4"));
-    EXPECT_EQ(hotkeys->registeredCount(), 2u);
+TEST_F(CorvaneHotkeysTest, OneLinePerProfileInOrderAndPressesReportTheirIds) {
+    backend->heldElsewhere = {*parseShortcut("Cmd+Shift+4")};
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", "Save last 30 seconds"},
+                              {2, " ctrl + alt + F5 ", "Save last 1 minute"},
+                              {3, "Cmd+Foo ", "Save last 2 minutes"},
+                              {4, "Cmd+Shift+4", "Save last 3 minutes"},
+                              {5, "Shift+Cmd+1", "Save last 4 minutes"}});
     EXPECT_EQ(log.lines(), (std::vector<std::string>{
                              "[Corvane] Hotkey registered: [Cmd+Shift+1] -> Action ID 1",
                              "[Corvane] Hotkey registered: [ ctrl + alt + F5 ] -> Action ID 2",
                              "[Corvane] Failed to parse shortcut: 'Cmd+Foo '",
-                             "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+4'"}));
+                             "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+4'",
+                             "[Corvane] Error RegisterEventHotKey (10) for 'Shift+Cmd+1'"}));
+    ASSERT_EQ(backend->lastBindings.size(), 4u) << "a text that does not parse is not bound";
+    EXPECT_EQ(backend->lastBindings[1].description, "Save last 1 minute");
+    EXPECT_EQ(hotkeys->registeredCount(), 2u);
+
+    // What the settings rows show: any spelling of a combination finds its registration.
+    EXPECT_EQ(hotkeys->statusOf("shift+cmd+1"), HotkeyBindStatus::bound);
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+4"), HotkeyBindStatus::inUseByAnotherProgram);
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+9"), std::nullopt);
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Foo"), std::nullopt);
 
     backend->press("Ctrl+Opt+F5");
     backend->press("Cmd+Shift+1");
@@ -84,8 +59,53 @@ TEST_F(CorvaneHotkeysTest, RegisteredShortcutsReportTheirIdsAndFailuresRegisterN
     EXPECT_EQ(triggered, (std::vector<int32_t>{2, 1}));
 }
 
-TEST_F(CorvaneHotkeysTest, PressWithoutCallbackIsConsumedAndCallbackMayReRegister) {
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
+// A desktop portal answers later, may assign another trigger, and a newer set supersedes an
+// answer still on its way.
+TEST_F(CorvaneHotkeysTest, AnswersThatComeLaterAreLoggedThenAndOnlyForTheNewestSet) {
+    backend->answerLater = true;
+    backend->assignedTrigger = "Super+F9";
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", "Save last 30 seconds"}});
+    const std::function<void()> stale = backend->pendingAnswer;
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+2", "Save last 30 seconds"}});
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+2"), std::nullopt) << "pending";
+    stale();
+    EXPECT_TRUE(log.lines().empty()) << "the superseded answer is dropped";
+    backend->pendingAnswer();
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "[Corvane] Hotkey registered: [Cmd+Shift+2] -> Action ID 1",
+                             "[Corvane] The desktop assigned \"Super+F9\" to \"Save last 30 seconds\""}));
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+2"), HotkeyBindStatus::bound);
+}
+
+TEST_F(CorvaneHotkeysTest, SuspensionIsCountedAndANewSetWaitsForTheResume) {
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", ""}});
+    hotkeys->suspend();
+    hotkeys->suspend();
+    backend->press("Cmd+Shift+1");
+    hotkeys->registerHotKeys({{2, "Cmd+Shift+2", ""}});
+    EXPECT_EQ(backend->bindCalls, 1) << "bound only once resumed";
+    hotkeys->resume();
+    EXPECT_TRUE(backend->isSuspended());
+    hotkeys->resume();
+    hotkeys->resume();  // unmatched: ignored
+    EXPECT_EQ(backend->suspendedStates, (std::vector<bool>{true, false}));
+    EXPECT_EQ(backend->bindCalls, 2);
+    backend->press("Cmd+Shift+1");
+    backend->press("Cmd+Shift+2");
+    EXPECT_EQ(triggered, (std::vector<int32_t>{2}));
+
+    // Unregistering while suspended (the engine stopping) leaves nothing to bind on resume.
+    hotkeys->suspend();
+    hotkeys->registerHotKeys({{3, "F3", ""}});
+    hotkeys->unregisterAll();
+    hotkeys->resume();
+    EXPECT_EQ(backend->bindCalls, 2);
+    EXPECT_TRUE(backend->live.empty());
+}
+
+TEST_F(CorvaneHotkeysTest, CallbackMayReRegisterFromInsideAPress) {
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", ""}});
     hotkeys->onHotKeyTriggered = nullptr;
     backend->press("Cmd+Shift+1");  // nothing happens, nothing crashes
 
@@ -95,28 +115,23 @@ TEST_F(CorvaneHotkeysTest, PressWithoutCallbackIsConsumedAndCallbackMayReRegiste
         ++calls;
         hotkeys->unregisterAll();
         hotkeys->onHotKeyTriggered = nullptr;
-        EXPECT_TRUE(hotkeys->registerHotKey(7, "Cmd+Shift+1"));
+        hotkeys->registerHotKeys({{7, "Cmd+Shift+1", ""}});
     };
     backend->press("Cmd+Shift+1");
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(hotkeys->registeredCount(), 1u);
+    EXPECT_EQ(backend->live.size(), 1u);
 }
 
-TEST_F(CorvaneHotkeysTest, UnregisteringOrDestructionReleasesEveryGrab) {
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "F1"));
-    ASSERT_TRUE(hotkeys->registerHotKey(2, "F2"));
-    hotkeys->unregisterAll();
-    hotkeys->unregisterAll();
-    EXPECT_EQ(*ungrabs, 2);
-    backend->press("F1");
-    EXPECT_TRUE(triggered.empty());
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "F3"));
-    hotkeys.reset();
-    EXPECT_EQ(*ungrabs, 3);
-
-    CorvaneHotkeys withoutDisplay(nullptr);
-    EXPECT_FALSE(withoutDisplay.registerHotKey(1, "Cmd+Shift+1"));
-    EXPECT_EQ(log.lines().back(), "[Corvane] Error RegisterEventHotKey (-2) for 'Cmd+Shift+1'");
+TEST(NullHotkeyBackendTest, RefusesEveryShortcutWithItsReason) {
+    test::LogCapture log;
+    auto owned = std::make_unique<NullHotkeyBackend>("cannot open the X display");
+    EXPECT_EQ(owned->name(), "none (cannot open the X display)");
+    CorvaneHotkeys hotkeys(std::move(owned));
+    hotkeys.registerHotKeys({{1, "Cmd+Shift+1", ""}});
+    EXPECT_EQ(hotkeys.statusOf("Cmd+Shift+1"), HotkeyBindStatus::unavailable);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "[Corvane] Error RegisterEventHotKey (-2) for 'Cmd+Shift+1'"}));
 }
 
 }  // namespace

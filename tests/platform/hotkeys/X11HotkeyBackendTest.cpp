@@ -45,11 +45,23 @@ protected:
         ASSERT_TRUE(client.get()) << "no X display: run inside scripts/with-test-session.sh";
         int event = 0, error = 0, major = 0, minor = 0;
         ASSERT_TRUE(XTestQueryExtension(client.get(), &event, &error, &major, &minor));
-        auto owned = std::make_unique<X11HotkeyBackend>();
+        auto owned = X11HotkeyBackend::open();
+        ASSERT_TRUE(owned);
         backend = owned.get();
-        ASSERT_TRUE(backend->isConnected());
         hotkeys = std::make_unique<CorvaneHotkeys>(std::move(owned));
         hotkeys->onHotKeyTriggered = [this](int32_t id) { triggered.push_back(id); };
+    }
+    // Registers the set and tells whether each registration was bound, in order.
+    std::vector<bool> registerSet(const std::vector<const char*>& shortcuts) {
+        std::vector<HotkeyRequest> requests;
+        int32_t id = 1;
+        for (const char* shortcut : shortcuts) requests.push_back({id++, shortcut, ""});
+        hotkeys->registerHotKeys(requests);
+        std::vector<bool> bound;
+        for (const char* shortcut : shortcuts) {
+            bound.push_back(hotkeys->statusOf(shortcut) == HotkeyBindStatus::bound);
+        }
+        return bound;
     }
     bool waitForPresses(size_t count) {
         return waitUntil([&] { return triggered.size() >= count; });
@@ -63,8 +75,7 @@ protected:
 };
 
 TEST_F(X11HotkeyBackendTest, HotkeyPressReachesCallbackWhateverTheLockState) {
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
-    ASSERT_TRUE(hotkeys->registerHotKey(2, "Ctrl+Opt+Z"));
+    ASSERT_EQ(registerSet({"Cmd+Shift+1", "Ctrl+Opt+Z"}), (std::vector<bool>{true, true}));
     // Without Shift, and with Shift alone, the combination is not ours.
     client.chord({XK_Super_L, XK_Shift_L}, XK_1);
     client.chord({XK_Super_L}, XK_1);
@@ -84,8 +95,7 @@ TEST_F(X11HotkeyBackendTest, HotkeyPressReachesCallbackWhateverTheLockState) {
 }
 
 TEST_F(X11HotkeyBackendTest, HoldingAHotkeyDownReportsOnePress) {
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
-    ASSERT_TRUE(hotkeys->registerHotKey(2, "Cmd+Shift+2"));
+    ASSERT_EQ(registerSet({"Cmd+Shift+1", "Cmd+Shift+2"}), (std::vector<bool>{true, true}));
     // Fast auto-repeat, so that holding the key produces repeats at once.
     unsigned delayMs = 0, intervalMs = 0;
     ASSERT_TRUE(XkbGetAutoRepeatRate(client.get(), XkbUseCoreKbd, &delayMs, &intervalMs));
@@ -114,13 +124,14 @@ TEST_F(X11HotkeyBackendTest, CombinationHeldElsewhereIsRefusedAndLeavesNothingBe
     const Window root = DefaultRootWindow(other.get());
     XGrabKey(other.get(), other.keycode(XK_2), mods, root, False, GrabModeAsync, GrabModeAsync);
     XSync(other.get(), False);
-    EXPECT_FALSE(hotkeys->registerHotKey(1, "Cmd+Shift+2"));
-    EXPECT_EQ(log.lines().back(), "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+2'");
-
     // The same combination twice in this program: the second is refused, the first still works.
-    ASSERT_TRUE(hotkeys->registerHotKey(2, "Cmd+Shift+3"));
-    EXPECT_FALSE(hotkeys->registerHotKey(3, "Shift+Cmd+3"));
-    EXPECT_EQ(log.lines().back(), "[Corvane] Error RegisterEventHotKey (10) for 'Shift+Cmd+3'");
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+2", ""}, {2, "Cmd+Shift+3", ""}, {3, "Shift+Cmd+3", ""}});
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+2"), HotkeyBindStatus::inUseByAnotherProgram);
+    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+3"), HotkeyBindStatus::bound);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                             "[Corvane] Error RegisterEventHotKey (10) for 'Cmd+Shift+2'",
+                             "[Corvane] Hotkey registered: [Cmd+Shift+3] -> Action ID 2",
+                             "[Corvane] Error RegisterEventHotKey (10) for 'Shift+Cmd+3'"}));
 
     // No lock variant of the refused combination stayed grabbed: once the other program lets
     // go, a press with CapsLock on is not ours, and registering it now works.
@@ -132,22 +143,43 @@ TEST_F(X11HotkeyBackendTest, CombinationHeldElsewhereIsRefusedAndLeavesNothingBe
     client.chord({XK_Super_L, XK_Shift_L}, XK_3);
     ASSERT_TRUE(waitForPresses(1));
     EXPECT_EQ(triggered, (std::vector<int32_t>{2}));
-    EXPECT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+2"));
+    EXPECT_EQ(registerSet({"Cmd+Shift+2"}), std::vector<bool>{true});
 }
 
 TEST_F(X11HotkeyBackendTest, UnregisteredHotkeysAreReleasedToOtherPrograms) {
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
+    ASSERT_EQ(registerSet({"Cmd+Shift+1"}), std::vector<bool>{true});
     XKeyboard other;
     ASSERT_TRUE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
     hotkeys->unregisterAll();
     EXPECT_FALSE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
 
     // Presses no longer reach the callback (the F6 marker proves the loop ran past it).
-    ASSERT_TRUE(hotkeys->registerHotKey(2, "F6"));
+    hotkeys->registerHotKeys({{2, "F6", ""}});
     client.chord({XK_Super_L, XK_Shift_L}, XK_1);
     client.tap(XK_F6);
     ASSERT_TRUE(waitForPresses(1));
     EXPECT_EQ(triggered, (std::vector<int32_t>{2}));
+}
+
+// While the shortcut recorder listens the grabs are let go, so the keys reach the focused
+// window; resuming takes them back, except one another program took meanwhile.
+TEST_F(X11HotkeyBackendTest, SuspendedHotkeysAreReleasedAndTakenBackOnResume) {
+    ASSERT_EQ(registerSet({"Cmd+Shift+1", "Cmd+Shift+2"}), (std::vector<bool>{true, true}));
+    XKeyboard other;
+    const Window root = DefaultRootWindow(other.get());
+    hotkeys->suspend();
+    EXPECT_FALSE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
+    XGrabKey(other.get(), other.keycode(XK_2), Mod4Mask | ShiftMask, root, False, GrabModeAsync,
+             GrabModeAsync);
+    XSync(other.get(), False);
+    client.chord({XK_Super_L, XK_Shift_L}, XK_1);  // not ours while suspended
+    hotkeys->resume();
+    EXPECT_TRUE(grabIsRefused(other.get(), other.keycode(XK_1), Mod4Mask | ShiftMask));
+    EXPECT_EQ(log.lines().back(),
+              "[Corvane] Hotkey 2 lost while global shortcuts were suspended (status 10)");
+    client.chord({XK_Super_L, XK_Shift_L}, XK_1);
+    ASSERT_TRUE(waitForPresses(1));
+    EXPECT_EQ(triggered, (std::vector<int32_t>{1}));
 }
 
 TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
@@ -171,12 +203,12 @@ TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
     }
     ASSERT_NE(spare, 0);
 
-    ASSERT_TRUE(hotkeys->registerHotKey(1, "Cmd+Shift+1"));
+    ASSERT_EQ(registerSet({"Cmd+Shift+1"}), std::vector<bool>{true});
     KeySym one = XK_1, none = NoSymbol;
     XChangeKeyboardMapping(d, spare, 1, &one, 1);
     XChangeKeyboardMapping(d, oldKey, 1, &none, 1);
     XSync(d, False);
-    EXPECT_EQ(X11KeyboardLayout().keyCodeForX11Keycode(spare), 18);  // the recorder follows too
+    EXPECT_EQ(X11KeyboardLayout::open()->keyCodeForX11Keycode(spare), 18);  // the recorder follows too
 
     // The change reaches the backend through its event queue; once it has made the grab again,
     // another program is refused the new key.
@@ -196,16 +228,19 @@ TEST_F(X11HotkeyBackendTest, KeyboardMappingChangeMovesTheGrab) {
 TEST(X11HotkeyKeyboardLayoutTest, PhysicalKeysNameTheirUnshiftedKey) {
     XKeyboard client;
     ASSERT_TRUE(client.get());
-    X11KeyboardLayout layout;
-    EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_1)), 18);
-    EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_KP_5)), 87);
-    EXPECT_EQ(layout.keyCodeForX11Keycode(client.keycode(XK_Super_L)), std::nullopt);
-    EXPECT_EQ(layout.keyCodeForX11Keycode(0), std::nullopt);    // out of range: no X error
-    EXPECT_EQ(layout.keyCodeForX11Keycode(9999), std::nullopt);
+    const std::unique_ptr<X11KeyboardLayout> layout = X11KeyboardLayout::open();
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->keyCodeForX11Keycode(client.keycode(XK_1)), 18);
+    EXPECT_EQ(layout->keyCodeForX11Keycode(client.keycode(XK_KP_5)), 87);
+    EXPECT_EQ(layout->keyCodeForX11Keycode(client.keycode(XK_Super_L)), std::nullopt);
+    EXPECT_EQ(layout->keyCodeForX11Keycode(0), std::nullopt);    // out of range: no X error
+    EXPECT_EQ(layout->keyCodeForX11Keycode(9999), std::nullopt);
+    EXPECT_EQ(layout->keyOf(client.keycode(XK_1), Mod4Mask | ShiftMask | Mod2Mask | LockMask),
+              (PhysicalKeyPress{18, kCmdKeyMask | kShiftKeyMask}));
+    EXPECT_EQ(layout->keyOf(0, Mod4Mask), std::nullopt) << "no X key code: not an X event";
 
-    X11HotkeyBackend noBackend(":9999");
-    EXPECT_FALSE(noBackend.isConnected());
-    EXPECT_EQ(noBackend.grab(1, XK_1, Mod4Mask), kHotkeyStatusNoDisplay);
+    EXPECT_EQ(X11HotkeyBackend::open(":9999"), nullptr);
+    EXPECT_EQ(X11KeyboardLayout::open(":9999"), nullptr);
 }
 
 }  // namespace

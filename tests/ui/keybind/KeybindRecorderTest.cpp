@@ -15,6 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include "core/shortcuts/CorvaneHotkeys.h"
+#include "platform/hotkeys/X11HotkeyBackend.h"
+#include "platform/hotkeys/X11KeyboardLayout.h"
+#include "ui/keybind/ShortcutRecorderEnvironment.h"
+
 namespace {
 constexpr QEvent::Type kQtKeyPress = QEvent::KeyPress;  // Xlib defines KeyPress as a macro
 }
@@ -30,6 +35,9 @@ class KeybindRecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(keyboard.get()) << "no X display: run inside scripts/with-test-session.sh";
+        layout = X11KeyboardLayout::open();
+        ASSERT_TRUE(layout);
+        installShortcutRecorderEnvironment({layout.get(), nullptr});
         auto* layout = new QVBoxLayout(&window);
         for (QWidget* w : std::initializer_list<QWidget*>{first, second, edit, button}) {
             w->setParent(&window);
@@ -44,6 +52,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         edit->setFocus();
     }
+
+    void TearDown() override { installShortcutRecorderEnvironment({}); }
 
     // A key press as the X server would report it: its X key code and X modifier state.
     // keysym NoSymbol: an event without an X key code (another platform, a synthetic event).
@@ -68,6 +78,7 @@ protected:
     }
 
     test::XKeyboard keyboard;
+    std::unique_ptr<X11KeyboardLayout> layout;
     QWidget window;
     KeybindRecorderView* first = new KeybindRecorderView;
     KeybindRecorderView* second = new KeybindRecorderView;
@@ -205,6 +216,71 @@ TEST_F(KeybindRecorderTest, EscapeCancelsWhileBackspaceAndTheMenuClear) {
     EXPECT_EQ(takeEdit(edited), QString());
     EXPECT_EQ(first->hotkey(), QString());
     EXPECT_FALSE(first->isRecording());
+}
+
+// The global shortcuts are really grabbed here (XGrabKey on the test display): while a field
+// records they are let go, so pressing a bound combination records it and saves nothing.
+class KeybindRecorderWithGrabsTest : public KeybindRecorderTest {
+protected:
+    void SetUp() override {
+        KeybindRecorderTest::SetUp();
+        std::unique_ptr<X11HotkeyBackend> backend = X11HotkeyBackend::open();
+        ASSERT_TRUE(backend);
+        hotkeys = std::make_unique<CorvaneHotkeys>(std::move(backend));
+        hotkeys->onHotKeyTriggered = [this](int32_t id) { saved.push_back(id); };
+        installShortcutRecorderEnvironment({layout.get(), hotkeys.get()});
+    }
+    void TearDown() override {
+        KeybindRecorderTest::TearDown();
+        hotkeys.reset();
+    }
+
+    std::unique_ptr<CorvaneHotkeys> hotkeys;
+    std::vector<int32_t> saved;
+};
+
+TEST_F(KeybindRecorderWithGrabsTest, BoundShortcutIsRecordedInsteadOfSavingAClip) {
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", "Save last 30 seconds"}});
+    ASSERT_EQ(hotkeys->statusOf("Cmd+Shift+1"), HotkeyBindStatus::bound);
+    QSignalSpy edited(second, &KeybindRecorderView::hotkeyEdited);
+    click(second);
+    ASSERT_TRUE(second->isRecording());
+    keyboard.chord({XK_Super_L, XK_Shift_L}, XK_1);
+    ASSERT_TRUE(waitUntil([&] { return !edited.isEmpty(); }));
+    EXPECT_EQ(takeEdit(edited), QStringLiteral("Cmd+Shift+1"));
+    EXPECT_FALSE(second->isRecording());
+
+    // The grab is back once the recording ended: the same press now saves, and only this one
+    // (presses reach the grab in order, so the first would have come before it).
+    keyboard.chord({XK_Super_L, XK_Shift_L}, XK_1);
+    ASSERT_TRUE(waitUntil([&] { return !saved.empty(); }));
+    EXPECT_EQ(saved, std::vector<int32_t>{1});
+    EXPECT_TRUE(edited.isEmpty());
+}
+
+TEST_F(KeybindRecorderWithGrabsTest, FieldsSayWhyTheirShortcutDoesNotWork) {
+    test::XKeyboard other;  // another program holds Super+Shift+2
+    const Window root = DefaultRootWindow(other.get());
+    XGrabKey(other.get(), other.keycode(XK_2), Mod4Mask | ShiftMask, root, False, GrabModeAsync,
+             GrabModeAsync);
+    XSync(other.get(), False);
+    hotkeys->registerHotKeys({{1, "Cmd+Shift+1", ""}, {2, "Cmd+Shift+2", ""}});
+
+    const QString plain = QStringLiteral("Click to record shortcut");
+    EXPECT_EQ(first->helpText(), plain);
+    first->setHotkey(QStringLiteral("Shift+Cmd+2"));
+    EXPECT_TRUE(first->helpText().startsWith(QStringLiteral("In use by another program")))
+        << first->helpText().toStdString();
+    EXPECT_EQ(first->toolTip(), first->helpText());
+    second->setHotkey(QStringLiteral("Cmd+Shift+1"));
+    second->setDuplicate(true);
+    EXPECT_TRUE(second->helpText().startsWith(QStringLiteral("Another recording profile has the same shortcut")))
+        << second->helpText().toStdString();
+    second->startRecording();
+    EXPECT_TRUE(second->toolTip().startsWith(QStringLiteral("Press shortcut keys now")));
+    second->stopRecording();
+    XUngrabKey(other.get(), other.keycode(XK_2), Mod4Mask | ShiftMask, root);
+    XSync(other.get(), False);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "core/shortcuts/X11KeyMapping.h"
+#include "platform/hotkeys/X11KeyMapping.h"
 
 #include <array>
 
@@ -75,14 +75,6 @@ uint32_t x11ModifiersForMask(uint32_t modifierMask) {
     if (modifierMask & kControlKeyMask) x |= kX11ControlMask;
     if (modifierMask & kShiftKeyMask) x |= kX11ShiftMask;
     return x;
-}
-
-std::optional<X11KeyCombination> x11CombinationForShortcut(std::string_view text) {
-    const std::optional<ParsedShortcut> parsed = parseShortcut(text);
-    if (!parsed) return std::nullopt;
-    const std::optional<uint32_t> keysym = x11KeysymForKeyCode(parsed->keyCode);
-    if (!keysym) return std::nullopt;
-    return X11KeyCombination{*keysym, x11ModifiersForMask(parsed->modifiers)};
 }
 
 std::optional<uint16_t> keyCodeForX11Keysym(uint32_t keysym) {

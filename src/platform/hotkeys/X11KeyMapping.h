@@ -1,19 +1,19 @@
 #pragma once
 
 // The mapping between the shortcut notation and X11 key symbols and modifier masks. Pure
-// functions, any thread. Core does not see X11 headers, so the keysym and mask values of the X
-// protocol are spelled out here (they are fixed by the protocol).
+// functions, any thread, no connection: the keysym and mask values are fixed by the X protocol,
+// so they are spelled out here and the table is tested without a server.
 //
-// Cmd is the Super key on Mod4, Opt is Alt on Mod1. Registration goes notation -> keysym ->
-// (platform) keycode; the recorder goes (platform) physical keycode -> keysyms -> notation, so
-// a shortcut recorded by pressing it is the one that registration grabs.
+// Cmd is the Super key on Mod4, Opt is Alt on Mod1. Grabbing goes notation -> keysym ->
+// keycode of the current layout (X11HotkeyBackend); the recorder goes physical keycode ->
+// keysyms -> notation (X11KeyboardLayout), so a shortcut recorded by pressing it is the one
+// that gets grabbed.
 
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 
-#include "core/shortcuts/ShortcutNotation.h"
+#include "core/shortcuts/ShortcutNotation.h"  // the notation's key codes and modifier bits
 
 namespace corvane {
 
@@ -24,21 +24,12 @@ inline constexpr uint32_t kX11Mod1Mask = 1u << 3;  // Alt
 inline constexpr uint32_t kX11Mod2Mask = 1u << 4;  // usually NumLock
 inline constexpr uint32_t kX11Mod4Mask = 1u << 6;  // Super
 
-struct X11KeyCombination {
-    uint32_t keysym = 0;
-    uint32_t modifiers = 0;  // X modifier mask (Shift, Control, Mod1, Mod4)
-    bool operator==(const X11KeyCombination&) const = default;
-};
-
 // The keysym that registration grabs for a notation key code; nothing for codes that no name
 // reaches.
 std::optional<uint32_t> x11KeysymForKeyCode(uint16_t keyCode);
 
 // Notation modifier bits -> X modifier mask.
 uint32_t x11ModifiersForMask(uint32_t modifierMask);
-
-// Parse + map in one step; nothing when the text does not parse.
-std::optional<X11KeyCombination> x11CombinationForShortcut(std::string_view text);
 
 // The notation key code of one keysym (either letter case; keypad digits to the keypad codes;
 // BackSpace and Delete to the two delete codes). Nothing for keysyms the notation cannot name.

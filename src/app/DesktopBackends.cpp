@@ -1,0 +1,59 @@
+#include "app/DesktopBackends.h"
+
+#include <cstdlib>
+
+#include "core/capture/NullScreenCapture.h"
+#include "core/shortcuts/NullHotkeyBackend.h"
+#include "platform/audio/PulseSystemAudio.h"
+#include "platform/hotkeys/X11HotkeyBackend.h"
+#include "platform/hotkeys/X11KeyboardLayout.h"
+#include "platform/x11/X11ScreenCapture.h"
+
+namespace corvane {
+namespace {
+
+void useNullBackends(DesktopBackends& parts, const std::string& reason) {
+    parts.screen = std::make_unique<NullScreenCapture>(reason);
+    parts.screenName = "none (" + reason + ")";
+    parts.audioName = "none";
+    auto hotkeys = std::make_unique<NullHotkeyBackend>(reason);
+    parts.hotkeysName = hotkeys->name();
+    parts.hotkeys = std::move(hotkeys);
+}
+
+void useX11(DesktopBackends& parts) {
+    parts.screen = std::make_unique<X11ScreenCaptureBackend>();
+    parts.screenName = "X11";
+    parts.audio = std::make_unique<PulseSystemAudioBackend>();
+    parts.audioName = "PulseAudio";
+    std::unique_ptr<HotkeyBackend> hotkeys = X11HotkeyBackend::open();
+    if (!hotkeys) hotkeys = std::make_unique<NullHotkeyBackend>("cannot open the X display");
+    parts.hotkeysName = hotkeys->name();
+    parts.hotkeys = std::move(hotkeys);
+    parts.keyboardLayout = X11KeyboardLayout::open();
+}
+
+}  // namespace
+
+BackendChoice chooseBackendForThisSession(bool x11DisplayOpens) {
+    SessionFacts facts;
+    facts.x11DisplayOpens = x11DisplayOpens;
+    if (const char* forced = std::getenv(kBackendOverrideVariable)) facts.backendOverride = forced;
+    return chooseDesktopBackend(facts);
+}
+
+DesktopBackends makeDesktopBackends(const BackendChoice& choice) {
+    DesktopBackends parts;
+    switch (choice.backend) {
+        case DesktopBackend::x11: useX11(parts); break;
+        case DesktopBackend::none: useNullBackends(parts, choice.reason); break;
+    }
+    return parts;
+}
+
+std::string DesktopBackends::summary() const {
+    return "Back ends: screen capture " + screenName + ", system audio " + audioName +
+           ", global shortcuts " + hotkeysName;
+}
+
+}  // namespace corvane

@@ -1,0 +1,40 @@
+#pragma once
+
+// The parts of the chosen desktop back end, built in this one place: screen capture, system
+// audio, global shortcuts and the keyboard layout of the shortcut recorder. X11 gets XCB
+// capture, PulseAudio and XGrabKey; none gets the null back ends, which say why. A part that
+// cannot connect (X11 forced without a display) is replaced by its null back end with the reason.
+//
+// Main thread: built after the Qt application exists (the hotkey back end watches its
+// connection with a socket notifier).
+
+#include <memory>
+#include <string>
+
+#include "core/backends/BackendChoice.h"
+#include "core/capture/CaptureBackend.h"
+#include "core/shortcuts/HotkeyBackend.h"
+#include "core/shortcuts/KeyboardLayout.h"
+
+namespace corvane {
+
+// The choice for this process: the session as found plus the CORVANE_BACKEND override.
+BackendChoice chooseBackendForThisSession(bool x11DisplayOpens);
+
+struct DesktopBackends {
+    std::unique_ptr<ScreenCaptureBackend> screen;  // never null
+    std::unique_ptr<SystemAudioBackend> audio;     // null: video only
+    std::unique_ptr<HotkeyBackend> hotkeys;        // never null until handed to the engine
+    std::unique_ptr<KeyboardLayout> keyboardLayout;  // null: the recorder goes by Qt's keys
+    std::string screenName;
+    std::string audioName;
+    std::string hotkeysName;
+
+    // The start-up log line: "Back ends: screen capture X11, system audio PulseAudio, global
+    // shortcuts X11 key grabs".
+    std::string summary() const;
+};
+
+DesktopBackends makeDesktopBackends(const BackendChoice& choice);
+
+}  // namespace corvane

@@ -1,0 +1,8 @@
+#include "core/capture/NullScreenCapture.h"
+
+namespace corvane {
+
+NullScreenCapture::NullScreenCapture(std::string reason)
+    : error_{"Corvane", 1, "Screen capture is not available (" + reason + ")"} {}
+
+}  // namespace corvane
