@@ -12,6 +12,11 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   ffmpeg xvfb x11-utils x11-xserver-utils x11-apps xdotool pulseaudio pulseaudio-utils
   trayer dunst libnotify-bin dbus imagemagick locales ccache
+  # Wayland: screen capture through the desktop portal and PipeWire, and the headless test desktop
+  # of scripts/with-wayland-session.sh (which also builds a patched portal back end from source).
+  libpipewire-0.3-dev qt6-wayland
+  sway xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin pipewire-pulse wireplumber weston
+  dpkg-dev patch meson libdrm-dev libinih-dev libgbm-dev libwayland-dev wayland-protocols libsystemd-dev
 )
 
 missing=()

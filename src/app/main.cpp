@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/SaveCommand.h"
 #include "core/log/Log.h"
 
 namespace {
@@ -19,6 +20,7 @@ void keepLargeTransientBlocksReturnable() { mallopt(M_MMAP_THRESHOLD, 128 * 1024
 
 int main(int argc, char** argv) {
     const auto action = corvane::commandLineAction(argc, argv);
+    if (action == corvane::CommandLineAction::Save) return corvane::runSaveCommand(argc, argv);
     if (action != corvane::CommandLineAction::Start) {
         corvane::writeStdout(corvane::commandLineOutput(action));
         return 0;

@@ -24,6 +24,7 @@ const std::string kHelp =
     "\n"
     "USAGE:\n"
     "    corvane                Start Corvane (runs in menu bar with global hotkeys)\n"
+    "    corvane --save SECONDS Save the last SECONDS to a clip and print its path\n"
     "    corvane --config       Print configuration file path\n"
     "    corvane -v, --version  Print version\n"
     "    corvane -h, --help     Print help\n";
@@ -85,6 +86,36 @@ TEST(CommandLineForms, ConfigPathWithoutHomeComesFromThePasswordDatabase) {
     const std::string expected = std::string(entry->pw_dir) + "/.config/corvane/config.toml\n";
     EXPECT_EQ(runToEnd({"--config"}, {{"HOME", std::nullopt}}).out, expected);
     EXPECT_EQ(runToEnd({"--config"}, {{"HOME", ""}}).out, expected);
+}
+
+// The running-program side of "--save" is covered end to end (e2e/save_command_e2e.sh).
+TEST(CommandLineSave, FailsWithTheReasonWhenTheLengthIsWrongOrNoCorvaneRuns) {
+    TempDir home;
+    const std::string usage =
+        "corvane --save needs the clip length in seconds, a number greater than 0 (corvane --save 30)\n";
+    for (auto args : {std::vector<std::string>{"--save"}, {"--save", "0"}, {"--save", "-3"},
+                      {"--save", "abc"}, {"--save", "8s"}, {"--save", "nan"}, {"--save", "inf"},
+                      {"--save", ""}, {"--save", "1e3"}}) {
+        Outcome o = runToEnd(args, {{"HOME", home.path().string()}});
+        EXPECT_EQ(o.err, usage) << args.back();
+        EXPECT_EQ(o.out, "") << args.back();
+        EXPECT_TRUE(WIFEXITED(o.status) && WEXITSTATUS(o.status) == 1) << args.back();
+    }
+
+    // No session bus at all, then a bus on which no Corvane runs.
+    Outcome noBus = runToEnd({"--save", "8"}, {{"HOME", home.path().string()}});
+    EXPECT_TRUE(noBus.err.starts_with("Cannot reach a running Corvane: no session bus")) << noBus.err;
+    EXPECT_TRUE(WIFEXITED(noBus.status) && WEXITSTATUS(noBus.status) == 1);
+
+    ChildProcess bus({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, {});
+    ASSERT_TRUE(bus.waitFor(bus.out(), "\n"));
+    const std::string address = bus.out().substr(0, bus.out().find('\n'));
+    Outcome nobody = runToEnd({"--save", "12.5"},
+                              {{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", address}});
+    EXPECT_EQ(nobody.err, "Corvane is not running in this session\n");
+    EXPECT_EQ(nobody.out, "");
+    EXPECT_TRUE(WIFEXITED(nobody.status) && WEXITSTATUS(nobody.status) == 1);
+    EXPECT_EQ(entriesIn(home.path()), 0u) << "asking for a clip creates no file";
 }
 
 TEST(CommandLineStart, OtherFirstArgumentsStartAndEndCleanlyOnSignals) {

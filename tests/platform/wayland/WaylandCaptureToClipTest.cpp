@@ -1,0 +1,69 @@
+// From a Wayland screen and PipeWire's audio server to a clip on disk: the portal capture, the
+// PulseAudio client on pipewire-pulse, the real encoder, buffer and exporter. The screen is kept
+// still the whole time (an empty workspace), so PipeWire sends next to no pictures: the clip must
+// still be video of the full length, with the tone in its audio.
+#include "core/capture/CorvaneCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "media/CorvaneEncoder.h"
+#include "media/CorvaneExporter.h"
+#include "platform/audio/PulseSystemAudio.h"
+#include "platform/audio/TonePlayer.h"
+#include "platform/sched/QtMainScheduler.h"
+#include "platform/wayland/PortalScreenCapture.h"
+#include "support/CaptureLogLines.h"
+#include "support/MediaClipReader.h"
+#include "support/QtEventWait.h"
+#include "support/TempDir.h"
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(WaylandCaptureToClip, AStillScreenGivesAFullLengthClipWithSound) {
+    ASSERT_EQ(std::system("swaymsg -q 'workspace 2'"), 0) << "run inside scripts/with-wayland-session.sh";
+    test::LogCapture quiet;
+    test::TempDir state;
+    QtMainScheduler scheduler;
+    PortalScreenCaptureBackend::Options options;
+    options.stateFile = (state / "portal.toml").string();
+    PortalScreenCaptureBackend screen(options);
+    PulseSystemAudioBackend audio;
+    FfmpegVideoEncoderFactory encoders;
+    auto ring = std::make_shared<CorvaneRingBuffer>(130.0);
+    const CaptureSettings settings{.fps = 30, .targetWidth = 640, .targetHeight = 360, .recordAudio = true};
+    {
+        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler});
+        testing::Tone tone;
+        ASSERT_TRUE(tone.ok());
+        capture.start();
+        ASSERT_TRUE(test::waitUntil([&] { return capture.isRunning(); }, 10s));
+        ASSERT_TRUE(test::waitUntil([&] { return ring->getStatus().audioCount > 0; }, 5s))
+            << "no system audio reached the buffer";
+        test::serveEvents(3000);
+        EXPECT_TRUE(capture.stopAndWait(2s));
+    }
+    std::system("swaymsg -q 'workspace 1'");
+    test::TempDir folder;
+    const ClipExportResult result = CorvaneExporter().exportClip(*ring, 2.0, folder.path().string(), false, true);
+    ASSERT_TRUE(result.ok()) << result.reason;
+
+    const test::ReadClip clip = test::readClip(result.path);
+    ASSERT_TRUE(clip.videoStream >= 0 && clip.audioStream >= 0);
+    EXPECT_EQ(clip.decodeErrors, 0);
+    const test::ReadStream& video = clip.streams[size_t(clip.videoStream)];
+    EXPECT_EQ(std::vector<int>({video.width, video.height}), std::vector<int>({640, 360}));
+    EXPECT_GE(clip.videoFrames, 50) << "two seconds at 30 fps of a still screen";
+    ASSERT_GT(clip.pcm.size(), 2u * 48000);
+    double sum = 0;
+    for (float v : clip.pcm) sum += double(v) * v;
+    EXPECT_GT(std::sqrt(sum / double(clip.pcm.size())), 0.02) << "the tone should be in the clip's audio";
+}
+
+}  // namespace
+}  // namespace corvane
