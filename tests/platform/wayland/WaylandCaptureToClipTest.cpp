@@ -11,14 +11,16 @@
 
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "media/audio/AacAudioEncoder.h"
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/audio/TonePlayer.h"
+#include "platform/files/LocalClipFiles.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/wayland/PortalScreenCapture.h"
 #include "support/CaptureLogLines.h"
-#include "support/MediaClipReader.h"
 #include "support/QtEventWait.h"
 #include "support/TempDir.h"
+#include "support/TestClip.h"
 
 namespace corvane {
 namespace {
@@ -35,10 +37,11 @@ TEST(WaylandCaptureToClip, AStillScreenGivesAFullLengthClipWithSound) {
     PortalScreenCaptureBackend screen(options);
     PulseSystemAudioBackend audio;
     FfmpegVideoEncoderFactory encoders;
+    AacAudioEncoderFactory audioEncoders;
     auto ring = std::make_shared<CorvaneRingBuffer>(130.0);
     const CaptureSettings settings{.fps = 30, .targetWidth = 640, .targetHeight = 360, .recordAudio = true};
     {
-        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler});
+        CorvaneCapture capture(settings, ring, {screen, &audio, encoders, scheduler, nullptr, &audioEncoders});
         testing::Tone tone;
         ASSERT_TRUE(tone.ok());
         capture.start();
@@ -50,15 +53,17 @@ TEST(WaylandCaptureToClip, AStillScreenGivesAFullLengthClipWithSound) {
     }
     std::system("swaymsg -q 'workspace 1'");
     test::TempDir folder;
-    const ClipExportResult result = CorvaneExporter().exportClip(*ring, 2.0, folder.path().string(), false, true);
+    LocalClipFiles files;
+    ExportProgress progress;
+    const ClipExportResult result = CorvaneExporter(files).exportClip(*ring, 2.0, folder.path().string(), true, progress);
     ASSERT_TRUE(result.ok()) << result.reason;
 
-    const test::ReadClip clip = test::readClip(result.path);
+    const test::DecodedClip clip = test::decodeClip(result.path);
     ASSERT_TRUE(clip.videoStream >= 0 && clip.audioStream >= 0);
     EXPECT_EQ(clip.decodeErrors, 0);
-    const test::ReadStream& video = clip.streams[size_t(clip.videoStream)];
+    const test::ClipStream& video = clip.streams[size_t(clip.videoStream)];
     EXPECT_EQ(std::vector<int>({video.width, video.height}), std::vector<int>({640, 360}));
-    EXPECT_GE(clip.videoFrames, 50) << "two seconds at 30 fps of a still screen";
+    EXPECT_GE(clip.frameIndices.size(), 50u) << "two seconds at 30 fps of a still screen";
     ASSERT_GT(clip.pcm.size(), 2u * 48000);
     double sum = 0;
     for (float v : clip.pcm) sum += double(v) * v;
