@@ -69,7 +69,7 @@ TEST_F(SettingsViewModelTest, BurstOfEditsIsSavedAndApplied350msAfterTheLastEdit
 }
 
 TEST_F(SettingsViewModelTest, LoadingNeverSavesAndKeepsWhatTheFileSays) {
-    const std::string file = "fps = 30\nwindow_id = 4194305\nresolution = \"1080p\"\nclip_60s = \"Ctrl+F2\"\n";
+    const std::string file = "fps = 30\nwindow_id = 4194305\nresolution = \"1080p\"\nclip_60s = \"Cmd+F2\"\n";
     writeTextFile(configPath_, file);
     auto model = makeModel();
     scheduler_.advanceBy(10s);
@@ -78,20 +78,22 @@ TEST_F(SettingsViewModelTest, LoadingNeverSavesAndKeepsWhatTheFileSays) {
     // The target was built from the ids without the window rule resetting the resolution.
     EXPECT_EQ(model->captureTarget(), "window:4194305");
     EXPECT_EQ(model->resolution(), "1080p");
-    EXPECT_EQ(model->records()[1].hotkey, "Ctrl+F2");  // no profiles: the older key fills in
+    EXPECT_EQ(model->records()[1].hotkey, "Cmd+F2");  // no profiles: the older key fills in
 }
 
 TEST_F(SettingsViewModelTest, SavedFileIsTheSettingsFormByteForByte) {
     writeTextFile(configPath_,
               "fps = 60\nbitrate_kbps = 50000\nresolution = \"1080p\"\nmax_buffer_seconds = 20\n"
               "output_dir = \"/data/clips\"\nshow_menubar = false\ncodec = \"hevc\"\n"
-              "[[records]]\nduration = 2\nhotkey = \"Ctrl+Alt+F9\"\n[[records]]\nduration = 120\nhotkey = \"\"\n");
+              "[[records]]\nduration = 2\nhotkey = \"opt+ctrl+f9\"\n[[records]]\nduration = 120\nhotkey = \"\"\n"
+              "[[records]]\nduration = 30\nhotkey = \"Cmd+Foo\"\n");
     auto model = makeModel();
     model->setCaptureTarget("display:9");
     scheduler_.advanceBy(350ms);
 
     const std::string banner = "# " + std::string(78, '=');
-    // The file's bitrate gives way to the one computed for 1080p at 60 fps.
+    // The file's bitrate gives way to the one computed for 1080p at 60 fps; shortcuts that read
+    // are written the program's way, others as they were.
     const std::string expected = banner + "\n# Corvane Configuration (Linux)\n" + banner +
         "\n\n# Target frame rate for screen capture (typically 48 or 60 fps).\nfps = 60\n\n"
         "# Video bitrate in kilobits per second (kbps).\nbitrate_kbps = 12000\n\n"
@@ -106,7 +108,8 @@ TEST_F(SettingsViewModelTest, SavedFileIsTheSettingsFormByteForByte) {
         "# Target window ID (0 = none / capture display, >0 = capture specific window).\nwindow_id = 0\n\n" +
         banner + "\n# Recording Profiles & Shortcuts\n"
         "# Customizable recording durations (between 5s and 600s / 10min) and global hotkeys.\n" + banner +
-        "\n[[records]]\nduration = 5\nhotkey = \"Ctrl+Alt+F9\"\n\n[[records]]\nduration = 120\nhotkey = \"\"\n";
+        "\n[[records]]\nduration = 5\nhotkey = \"Ctrl+Alt+F9\"\n\n[[records]]\nduration = 120\nhotkey = \"\"\n\n"
+        "[[records]]\nduration = 30\nhotkey = \"Cmd+Foo\"\n";
     EXPECT_EQ(readTextFile(configPath_), expected);
 }
 
@@ -222,11 +225,13 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
 }
 
-TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundIgnoringCaseAndSpacesButNotEmptyOnes) {
+TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundWhateverTheirSpellingButNotEmptyOnes) {
     auto model = makeModel();
-    model->setRecords({RecordItem(30, "Cmd+Shift+1"), RecordItem(60, "cmd+shift+1"), RecordItem(90, ""),
-                       RecordItem(120, ""), RecordItem(150, "Ctrl+ F1"), RecordItem(180, "ctrl+f1")});
-    EXPECT_EQ(model->duplicateHotkeyErrors(), (std::set<std::string>{"cmd+shift+1", "ctrl+f1"}));
+    model->setRecords({RecordItem(30, "Cmd+Shift+1"), RecordItem(60, "shift+super+1"), RecordItem(90, ""),
+                       RecordItem(120, ""), RecordItem(150, "Ctrl+ F1"), RecordItem(180, "ctrl+f1"),
+                       RecordItem(210, "Ctrl+Foo"), RecordItem(240, "ctrl + foo"), RecordItem(270, "Opt+F2")});
+    EXPECT_EQ(model->duplicateHotkeyErrors(),
+              (std::set<std::string>{"super+shift+1", "ctrl+f1", "ctrl+foo"}));
 }
 
 }  // namespace

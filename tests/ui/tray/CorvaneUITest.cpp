@@ -16,6 +16,7 @@
 
 #include "support/QtEventWait.h"
 #include "support/TempDir.h"
+#include "support/XKeyboardTestSupport.h"  // last: Xlib's macros
 
 namespace corvane::test {
 namespace {
@@ -58,18 +59,19 @@ protected:
 
 TEST_F(CorvaneUITest, ItemIsInTheTrayHostWithTheProfilesBetweenTheSeparatorsOnceEachAfterEveryUpdate) {
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tests need a tray host (trayer)";
-    ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, ""), RecordItem(120, "Cmd+Shift+3")});
+    // Shortcuts are shown the Linux way whichever spelling the file has.
+    ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, ""), RecordItem(120, "shift+super+3")});
     EXPECT_TRUE(waitUntil([&] { return !ui.trayIcon()->geometry().isEmpty(); }))
         << "the tray host did not embed the item";
     EXPECT_EQ(menuLines(*ui.menu()),
               (std::vector<std::string>{"Corvane [disabled]", "Preferences & Clips...", "-",
-                                        "Save last 30 seconds (Cmd+Shift+1)", "Save last 1m 30s",
-                                        "Save last 2 minutes (Cmd+Shift+3)", "-",
+                                        "Save last 30 seconds (Super+Shift+1)", "Save last 1m 30s",
+                                        "Save last 2 minutes (Super+Shift+3)", "-",
                                         "Replay Buffer: Idle [disabled]", "Open Clips Folder...",
                                         "Screen Capture Unavailable [disabled] [hidden]", "-",
                                         "Quit Corvane"}));
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Opt+9")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Opt+9")});
     std::vector<std::string> lines = menuLines(*ui.menu());
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 5),
               (std::vector<std::string>{"-", "Save last 45 seconds (Ctrl+Alt+9)", "-"}));
@@ -77,6 +79,25 @@ TEST_F(CorvaneUITest, ItemIsInTheTrayHostWithTheProfilesBetweenTheSeparatorsOnce
     lines = menuLines(*ui.menu());
     EXPECT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[3], "-") << "with no profiles the separators meet";
+}
+
+// As a user clicks the item in the panel: the left button opens the window, the right one the
+// menu (and not the window).
+TEST_F(CorvaneUITest, LeftClickOnTheItemOpensTheWindowAndRightClickTheMenu) {
+    XKeyboard pointer;
+    ASSERT_TRUE(pointer.get()) << "no X display: run inside scripts/with-test-session.sh";
+    int opened = 0;
+    ui.onOpenMainWindow = [&] { ++opened; };
+    ui.setupMenubar({});
+    ASSERT_TRUE(waitUntil([&] { return !ui.trayIcon()->geometry().isEmpty(); }))
+        << "the tray host did not embed the item";
+    const QPoint centre = ui.trayIcon()->geometry().center();
+    pointer.clickAt(centre.x(), centre.y(), 1);
+    EXPECT_TRUE(waitUntil([&] { return opened == 1; })) << "a left click did nothing";
+    pointer.clickAt(centre.x(), centre.y(), 3);
+    EXPECT_TRUE(waitUntil([&] { return ui.menu()->isVisible(); })) << "a right click showed no menu";
+    ui.menu()->hide();
+    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThenSaving) {
