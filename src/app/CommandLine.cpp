@@ -21,7 +21,7 @@ std::string commandLineOutput(CommandLineAction action) {
         return "Corvane - Lightweight instant replay screen recorder for Linux\n"
                "\n"
                "USAGE:\n"
-               "    corvane                Start Corvane (runs in menu bar with global hotkeys)\n"
+               "    corvane                Start Corvane (runs in the system tray with global hotkeys)\n"
                "    corvane --config       Print configuration file path\n"
                "    corvane -v, --version  Print version\n"
                "    corvane -h, --help     Print help\n";

@@ -139,14 +139,14 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
     int err = avformat_alloc_output_context2(&rawOutput, nullptr, "mp4", tempPath.c_str());
     OutputPtr output(rawOutput);
     if (err < 0 || !output) {
-        logLine("AVAssetWriter export error: " + avError(err));
+        logLine("MP4 export error: " + avError(err));
         discard();
         return couldNotWrite(avError(err));
     }
 
     AVStream* videoStream = avformat_new_stream(output.get(), nullptr);
     if (!videoStream) {
-        logLine("Unable to add video track to AVAssetWriter");
+        logLine("Unable to add video track to the MP4 file");
         discard();
         return couldNotWrite("The video track could not be added");
     }

@@ -111,7 +111,7 @@ void CorvaneUI::updateUI() {
     QString tooltip;
     TrayIconState state;
     if (!status.hasPermission) {
-        tooltip = QStringLiteral("Corvane - Screen recording permission required");
+        tooltip = QStringLiteral("Corvane - Screen capture unavailable");
         state = TrayIconState::Unavailable;
     } else if (isSavingClip_) {
         tooltip = QStringLiteral("Corvane - Saving clip to disk");

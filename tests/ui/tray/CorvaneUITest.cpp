@@ -111,7 +111,7 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
         {true, false, true, "Replay Buffer: Active (12s ready)", "Corvane - Recording active (12s buffered)",
          TrayIconState::Recording},
         {true, true, true, "Replay Buffer: Active (12s ready)", "Corvane - Saving clip to disk", TrayIconState::Saving},
-        {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen recording permission required",
+        {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen capture unavailable",
          TrayIconState::Unavailable},
         {false, false, true, "Replay Buffer: Idle", "Corvane - Capture stream idle or sleeping", TrayIconState::Idle},
     };
