@@ -1,6 +1,8 @@
 #include "app/Recorder.h"
 
 #include <QDBusConnection>
+#include <QDesktopServices>
+#include <QUrl>
 
 #include <cstdlib>
 #include <string>
@@ -23,6 +25,7 @@
 #include "ui/keybind/ShortcutRecorderEnvironment.h"
 #include "ui/library/ClipLibrary.h"
 #include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
+#include "ui/library/DesktopFileManager.h"
 #include "ui/tray/CorvaneUI.h"
 #include "ui/window/CorvaneWindowManager.h"
 
@@ -51,7 +54,7 @@ bool isWaylandSession() {
 }  // namespace
 
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
-// goes first and the notifier (first) last.
+// goes first and the notifier (with the file manager its actions use) last.
 struct Recorder::Parts {
     Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
           const BackendChoice& choice)
@@ -60,6 +63,13 @@ struct Recorder::Parts {
           exporter(chime),
           backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
+            // The saved clip's notification: "Open" in the default player, "Show in Files".
+            notifier.setClipActions(
+                {.open = [](const std::string& path) {
+                     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+                         logLine("Could not open " + path + " in a player");
+                 },
+                 .showInFiles = [this](const std::string& path) { fileManager.revealFile(path); }});
             library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
             windowManager->setClipsPage(library->page());
@@ -134,6 +144,7 @@ struct Recorder::Parts {
     }
 
     QtMainScheduler& scheduler;
+    DesktopFileManager fileManager;  // before the notifier, whose actions use it
     DbusNotifier notifier;
     std::shared_ptr<PulseChimePlayer> chime;
     CorvaneExporter exporter;

@@ -348,8 +348,8 @@ ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
         outcome.ok = true;
         outcome.path = result.path;
         outcome.actualSeconds = result.actualSeconds;
-        deps_.notifier.showNotification(clipSavedTitle(result.actualSeconds),
-                                        clipSavedBody(result.path, folder));
+        deps_.notifier.showClipSaved(clipSavedTitle(result.actualSeconds),
+                                     clipSavedBody(result.path, folder), result.path);
         postToMain([this, path = result.path] {
             if (deps_.clipSavedAnnouncer) deps_.clipSavedAnnouncer->announce(path);
         });
