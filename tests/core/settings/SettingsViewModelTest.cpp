@@ -4,6 +4,7 @@
 
 #include "core/config/ConfigReader.h"
 #include "core/log/Log.h"
+#include "core/settings/LoginAutostart.h"
 #include "core/sched/ManualScheduler.h"
 #include "support/FakeCaptureSources.h"
 #include "support/TempDir.h"
@@ -223,6 +224,31 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     model->refreshAvailableWindows();
     EXPECT_EQ(model->availableWindows(), before);
     EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
+}
+
+// The autostart entry's Exec line starts the running program, quoted and escaped as desktop
+// entries require; the launcher entry's other lines stay.
+TEST(LoginAutostartTest, EntryStartsTheGivenProgramWithItsPathEscaped) {
+    const std::string launcher = "[Desktop Entry]\nName=Corvane\nExec=corvane\nIcon=corvane\n";
+    for (const auto& [program, exec] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"/usr/bin/corvane", "Exec=/usr/bin/corvane"},
+             {"/opt/my apps/corvane", "Exec=\"/opt/my apps/corvane\""},
+             {"/a$b\\c/100%/corvane", "Exec=\"/a\\\\$b\\\\\\\\c/100%%/corvane\""}}) {
+        EXPECT_EQ(LoginAutostart::entryText(launcher, program),
+                  "[Desktop Entry]\nName=Corvane\n" + std::string(exec) + "\nIcon=corvane\n")
+            << program;
+    }
+
+    test::TempDir home;
+    LoginAutostart autostart(home.path().string(), launcher, "/usr/bin/corvane");
+    EXPECT_EQ(autostart.entryPath(), home.path().string() + "/autostart/corvane.desktop");
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.setEnabled(true), "");
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(readTextFile(autostart.entryPath()), LoginAutostart::entryText(launcher, "/usr/bin/corvane"));
+    EXPECT_EQ(autostart.setEnabled(false), "");
+    EXPECT_EQ(autostart.setEnabled(false), "");  // already gone: nothing to do
+    EXPECT_FALSE(autostart.isEnabled());
 }
 
 TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundWhateverTheirSpellingButNotEmptyOnes) {
