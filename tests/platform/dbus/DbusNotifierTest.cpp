@@ -70,13 +70,35 @@ protected:
     std::vector<std::string> lines;  // log lines, all written on this thread
 };
 
-TEST_F(DbusNotifierTest, SessionNotificationServerAcceptsTheSaveNotification) {
+// The session's own server (dunst): it takes the clip's notification with its actions, and a
+// click on it (dunst's NotificationAction, what its mouse binding does) opens the clip.
+TEST_F(DbusNotifierTest, SessionNotificationServerAcceptsTheSaveNotificationAndItsClickOpensTheClip) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto dunst = [&](const char* member, QVariantList args = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(DbusNotifier::kDefaultService,
+                                                           QStringLiteral("/org/freedesktop/Notifications"),
+                                                           QStringLiteral("org.dunstproject.cmd0"),
+                                                           QString::fromLatin1(member));
+        call.setArguments(args);
+        return bus.call(call, QDBus::Block, 2000);
+    };
+    ASSERT_NE(dunst("NotificationCloseAll").type(), QDBusMessage::ErrorMessage)
+        << "tests need the session's dunst";
     DbusNotifier notifier;
+    std::vector<std::string> opened;
+    notifier.setClipActions({.open = [&](const std::string& p) { opened.push_back(p); }, .showInFiles = {}});
     // A title of its own: other tests watch the session bus for the real save notifications.
-    notifier.showNotification("Corvane notification test", "Clip_x_12s.mp4\nSaved in ~/Videos/Corvane");
+    notifier.showClipSaved("Corvane notification test", "Clip_x_12s.mp4\nSaved in ~/Videos/Corvane",
+                           "/clips/Clip_x_12s.mp4");
     ASSERT_TRUE(waitUntil([&] { return notifier.deliveredCount() + notifier.fallbackCount() > 0; }));
     EXPECT_EQ(notifier.deliveredCount(), 1) << "the session's notification server did not accept it";
     EXPECT_TRUE(lines.empty());
+    // dunst shows it after its own short delay; until then it is waiting, not displayed.
+    ASSERT_TRUE(waitUntil([&] {
+        dunst("NotificationAction", {QVariant::fromValue(uint(0))});
+        return !opened.empty();
+    }, 5000)) << "a click on the notification did not open the clip";
+    EXPECT_EQ(opened, std::vector<std::string>{"/clips/Clip_x_12s.mp4"});
 }
 
 TEST_F(DbusNotifierTest, BodyIsEscapedOnlyForMarkupServersAndEarlyNotificationsKeepTheirOrder) {
