@@ -6,7 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 build_dir=${CORVANE_TEST_BUILD_DIR:-$root/build-test}
 "$root/scripts/build.sh" "$build_dir" -DCORVANE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}
+# Leaks fail the run; the suppressions name third-party libraries only (see the file).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 cd "$build_dir"
 "$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 "$@"

@@ -10,8 +10,10 @@
 #include "app/Application.h"
 #include "app/DesktopBackends.h"
 #include "core/capture/CorvaneCapture.h"
+#include "core/config/ConfigFile.h"
 #include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
+#include "core/export/LeftoverClipFiles.h"
 #include "core/log/Log.h"
 #include "core/services/ClipSavedAnnouncer.h"
 #include "media/CorvaneEncoder.h"
@@ -114,9 +116,9 @@ struct Recorder::Parts {
 
     // The file changed outside the settings tab: the tab re-reads it (writing its own pending
     // edit first), then the engine applies it.
-    void reloadConfig() {
+    ConfigReloadOutcome reloadConfig() {
         if (windowManager) windowManager->reloadSettingsFromFile();
-        engine->reloadConfigAndApply();
+        return engine->reloadConfigAndApply();
     }
 
     void quit() {
@@ -131,10 +133,13 @@ struct Recorder::Parts {
         };
         h.saveClip = [this](double seconds, std::function<void(SaveClipOutcome)> done) {
             engine->requestClip(seconds, [done = std::move(done)](const ClipSaveOutcome& o) {
-                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason});
+                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason, o.shortfall});
             });
         };
-        h.reloadConfig = [this] { reloadConfig(); };
+        h.reloadConfig = [this] {
+            const ConfigReloadOutcome outcome = reloadConfig();
+            return ReloadConfigOutcome{outcome.applied, outcome.reason};
+        };
         h.getStatus = [this] {
             const CorvaneStatus s = engine->getStatus();
             return ControlStatus{s.isRecording, s.bufferDurationSeconds,
@@ -169,15 +174,30 @@ Recorder::~Recorder() = default;
 std::optional<int> Recorder::claimInstance() {
     const InstanceClaim claim = claimSingleInstance(parts_->control);
     if (!claim.message.isEmpty()) logLine(claim.message.toStdString());
-    if (claim.role == InstanceRole::handedOver) return 0;
+    if (claim.role == InstanceRole::handedOver) {
+        writeStdout("Corvane is already running; showing its window.\n");
+        return 0;
+    }
     if (claim.role == InstanceRole::failed) return 1;
+    ownsClipsFolder_ = claim.role == InstanceRole::primary;
     return std::nullopt;
+}
+
+void Recorder::removeLeftoversOfEarlierRuns() {
+    // Without the bus name another Corvane may be saving into the same folder right now.
+    if (!ownsClipsFolder_) return;
+    const std::string folder = expandTilde(parts_->engine->outputDir());
+    const std::vector<std::string> removed = removeLeftoverTemporaryClips(folder);
+    for (const std::string& name : removed) {
+        logLine("Removed " + name + ", an unfinished clip left in " + folder + " by an earlier run.");
+    }
 }
 
 void Recorder::start() {
     if (isWaylandSession()) {
         logLine("Wayland session: capture and global shortcuts only reach X11 (XWayland) windows.");
     }
+    removeLeftoversOfEarlierRuns();
     parts_->engine->start();
     if (parts_->windowManager) {
         CorvaneWindowManager* window = parts_->windowManager.get();

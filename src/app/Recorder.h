@@ -34,7 +34,8 @@ public:
     // Becomes the session's one running Corvane. When another one runs, it is asked to show its
     // window and the exit status for this process comes back (0 when it answered, 1 when not).
     std::optional<int> claimInstance();
-    // Starts the engine and queues the opening of the main window.
+    // Removes unfinished clip files an earlier run left in the clips folder (only when this
+    // process owns the bus name), starts the engine and queues the opening of the main window.
     void start();
     // The engine's quit path: stop, then end the event loop.
     void quit();
@@ -44,8 +45,11 @@ public:
     std::string backendSummary() const;
 
 private:
+    void removeLeftoversOfEarlierRuns();
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
+    bool ownsClipsFolder_ = false;  // claimInstance() made this the session's one Corvane
 };
 
 }  // namespace corvane

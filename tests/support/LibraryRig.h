@@ -85,6 +85,10 @@ public:
     ClipMediaInfo probe(const std::string& path) override {
         probed.push_back(path);
         ClipMediaInfo info;
+        if (std::ifstream(path).get() == 'X') {  // stands for a file with no playable video
+            info.damaged = true;
+            return info;
+        }
         info.durationSeconds = static_cast<double>(std::filesystem::file_size(path)) / 1000.0;
         info.thumbnail = Thumbnail{1, 1, {1, 2, 3}};
         return info;

@@ -21,6 +21,25 @@ std::string errnoText(int error) {
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
+// "<link> is a symbolic link to <target>, which does not exist" for the first component of
+// `folder` that is such a link; empty when there is none.
+std::string danglingLinkOnPath(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    fs::path prefix;
+    for (const fs::path& part : folder) {
+        prefix /= part;
+        std::error_code ec;
+        const fs::file_status own = fs::symlink_status(prefix, ec);
+        if (ec || !fs::exists(own)) return {};
+        if (!fs::is_symlink(own)) continue;
+        if (fs::exists(fs::status(prefix, ec)) || ec.value() != ENOENT) continue;
+        const fs::path target = fs::read_symlink(prefix, ec);
+        return prefix.string() + " is a symbolic link to " + (ec ? std::string("a missing place") : target.string()) +
+               ", which does not exist";
+    }
+    return {};
+}
+
 std::string passwordDatabaseHome() {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
@@ -181,7 +200,12 @@ FileWriteResult createFolders(const std::string& folder) {
     if (folder.empty()) return {};
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec) return {false, ec.message()};
+    if (ec) {
+        // A link to a folder that is gone (an unmounted disk, a moved folder) makes the system
+        // say "File exists", which sends the user looking for the wrong thing.
+        const std::string dangling = danglingLinkOnPath(folder);
+        return {false, dangling.empty() ? ec.message() : dangling};
+    }
     return {};
 }
 

@@ -203,7 +203,7 @@ void CorvaneEngine::statusTick() {
     ui_->updateUI();
     if (++healthCheckCounter_ >= kWatchdogEveryTicks) {
         healthCheckCounter_ = 0;
-        capture_->checkHealth(isSystemSleeping_);
+        if (!plannedRestartPending()) capture_->checkHealth(isSystemSleeping_);
     }
 }
 
@@ -227,6 +227,7 @@ void CorvaneEngine::pause(PauseKind kind, const char* message) {
     ringBuffer_->clear();
     // A wake restart still pending would start capture in the middle of this sleep.
     wakeRestart_.cancel();
+    wakeRestartPending_ = false;
     if (kind == PauseKind::SystemSleep) sleepPreparing_ = true;
     ++pauseStopsPending_;
     capture_->stop([this] {
@@ -242,13 +243,19 @@ void CorvaneEngine::resume(const char* message) {
     isSystemSleeping_ = false;
     sleepPreparing_ = false;
     ringBuffer_->clear();
-    wakeRestart_.startOnce(deps_.scheduler, kWakeRestartDelay, [this] { capture_->restart(); });
+    wakeRestartPending_ = true;
+    wakeRestart_.startOnce(deps_.scheduler, kWakeRestartDelay, [this] {
+        wakeRestartPending_ = false;
+        capture_->restart();
+    });
 }
 
 void CorvaneEngine::reconfigure() {
     logLine("Screen parameters changed (resolution or display setup). Reconfiguring in 1.0s...");
     // Several changes in a row give one restart, a second after the last.
+    displayRestartPending_ = true;
     displayRestart_.startOnce(deps_.scheduler, kDisplayChangeRestartDelay, [this] {
+        displayRestartPending_ = false;
         // Screens that switch off often change the layout; the wake restarts capture.
         if (isSystemSleeping_) return;
         capture_->restart();
@@ -310,6 +317,10 @@ bool CorvaneEngine::tryBeginSave() {
 }
 
 void CorvaneEngine::requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done) {
+    if (!isAcceptableClipLength(seconds)) {
+        if (done) done(ClipSaveOutcome{false, {}, 0, std::string(kClipTooShort) + "."});
+        return;
+    }
     // The guard is taken here, not on the lane: the lane is serial, so a second request queued
     // behind a running save would otherwise be saved afterwards instead of being dropped.
     if (!tryBeginSave()) {
@@ -348,8 +359,9 @@ ClipSaveOutcome CorvaneEngine::runSave(double durationSeconds) {
         outcome.ok = true;
         outcome.path = result.path;
         outcome.actualSeconds = result.actualSeconds;
+        outcome.shortfall = shortfallNote(durationSeconds, result.actualSeconds);
         deps_.notifier.showClipSaved(clipSavedTitle(result.actualSeconds),
-                                     clipSavedBody(result.path, folder), result.path);
+                                     clipSavedBody(result.path, folder, outcome.shortfall), result.path);
         postToMain([this, path = result.path] {
             if (deps_.clipSavedAnnouncer) deps_.clipSavedAnnouncer->announce(path);
         });
@@ -380,9 +392,10 @@ void CorvaneEngine::postToMain(std::function<void()> task) {
 
 // ---- Live reconfiguration ----
 
-void CorvaneEngine::reloadConfigAndApply() {
+ConfigReloadOutcome CorvaneEngine::reloadConfigAndApply() {
     const std::vector<RecordItem> previous = records_;
-    reloadConfigFromFile();
+    ConfigReloadOutcome outcome = reloadConfigFromFile();
+    if (!outcome.applied) return outcome;
     if (records_ != previous) {
         registerAllHotkeys();
         ui_->updateRecords(records_);
@@ -394,11 +407,28 @@ void CorvaneEngine::reloadConfigAndApply() {
         logLine("Shortcuts and buffer updated live.");
     }
     capture_->updateConfig(captureSettingsForReload());
+    return outcome;
 }
 
-void CorvaneEngine::reloadConfigFromFile() {
-    const FileReadResult file = readUtf8File(expandTilde(configPathString_));
-    if (!file.ok()) return;
+ConfigReloadOutcome CorvaneEngine::reloadConfigFromFile() {
+    const std::string path = expandTilde(configPathString_);
+    const FileReadResult file = readUtf8File(path);
+    std::string problem;
+    if (file.status == FileReadResult::Status::Missing) {
+        problem = "the file does not exist";
+    } else if (!file.ok()) {
+        problem = file.reason;
+    } else if (std::all_of(file.text.begin(), file.text.end(),
+                           [](unsigned char c) { return std::isspace(c); })) {
+        // Usually a write cut short (a full disk, an editor killed while saving): applying it
+        // would mean applying nothing while reporting success.
+        problem = "the file is empty";
+    }
+    if (!problem.empty()) {
+        logLine("Could not reload the configuration file " + path + " (" + problem +
+                "); the current settings stay.");
+        return {false, "Could not read " + path + ": " + problem};
+    }
     const ConfigReadResult read = ConfigReader::read(file.text, ConfigReadMode::EngineReload);
     if (read.outputDir) {
         // An empty folder would put clips in the working directory; the default takes its place,
@@ -417,6 +447,7 @@ void CorvaneEngine::reloadConfigFromFile() {
     if (read.displayId) currentDisplayId_ = *read.displayId;
     if (read.windowId) currentWindowId_ = *read.windowId;
     if (!read.records.empty()) records_ = read.records;
+    return {true, {}};
 }
 
 CaptureSettings CorvaneEngine::captureSettingsForReload() {

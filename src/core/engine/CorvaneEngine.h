@@ -56,6 +56,15 @@ struct ClipSaveOutcome {
     std::string path;          // when ok
     double actualSeconds = 0;  // when ok
     std::string reason;        // when not ok, one sentence for the user
+    // When ok but the buffer held less than asked: "Saved 53 s of the 601 s asked"; else empty.
+    std::string shortfall;
+};
+
+// How a configuration reload ended: applied, or nothing applied and why (one sentence naming
+// the file and the system's reason).
+struct ConfigReloadOutcome {
+    bool applied = false;
+    std::string reason;
 };
 
 // The running recorder: owns the replay buffer, the capture, the hotkeys and the tray item,
@@ -88,8 +97,8 @@ public:
     // most 2.0 s. Idempotent. A save in progress is left to finish.
     void stop();
 
-    // Asks for the last `seconds` as a clip: drops the request when a save is running (with the
-    // log line), otherwise runs the save on the save lane. `done`, when given, runs on the save
+    // Asks for the last `seconds` as a clip: refuses a length under one second (kClipTooShort)
+    // and drops the request when a save is running (with the log line), otherwise runs the save on the save lane. `done`, when given, runs on the save
     // lane (or at once for a dropped request). Main thread.
     void requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done = {});
     // The save itself, blocking, on the calling thread (not the main thread): the guard, the
@@ -100,8 +109,9 @@ public:
     RecordingPair recordingStatus() const;
     bool isSavingClip() const;
 
-    // Re-reads the configuration file and applies what changed. Main thread.
-    void reloadConfigAndApply();
+    // Re-reads the configuration file and applies what changed. A file that is missing, cannot
+    // be read or is empty applies nothing; the reason is logged and returned. Main thread.
+    ConfigReloadOutcome reloadConfigAndApply();
     void reloadConfigAndRestart() { reloadConfigAndApply(); }
 
     // Runs after every successful save, on the save lane. Set before start().
@@ -128,7 +138,8 @@ private:
     void resume(const char* message);
     void reconfigure();
     void finishSleepPreparationIfReady();
-    void reloadConfigFromFile();
+    ConfigReloadOutcome reloadConfigFromFile();
+    bool plannedRestartPending() const { return wakeRestartPending_ || displayRestartPending_; }
     CaptureSettings captureSettingsForReload();
     bool tryBeginSave();
     ClipSaveOutcome runSave(double durationSeconds);
@@ -162,6 +173,10 @@ private:
     ScheduledTask wakeRestart_;
     ScheduledTask displayRestart_;
     int healthCheckCounter_ = 0;
+    // A wake or display restart is scheduled but has not run: the capture is stopped on purpose,
+    // so the watchdog must not start it as well (that would restart it twice).
+    bool wakeRestartPending_ = false;
+    bool displayRestartPending_ = false;
     bool isSystemSleeping_ = false;
     bool started_ = false;
     bool stopped_ = false;

@@ -11,10 +11,21 @@ std::string clipSavedTitle(double actualSeconds) {
     return "Corvane - Clip saved (" + std::to_string(seconds) + "s)";
 }
 
-std::string clipSavedBody(const std::string& path, const std::string& outputDir) {
+bool isAcceptableClipLength(double seconds) { return std::isfinite(seconds) && seconds >= 1.0; }
+
+std::string shortfallNote(double askedSeconds, double savedSeconds) {
+    if (!std::isfinite(askedSeconds) || !std::isfinite(savedSeconds)) return {};
+    if (savedSeconds >= askedSeconds - 0.5) return {};
+    const int64_t saved = truncatedClamped(std::round(savedSeconds), 0, 1'000'000'000);
+    const int64_t asked = truncatedClamped(std::round(askedSeconds), 0, 1'000'000'000);
+    return "Saved " + std::to_string(saved) + " s of the " + std::to_string(asked) + " s asked";
+}
+
+std::string clipSavedBody(const std::string& path, const std::string& outputDir,
+                          const std::string& shortfall) {
     const size_t slash = path.find_last_of('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return name + "\nSaved in " + outputDir;
+    return (shortfall.empty() ? "" : shortfall + "\n") + name + "\nSaved in " + outputDir;
 }
 
 std::string clipNotSavedBody(const ClipExportResult& result) {

@@ -10,13 +10,23 @@ namespace corvane {
 
 inline constexpr const char* kClipNotSavedTitle = "Corvane - Clip not saved";
 inline constexpr const char* kNotEnoughVideoBody = "Not enough video recorded yet to save a clip.";
+// The answer to a request for less than a second (or a length that is not a number): such a
+// clip would hold a frame or two under a name that claims a second.
+inline constexpr const char* kClipTooShort = "The clip length must be at least one second";
+
+// Finite and at least one second.
+bool isAcceptableClipLength(double seconds);
+// "Saved 53 s of the 601 s asked" when the clip is more than half a second shorter than asked
+// (the buffer held less); empty otherwise. Both lengths are rounded to whole seconds.
+std::string shortfallNote(double askedSeconds, double savedSeconds);
 
 // "Corvane - Clip saved (Ns)": N is the written length rounded to whole seconds (halves away
 // from zero), at least 1.
 std::string clipSavedTitle(double actualSeconds);
-// The file name, a line feed, then "Saved in " and the clips folder as configured (a leading
-// "~" stays).
-std::string clipSavedBody(const std::string& path, const std::string& outputDir);
+// The shortfall note and a line feed when there is one, the file name, a line feed, then
+// "Saved in " and the clips folder as configured (a leading "~" stays).
+std::string clipSavedBody(const std::string& path, const std::string& outputDir,
+                          const std::string& shortfall = {});
 // Why nothing was saved: too little video, or the write failure with the system's reason.
 std::string clipNotSavedBody(const ClipExportResult& result);
 

@@ -16,6 +16,7 @@ struct ClipItem {
     WallTime creationDate{};    // the file's content modification time
     int64_t fileSize = 0;       // bytes; 0 when unavailable
     double durationSeconds = 0; // 0 while unknown or when the file has no readable duration
+    bool damaged = false;       // the probe found no playable video in it (see ClipMediaInfo)
 
     std::string baseName() const;   // name without its extension
     std::string extension() const;  // text after the last dot, as written; empty when none

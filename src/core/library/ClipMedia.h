@@ -19,6 +19,9 @@ struct Thumbnail {
 struct ClipMediaInfo {
     double durationSeconds = 0;  // finite and >= 0; 0 when the file has no readable duration
     Thumbnail thumbnail;         // empty when no frame could be decoded
+    // Not a playable video: it cannot be opened as a media file, holds no video stream, has no
+    // duration, or not one picture decodes (zero-byte, random and cut-off files).
+    bool damaged = false;
 };
 
 // Reads a clip's duration and first picture. Implemented with FFmpeg in media; blocking, called

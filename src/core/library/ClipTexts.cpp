@@ -8,6 +8,10 @@
 
 namespace corvane {
 
+std::string clipLengthText(double durationSeconds, bool damaged) {
+    return damaged ? kDamagedClipText : formatClipDuration(durationSeconds);
+}
+
 std::string formatClipDuration(double seconds) {
     int64_t d = truncatedClamped(std::round(seconds), 0, int64_t{1} << 40);
     char buf[48];

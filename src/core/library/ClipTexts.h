@@ -10,6 +10,12 @@ namespace corvane {
 
 // Texts shown for clips. Pure functions, any thread.
 
+// What a clip's row and preview show in place of the length of a file that cannot be played.
+inline constexpr const char* kDamagedClipText = "Damaged";
+
+// The length text of a listed clip: kDamagedClipText for a damaged one, else formatClipDuration.
+std::string clipLengthText(double durationSeconds, bool damaged);
+
 // "m:ss" of the duration rounded to whole seconds (halves away from zero); minutes are not
 // capped. Non-finite or negative durations read 0:00.
 std::string formatClipDuration(double seconds);

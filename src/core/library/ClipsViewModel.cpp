@@ -208,6 +208,7 @@ void ClipsViewModel::reloadClips() {
         const auto key = ClipMediaCache::keyFor(it->path, it->fileSize, it->creationDate);
         if (const ClipMediaInfo* info = deps_.mediaCache.find(key)) {
             it->durationSeconds = info->durationSeconds;
+            it->damaged = info->damaged;
         } else {
             deps_.mediaCache.request(key);
         }
@@ -244,9 +245,12 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
             deps_.mediaCache.find(ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate));
         if (!info) return;  // a result for an older version of the file
         clip.durationSeconds = info->durationSeconds;
+        clip.damaged = info->damaged;
         if (selectedClip_ && selectedClip_->path == path) {
             selectedClip_->durationSeconds = info->durationSeconds;
+            selectedClip_->damaged = info->damaged;
             changed = true;
+            if (info->damaged) releasePlayer();
         }
         if (onClipInfoChanged) onClipInfoChanged(path);
         break;
@@ -257,8 +261,21 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
 void ClipsViewModel::selectClip(const std::optional<ClipItem>& clip) {
     selectedClip_ = clip;
     player_.reset();
-    if (clip && deps_.playerFactory) player_ = deps_.playerFactory(clip->path);
+    // A damaged file has nothing to play; it stays selectable to be renamed or trashed.
+    if (clip && !clip->damaged && previewVisible_ && deps_.playerFactory) {
+        player_ = deps_.playerFactory(clip->path);
+    }
     notify(SelectionChanged | PlayerChanged);
+}
+
+void ClipsViewModel::setPreviewVisible(bool visible) {
+    if (visible == previewVisible_) return;
+    previewVisible_ = visible;
+    if (!visible) {
+        releasePlayer();
+    } else if (selectedClip_ && !player_) {
+        selectClip(selectedClip_);
+    }
 }
 
 void ClipsViewModel::pausePlayback() {

@@ -101,6 +101,11 @@ public:
     void pausePlayback();
     // The main window is closing or being minimised.
     void windowWillClose() { pausePlayback(); }
+    // Whether the preview can be seen. While it cannot, no player exists: a player loads a whole
+    // media pipeline (threads, decoders, an audio stream), and a hidden library would otherwise
+    // build one for every new clip a save selects. Turning it on creates the selection's player.
+    // On from the start; a library whose view is not shown yet turns it off.
+    void setPreviewVisible(bool visible);
     void revealInFinder(const ClipItem& clip);
     void openClipsFolder();
     // True on success, or when the name is unchanged.
@@ -131,6 +136,7 @@ private:
     std::vector<ClipItem> clips_;
     std::optional<ClipItem> selectedClip_;
     std::unique_ptr<PreviewPlayer> player_;
+    bool previewVisible_ = true;
     std::string searchText_;
     int64_t totalFolderSize_ = 0;
     std::string outputDir_ = kDefaultOutputDir;

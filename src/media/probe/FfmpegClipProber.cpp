@@ -117,9 +117,18 @@ double FfmpegClipProber::probeDuration(const std::string& path) {
 ClipMediaInfo FfmpegClipProber::probe(const std::string& path) {
     ClipMediaInfo info;
     auto ic = openInput(path);
-    if (!ic) return info;
+    if (!ic) {
+        // A file that vanished or is not a regular file is not damaged, just not a clip (any more).
+        info.damaged = isRegularFile(path);
+        return info;
+    }
     info.durationSeconds = durationOf(ic.get());
     info.thumbnail = decodeThumbnail(ic.get(), maxWidth_, maxHeight_);
+    // A clip Corvane wrote always has a length and a decodable first picture; a file without
+    // both is cut off or not a video at all. The thumbnail goes with it: a grey frame of a
+    // damaged file would look like a clip.
+    info.damaged = info.durationSeconds <= 0 || info.thumbnail.empty();
+    if (info.damaged) info.thumbnail = {};
     return info;
 }
 

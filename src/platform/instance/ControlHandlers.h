@@ -20,6 +20,13 @@ struct ControlStatus {
 struct SaveClipOutcome {
     bool ok = false;
     std::string pathOrReason;
+    std::string note;  // when ok: "Saved 53 s of the 601 s asked" for a shorter clip, else empty
+};
+
+// The end of a configuration reload: applied, or why nothing was.
+struct ReloadConfigOutcome {
+    bool ok = true;
+    std::string reason;
 };
 
 // The running program's side of the control interface, filled by the app. Every handler is
@@ -30,7 +37,7 @@ struct ControlHandlers {
     // Starts a save of the last `seconds`; `done` must be called exactly once, from any thread,
     // when the file is complete or the save has failed.
     std::function<void(double seconds, std::function<void(SaveClipOutcome)> done)> saveClip;
-    std::function<void()> reloadConfig;
+    std::function<ReloadConfigOutcome()> reloadConfig;
     std::function<ControlStatus()> getStatus;
 };
 

@@ -1,15 +1,16 @@
 #include "platform/instance/ControlService.h"
 
-#include <cmath>
-
 #include <QDBusError>
 #include <QDBusMessage>
+
+#include "core/engine/SaveMessages.h"
 
 namespace corvane {
 
 namespace {
 constexpr char kNotReadyError[] = "org.corvane.Corvane.Error.NotReady";
 constexpr char kSaveFailedError[] = "org.corvane.Corvane.Error.SaveFailed";
+constexpr char kReloadFailedError[] = "org.corvane.Corvane.Error.ReloadFailed";
 }  // namespace
 
 ControlService::ControlService(QObject* parent) : QObject(parent) {}
@@ -47,10 +48,10 @@ void ControlService::ShowWindow(const QString& tab) {
     handlers_.showWindow(*parsed);
 }
 
-QString ControlService::SaveClip(double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0) {
-        fail(QDBusError::errorString(QDBusError::InvalidArgs),
-             QStringLiteral("The clip length must be a positive number of seconds"));
+QString ControlService::SaveClip(double seconds, QString& note) {
+    note.clear();
+    if (!isAcceptableClipLength(seconds)) {
+        fail(QDBusError::errorString(QDBusError::InvalidArgs), QString::fromLatin1(kClipTooShort));
         return {};
     }
     if (refuseIfMissing(static_cast<bool>(handlers_.saveClip), "SaveClip")) return {};
@@ -62,7 +63,8 @@ QString ControlService::SaveClip(double seconds) {
     QDBusMessage request = message();
     handlers_.saveClip(seconds, [bus, request](SaveClipOutcome outcome) mutable {
         if (outcome.ok) {
-            bus.send(request.createReply(QString::fromStdString(outcome.pathOrReason)));
+            bus.send(request.createReply(QVariantList{QString::fromStdString(outcome.pathOrReason),
+                                                      QString::fromStdString(outcome.note)}));
         } else {
             bus.send(request.createErrorReply(kSaveFailedError,
                                               QString::fromStdString(outcome.pathOrReason)));
@@ -73,7 +75,8 @@ QString ControlService::SaveClip(double seconds) {
 
 void ControlService::ReloadConfig() {
     if (refuseIfMissing(static_cast<bool>(handlers_.reloadConfig), "ReloadConfig")) return;
-    handlers_.reloadConfig();
+    const ReloadConfigOutcome outcome = handlers_.reloadConfig();
+    if (!outcome.ok) fail(kReloadFailedError, QString::fromStdString(outcome.reason));
 }
 
 QVariantMap ControlService::GetStatus() {

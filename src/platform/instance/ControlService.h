@@ -35,9 +35,11 @@ public:
 public slots:
     // tab: "clips" or "settings".
     void ShowWindow(const QString& tab);
-    // Replies with the clip's path once the file is complete; a failed save is an error reply
-    // whose message is the real reason.
-    QString SaveClip(double seconds);
+    // Replies with the clip's path once the file is complete, and a note that is empty unless
+    // the buffer held less than asked ("Saved 53 s of the 601 s asked"). A length under one
+    // second is refused; a failed save is an error reply whose message is the real reason.
+    QString SaveClip(double seconds, QString& note);
+    // A file that cannot be read (or is empty) applies nothing and is an error reply naming why.
     void ReloadConfig();
     // Keys: "recording" (b), "buffered_seconds" (d), "memory_bytes" (x), "saving" (b).
     QVariantMap GetStatus();

@@ -21,6 +21,8 @@ ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipSavedAnnouncer* announcer, So
     deps.sound = sound;
     deps.playerFactory = [](const std::string& path) { return std::make_unique<QtPreviewPlayer>(path); };
     model_ = std::make_unique<ClipsViewModel>(std::move(deps));
+    // No view is shown yet: the view turns the preview on when it appears.
+    model_->setPreviewVisible(false);
     listModel_ = std::make_unique<ClipListModel>(*model_);
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

@@ -65,7 +65,7 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
     case PathRole:
         return QString::fromStdString(clip->path);
     case DurationTextRole:
-        return QString::fromStdString(formatClipDuration(clip->durationSeconds));
+        return QString::fromStdString(clipLengthText(clip->durationSeconds, clip->damaged));
     case SizeTextRole:
         return QString::fromStdString(formatByteCount(clip->fileSize));
     case DateTextRole:
@@ -112,7 +112,9 @@ void ClipListModel::onClip(const std::string& path) {
     for (size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].path != path) continue;
         for (const ClipItem& c : model_.clips()) {
-            if (c.path == path) rows_[i].durationSeconds = c.durationSeconds;
+            if (c.path != path) continue;
+            rows_[i].durationSeconds = c.durationSeconds;
+            rows_[i].damaged = c.damaged;
         }
         const QModelIndex idx = index(static_cast<int>(i));
         emit dataChanged(idx, idx);

@@ -390,7 +390,8 @@ void ClipsView::syncListSelection() {
 
 void ClipsView::refreshDetails() {
     const auto& clip = model_.selectedClip();
-    const bool preview = clip && model_.player();
+    // A damaged clip has no player but keeps its details, with Rename and Delete.
+    const bool preview = clip && (model_.player() || clip->damaged);
     rightStack_->setCurrentIndex(preview ? 1 : 0);
     storage_->setText(QStringLiteral("Clips Storage: ") + QString::fromStdString(model_.formattedTotalSize()));
     storage_->setVisible(!model_.clips().empty());
@@ -399,9 +400,21 @@ void ClipsView::refreshDetails() {
     title_->setText(title_->fontMetrics().elidedText(name, Qt::ElideMiddle, std::max(80, title_->width())));
     title_->setToolTip(plainToolTip(name));
     const QString sep = QStringLiteral("   \u2022   ");
-    details_->setText(QString::fromStdString(formatClipDuration(clip->durationSeconds)) + sep +
+    const QString length = clip->damaged ? tr("Damaged: this file cannot be played")
+                                         : QString::fromStdString(formatClipDuration(clip->durationSeconds));
+    details_->setText(length + sep +
                       QString::fromStdString(formatByteCount(clip->fileSize)) + sep +
                       ClipListModel::dateText(*clip));
+}
+
+void ClipsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    model_.setPreviewVisible(true);
+}
+
+void ClipsView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    model_.setPreviewVisible(false);
 }
 
 void ClipsView::resizeEvent(QResizeEvent* event) {

@@ -47,6 +47,7 @@ public:
     bool isEmptyStateShown() const;
     bool isPreviewShown() const;
     QLabel* titleLabel() const { return title_; }
+    QLabel* detailsLabel() const { return details_; }
     QLabel* storageLabel() const { return storage_; }
     QToolButton* playPauseButton() const { return playPause_; }
     RenameClipSheet* renameSheet() const { return rename_; }
@@ -55,6 +56,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The preview player exists only while this view is shown (see setPreviewVisible).
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     QWidget* buildLeftPane();

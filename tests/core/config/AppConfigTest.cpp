@@ -264,5 +264,20 @@ TEST(ConfigFileWrites, AtomicWriteReplacesAndReportsFailures) {
     EXPECT_EQ(entriesIn(dir / "c"), 1u);
 }
 
+TEST(ConfigFileWrites, AFolderThatIsALinkToNothingIsNamedAsSuch) {
+    TempDir dir;
+    std::filesystem::create_symlink(dir / "unmounted/clips", dir / "Clips");
+    for (const std::string folder : {(dir / "Clips").string(), (dir / "Clips/sub").string()}) {
+        const FileWriteResult made = createFolders(folder);
+        EXPECT_FALSE(made.ok) << folder;
+        EXPECT_EQ(made.error, (dir / "Clips").string() + " is a symbolic link to " +
+                                  (dir / "unmounted/clips").string() + ", which does not exist")
+            << folder;
+    }
+    std::filesystem::create_directories(dir / "unmounted/clips");
+    EXPECT_TRUE(createFolders((dir / "Clips/sub").string()).ok) << "a link to a folder is followed";
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "unmounted/clips/sub"));
+}
+
 }  // namespace
 }  // namespace corvane

@@ -82,6 +82,42 @@ TEST_F(EngineLifecycleTest, DisplayChangeRestartsOneSecondAfterTheLastEventButNo
     EXPECT_EQ(capture->restartCalls, 1) << "capture must stay off while the screens sleep";
 }
 
+TEST_F(EngineLifecycleTest, APlannedRestartIsTheOnlyOneTheWatchdogWaitsForIt) {
+    // Each case lands the watchdog's third tick (t = 3 s) inside the restart's delay, where the
+    // capture is down on purpose: a watchdog start there would restart it a second time.
+    struct Case {
+        const char* name;
+        milliseconds at;
+        std::function<void()> event;
+    };
+    const Case cases[] = {
+        {"a short sleep and wake", milliseconds(1700),
+         [this] {
+             events.handlers.onSleep();
+             capture->pendingStops.back()();
+             scheduler.runDue();
+             events.handlers.onWake();
+         }},
+        {"a display change", milliseconds(2500), [this] { events.handlers.onDisplayConfigurationChanged(); }},
+    };
+    for (const Case& c : cases) {
+        engine.reset();
+        capture = nullptr;
+        scheduler.advanceBy(seconds(10));
+        buildAndStart();
+        const SteadyTime started = scheduler.now();
+        scheduler.advanceTo(started + c.at);
+        c.event();
+        const size_t checksBefore = capture->healthChecks.size();
+        scheduler.advanceTo(started + milliseconds(3999));
+        EXPECT_EQ(capture->restartCalls, 1) << c.name;
+        EXPECT_EQ(capture->healthChecks.size(), checksBefore) << c.name << ": the watchdog raced the restart";
+        scheduler.advanceTo(started + seconds(6));
+        EXPECT_EQ(capture->healthChecks.size(), checksBefore + 1) << c.name << ": the watchdog is back";
+        EXPECT_EQ(capture->restartCalls, 1) << c.name;
+    }
+}
+
 TEST_F(EngineLifecycleTest, FailedFirstStartIsLoggedAndQuitStopsEverythingBeforeTerminating) {
     build();
     EXPECT_TRUE(hotkeys->live.empty()) << "nothing is registered before start";

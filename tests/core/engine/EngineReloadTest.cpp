@@ -2,6 +2,8 @@
 // which reloads may restart capture.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/engine/EngineHarness.h"
 
 namespace corvane::test {
@@ -76,7 +78,6 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(capture->held.fps, 48);
     EXPECT_EQ(capture->held.bitrateKbps, 12000);
     bufferVideo(5);
-    engine->reloadConfigAndApply();  // no file written yet
     reloadWith("fps = 0\n");
     reloadWith("fps = 99999999999\nbitrate_kbps = -99999999999\n");
     reloadWith("play_sound = false\n");
@@ -87,6 +88,41 @@ TEST_F(EngineReloadTest, UnreadableFileImpossibleRatesOrPlaySoundAloneRestartNot
     EXPECT_EQ(hotkeys->bindCalls, 1) << "a file without profiles keeps them";
     EXPECT_EQ(pressAndSave("Cmd+Shift+1"), 30.0);
     EXPECT_FALSE(exporter.lastPlaySound) << "the new setting reaches the next save";
+}
+
+TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
+    buildAndStart();
+    const std::string path = config.configPath;
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing", [] {}, "the file does not exist"},
+        {"empty", [&] { std::ofstream(path, std::ios::trunc); }, "the file is empty"},
+        {"blank", [&] { std::ofstream(path, std::ios::trunc) << " \n\t\n"; }, "the file is empty"},
+        {"a folder", [&] { std::filesystem::remove(path); std::filesystem::create_directory(path); }, "Is a directory"},
+        {"not UTF-8", [&] { std::filesystem::remove(path); std::ofstream(path) << "fps = 30 \xff\n"; }, "not valid UTF-8 text"},
+    };
+    std::map<std::string, int> logged;  // the same reason twice gives the same line twice
+    for (const Case& c : cases) {
+        c.prepare();
+        ++logged[c.reason];
+        const ConfigReloadOutcome outcome = engine->reloadConfigAndApply();
+        EXPECT_FALSE(outcome.applied) << c.name;
+        EXPECT_EQ(outcome.reason, "Could not read " + path + ": " + c.reason) << c.name;
+        EXPECT_EQ(countLines("[Corvane] Could not reload the configuration file " + path + " (" + c.reason +
+                             "); the current settings stay."), logged[c.reason])
+            << c.name;
+    }
+    EXPECT_EQ(capture->held.fps, 48);
+    EXPECT_EQ(hotkeys->ungrabCalls, 0);
+
+    std::filesystem::remove(path);
+    reloadWith("fps = 30\n");
+    EXPECT_TRUE(engine->reloadConfigAndApply().applied);
+    EXPECT_EQ(capture->held.fps, 30);
 }
 
 TEST_F(EngineReloadTest, AnEmptyFolderMeansTheDefaultEverywhere) {

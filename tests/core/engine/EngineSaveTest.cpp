@@ -57,23 +57,50 @@ TEST_F(EngineSaveTest, NotificationTextsForSavedMissingVideoAndWriteFailure) {
         {Failure::NotEnoughVideo},
         {Failure::CouldNotWrite, "", 0, "No space left on device"},
     };
+    std::vector<ClipSaveOutcome> outcomes;
     for (const ClipExportResult& r : results) {
         exporter.nextResult = r;
-        engine->requestClip(600);
+        engine->requestClip(600, [&](const ClipSaveOutcome& o) { outcomes.push_back(o); });
         lane.runDue();
     }
+    exporter.nextResult = results[0];
+    engine->requestClip(130, [&](const ClipSaveOutcome& o) { outcomes.push_back(o); });
+    lane.runDue();
     using Shown = std::pair<std::string, std::string>;
     EXPECT_EQ(notifier.shown,
               (std::vector<Shown>{
-                  {"Corvane - Clip saved (130s)", "Clip_2026-01-02_03-04-05_130s.mp4\nSaved in ~/Videos/Corvane"},
+                  {"Corvane - Clip saved (130s)",
+                   "Saved 130 s of the 600 s asked\nClip_2026-01-02_03-04-05_130s.mp4\nSaved in ~/Videos/Corvane"},
                   {"Corvane - Clip not saved", "Not enough video recorded yet to save a clip."},
-                  {"Corvane - Clip not saved", "Could not write the clip: No space left on device"}}));
+                  {"Corvane - Clip not saved", "Could not write the clip: No space left on device"},
+                  {"Corvane - Clip saved (130s)", "Clip_2026-01-02_03-04-05_130s.mp4\nSaved in ~/Videos/Corvane"}}));
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_EQ(outcomes[0].shortfall, "Saved 130 s of the 600 s asked") << "the caller is told as well";
+    EXPECT_EQ(outcomes[3].shortfall, "") << "a clip within half a second of the request is whole";
     EXPECT_EQ(exporter.lastOutputDir, "~/Videos/Corvane") << "the exporter expands the tilde";
     EXPECT_FALSE(engine->isSavingClip()) << "a failure clears the flag";
 
     EXPECT_EQ(clipSavedTitle(12.5), "Corvane - Clip saved (13s)") << "halves round up";
     EXPECT_EQ(clipSavedTitle(0.4), "Corvane - Clip saved (1s)") << "never zero";
     EXPECT_EQ(clipSavedTitle(std::nan("")), "Corvane - Clip saved (1s)");
+}
+
+TEST_F(EngineSaveTest, LengthsUnderOneSecondAreRefusedBeforeAnythingIsSaved) {
+    buildAndStart();
+    std::vector<std::string> reasons;
+    for (double seconds : {0.0, 1e-9, 0.999, -5.0, std::nan(""), HUGE_VAL}) {
+        engine->requestClip(seconds, [&](const ClipSaveOutcome& o) {
+            EXPECT_FALSE(o.ok);
+            reasons.push_back(o.reason);
+        });
+    }
+    lane.runDue();
+    EXPECT_TRUE(exporter.durations.empty());
+    EXPECT_FALSE(engine->isSavingClip());
+    EXPECT_EQ(reasons, std::vector<std::string>(6, "The clip length must be at least one second."));
+    engine->requestClip(1.0);
+    lane.runDue();
+    EXPECT_EQ(exporter.durations, std::vector<double>{1.0});
 }
 
 TEST_F(EngineSaveTest, OnTheRealWorkerRequestsFromAnyThreadNeverOverlap) {

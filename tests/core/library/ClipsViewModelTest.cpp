@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/library/ClipTexts.h"
 #include "support/LibraryRig.h"
 #include "support/TempDir.h"
 
@@ -144,6 +145,54 @@ TEST_F(ClipsViewModelTest, DurationsAndThumbnailsFillInTheBackgroundNewestFirst)
     rig.runWorkers();
     EXPECT_EQ(rig.prober.probed.size(), 3u);
     EXPECT_DOUBLE_EQ(rig.model.clips()[1].durationSeconds, 4.0);
+}
+
+TEST_F(ClipsViewModelTest, DamagedClipsAreMarkedGetNoPlayerAndCanStillBeRenamedAndTrashed) {
+    addClip(dir / "good.mp4", 20, std::string(3000, 'x'));
+    addClip(dir / "broken.mp4", 10, "XXXX");
+    rig.model.reloadClips();
+    ASSERT_TRUE(rig.currentPlayer()) << "not known to be damaged before its probe";
+    rig.runWorkers();
+    EXPECT_TRUE(rig.model.selectedClip()->damaged);
+    EXPECT_FALSE(rig.model.player()) << "released once the probe finds it damaged";
+    EXPECT_EQ(rig.model.thumbnailFor(rig.model.clips()[0]), nullptr);
+    EXPECT_FALSE(rig.model.clips()[1].damaged);
+
+    rig.model.selectClip(rig.model.clips()[1]);
+    EXPECT_TRUE(rig.model.player());
+    rig.model.selectClip(rig.model.clips()[0]);
+    EXPECT_FALSE(rig.model.player());
+    ASSERT_TRUE(rig.model.renameClip(rig.model.clips()[0], "kept"));
+    rig.runWorkers();
+    EXPECT_TRUE(rig.model.selectedClip()->damaged);
+    EXPECT_FALSE(rig.model.player());
+    EXPECT_EQ(rig.model.selectedClip()->name, "kept.mp4");
+    rig.model.deleteClip(*rig.model.selectedClip());
+    EXPECT_EQ(rig.names(), std::vector<std::string>{"good.mp4"});
+
+    EXPECT_EQ(clipLengthText(0, true), "Damaged");
+    EXPECT_EQ(clipLengthText(65, false), "1:05");
+}
+
+TEST_F(ClipsViewModelTest, NoPlayerExistsWhileThePreviewIsHiddenNotEvenForASavedClip) {
+    addClip(dir / "a.mp4", 20);
+    rig.model.reloadClips();
+    ASSERT_TRUE(rig.currentPlayer());
+    rig.model.setPreviewVisible(false);
+    EXPECT_FALSE(rig.model.player());
+    for (int i = 0; i < 3; ++i) {
+        const auto saved = dir / ("saved" + std::to_string(i) + ".mp4");
+        addClip(saved, 1 - i);
+        rig.announcer.announce(saved.string());
+        rig.scheduler.runDue();
+        EXPECT_EQ(rig.model.selectedClip()->path, saved.string());
+        EXPECT_FALSE(rig.model.player()) << i;
+    }
+    rig.changes.clear();
+    rig.model.setPreviewVisible(true);
+    ASSERT_TRUE(rig.currentPlayer());
+    EXPECT_EQ(rig.currentPlayer()->path, (dir / "saved2.mp4").string());
+    EXPECT_TRUE(rig.changes.back() & ClipsViewModel::PlayerChanged);
 }
 
 TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesAFile) {

@@ -29,13 +29,29 @@ TEST(FfmpegClipProber, ReadsDurationAndAScaledFirstPicture) {
 
 TEST(FfmpegClipProber, DamagedOrSpecialFilesGiveNothingAndNeverBlock) {
     test::TempDir dir;
+    const std::string good = (dir / "good.mp4").string();
+    ASSERT_EQ(test::writeTestClip(good, {.frames = 60}), "");
+    std::ifstream in(good, std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), {});
+    std::ofstream(dir / "empty.mp4");
     std::ofstream(dir / "junk.mp4") << "not a clip";
+    std::string noise(200000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+    std::ofstream(dir / "random.mp4", std::ios::binary) << noise;
+    std::ofstream(dir / "cut.mp4", std::ios::binary) << whole.substr(0, whole.size() / 3);
     ASSERT_EQ(::mkfifo((dir / "fifo.mp4").c_str(), 0600), 0);
-    for (const char* name : {"junk.mp4", "fifo.mp4", "missing.mp4"}) {
-        const ClipMediaInfo info = FfmpegClipProber().probe((dir / name).string());
-        EXPECT_EQ(info.durationSeconds, 0) << name;
-        EXPECT_TRUE(info.thumbnail.empty()) << name;
+    const struct {
+        const char* name;
+        bool damaged;  // a file that is there but holds no playable video
+    } cases[] = {{"empty.mp4", true}, {"junk.mp4", true}, {"random.mp4", true}, {"cut.mp4", true},
+                 {"fifo.mp4", false}, {"missing.mp4", false}};
+    for (const auto& c : cases) {
+        const ClipMediaInfo info = FfmpegClipProber().probe((dir / c.name).string());
+        EXPECT_EQ(info.durationSeconds, 0) << c.name;
+        EXPECT_TRUE(info.thumbnail.empty()) << c.name;
+        EXPECT_EQ(info.damaged, c.damaged) << c.name;
     }
+    EXPECT_FALSE(FfmpegClipProber().probe(good).damaged);
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <QDBusMetaType>
 #include <QProcess>
 
+#include <filesystem>
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "media/probe/FfmpegClipProber.h"
@@ -26,10 +29,20 @@ TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
     environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
+    // The whole program with its window, preview and audio: some of what Qt's plugins, GStreamer
+    // and Mesa keep until exit is reported from modules already unloaded, which no suppression
+    // can name. Leaks in Corvane's own code are checked by the suites' binaries.
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       environment.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     for (QProcess* program : {&first, &second}) {
         program->setProcessEnvironment(environment);
         program->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
+    // An unfinished clip of an earlier run (a crash during a save) and a user's lookalike.
+    const std::filesystem::path clips = home.path() / "Videos" / "Corvane";
+    std::filesystem::create_directories(clips);
+    std::ofstream(clips / ".tmp_clip_Ab12Cd.mp4") << "half a clip";
+    std::ofstream(clips / "tmp_clip_Ab12Cd.mp4") << "the user's";
     QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("running-program"));
     const auto call = [&](const char* method, const QVariantList& args = {}) {
         QDBusMessage message =
@@ -43,7 +56,10 @@ TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip
                                 30000));
     second.start(QStringLiteral(CORVANE_BINARY_PATH), {});
     ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.readAllStandardOutput().toStdString(), "Corvane is already running; showing its window.\n");
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_FALSE(std::filesystem::exists(clips / ".tmp_clip_Ab12Cd.mp4"));
+    EXPECT_TRUE(std::filesystem::exists(clips / "tmp_clip_Ab12Cd.mp4"));
     EXPECT_EQ(second.exitCode(), 0);  // 0 only once the first has answered ShowWindow
     EXPECT_EQ(first.state(), QProcess::Running);
 
@@ -57,6 +73,15 @@ TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip
     const std::string path = saved.arguments().value(0).toString().toStdString();
     EXPECT_TRUE(path.starts_with(home.path().string())) << path;
     EXPECT_NEAR(FfmpegClipProber::probeDuration(path), 5.0, 1.5) << path;
+    EXPECT_EQ(saved.arguments().value(1).toString(), QString()) << "the buffer held all 5 s";
+
+    // More than the buffer holds: what there is, and the reply says so.
+    const QDBusMessage longer = call("SaveClip", {601.0});
+    ASSERT_EQ(longer.type(), QDBusMessage::ReplyMessage) << longer.errorMessage().toStdString();
+    const double written = FfmpegClipProber::probeDuration(longer.arguments().value(0).toString().toStdString());
+    EXPECT_LT(written, 300.0);
+    EXPECT_TRUE(longer.arguments().value(1).toString().endsWith(QStringLiteral(" s of the 601 s asked")))
+        << longer.arguments().value(1).toString().toStdString();
 
     first.terminate();
     ASSERT_TRUE(first.waitForFinished(15000));

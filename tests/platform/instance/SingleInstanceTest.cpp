@@ -116,33 +116,51 @@ TEST_F(SingleInstanceTest, SaveClipRepliesWhenTheFileIsCompleteOrWithTheRealReas
     // Completions come from the save's own thread.
     std::thread([&] {
         pending[1]({false, "No space left on device"});
-        pending[0]({true, "/clips/Clip_2026-12-06_18-00-00_10s.mp4"});
+        pending[0]({true, "/clips/Clip_2026-12-06_18-00-00_10s.mp4", "Saved 7 s of the 10 s asked"});
     }).join();
     ASSERT_TRUE(allFinished(calls));
-    const QDBusPendingReply<QString> ok = calls[0], bad = calls[1];
+    const QDBusPendingReply<QString, QString> ok = calls[0];
+    const QDBusPendingReply<QString> bad = calls[1];
     ASSERT_FALSE(ok.isError()) << ok.error().message().toStdString();
-    EXPECT_EQ(ok.value(), QStringLiteral("/clips/Clip_2026-12-06_18-00-00_10s.mp4"));
+    EXPECT_EQ(ok.argumentAt<0>(), QStringLiteral("/clips/Clip_2026-12-06_18-00-00_10s.mp4"));
+    EXPECT_EQ(ok.argumentAt<1>(), QStringLiteral("Saved 7 s of the 10 s asked"));
     EXPECT_EQ(bad.error().name(), QStringLiteral("org.corvane.Corvane.Error.SaveFailed"));
     EXPECT_EQ(bad.error().message(), QStringLiteral("No space left on device"));
 }
 
 TEST_F(SingleInstanceTest, CallsReachTheProgramButBadArgumentsDoNot) {
     int reached = 0;
+    bool readable = true;
     first_.setHandlers({.showWindow = [&](CorvaneTab) { ++reached; },
                         .saveClip = [&](double, std::function<void(SaveClipOutcome)>) { ++reached; },
-                        .reloadConfig = [&] { ++reached; },
+                        .reloadConfig = [&] {
+                            ++reached;
+                            return readable ? ReloadConfigOutcome{}
+                                            : ReloadConfigOutcome{false, "Could not read /c.toml: the file is empty"};
+                        },
                         .getStatus = [] { return ControlStatus{true, 87.5, int64_t{3} << 32, false}; }});
     claimFirst();
     const std::vector<QDBusPendingCall> bad{
         callFirst(QStringLiteral("ShowWindow"), {QStringLiteral("library")}),
         callFirst(QStringLiteral("SaveClip"), {0.0}), callFirst(QStringLiteral("SaveClip"), {-5.0}),
-        callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::infinity()})};
+        callFirst(QStringLiteral("SaveClip"), {1e-9}), callFirst(QStringLiteral("SaveClip"), {0.999}),
+        callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::infinity()}),
+        callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::quiet_NaN()})};
     const std::vector<QDBusPendingCall> good{callFirst(QStringLiteral("ReloadConfig")),
                                              callFirst(QStringLiteral("GetStatus"))};
     ASSERT_TRUE(allFinished(bad) && allFinished(good));
     for (const QDBusPendingCall& call : bad) EXPECT_EQ(call.error().type(), QDBusError::InvalidArgs);
+    for (size_t i = 2; i < bad.size(); ++i) {  // every refused length gets the same answer as zero
+        EXPECT_EQ(bad[i].error().message(), bad[1].error().message()) << i;
+    }
     EXPECT_FALSE(good[0].isError());
     EXPECT_EQ(reached, 1);
+
+    readable = false;
+    const std::vector<QDBusPendingCall> unreadable{callFirst(QStringLiteral("ReloadConfig"))};
+    ASSERT_TRUE(allFinished(unreadable));
+    EXPECT_EQ(unreadable[0].error().name(), QStringLiteral("org.corvane.Corvane.Error.ReloadFailed"));
+    EXPECT_EQ(unreadable[0].error().message(), QStringLiteral("Could not read /c.toml: the file is empty"));
 
     const QVariantMap status = QDBusPendingReply<QVariantMap>(good[1]).value();
     EXPECT_EQ(status.value(QStringLiteral("recording")), QVariant(true));

@@ -38,6 +38,31 @@ protected:
     ClipsView view{list, rig.scheduler};
 };
 
+TEST_F(ClipsViewTest, ADamagedClipSaysSoInItsRowAndPreviewAndShowsNoPicture) {
+    addClip(dir / "broken.mp4", 5, "XXXX");
+    addClip(dir / "fine.mp4", 50);
+    rig.model.reloadClips();
+    rig.runWorkers();
+    const QModelIndex broken = list.index(0), fine = list.index(1);
+    EXPECT_EQ(list.data(broken, ClipListModel::DurationTextRole).toString(), "Damaged");
+    EXPECT_TRUE(list.data(broken, ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    EXPECT_EQ(list.data(fine, ClipListModel::DurationTextRole).toString(), "0:00");
+    EXPECT_FALSE(list.data(fine, ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    ASSERT_EQ(rig.model.selectedClip()->name, "broken.mp4");
+    EXPECT_TRUE(view.isPreviewShown()) << "its name, Rename and Delete stay reachable";
+    EXPECT_TRUE(view.detailsLabel()->text().startsWith("Damaged: this file cannot be played"))
+        << view.detailsLabel()->text().toStdString();
+
+    // Shown and hidden with its window: a player exists only while it can be seen.
+    rig.model.selectClip(rig.model.clips()[1]);
+    view.show();
+    EXPECT_TRUE(rig.model.player());
+    view.hide();
+    EXPECT_FALSE(rig.model.player());
+    view.show();
+    EXPECT_TRUE(rig.model.player());
+}
+
 TEST_F(ClipsViewTest, HeaderCountsStorageAndSearchClearing) {
     rig.model.reloadClips();
     EXPECT_TRUE(view.storageLabel()->isHidden());  // no clips: no storage line
