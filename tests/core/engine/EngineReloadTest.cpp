@@ -106,6 +106,7 @@ TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
         {"not UTF-8", [&] { std::filesystem::remove(path); std::ofstream(path) << "fps = 30 \xff\n"; }, "not valid UTF-8 text"},
     };
     std::map<std::string, int> logged;  // the same reason twice gives the same line twice
+    const int bindsBefore = hotkeys->bindCalls;
     for (const Case& c : cases) {
         c.prepare();
         ++logged[c.reason];
@@ -117,7 +118,8 @@ TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
             << c.name;
     }
     EXPECT_EQ(capture->held.fps, 48);
-    EXPECT_EQ(hotkeys->ungrabCalls, 0);
+    EXPECT_EQ(hotkeys->bindCalls, bindsBefore);  // the shortcuts were not bound again
+    EXPECT_EQ(hotkeys->unbindCalls, 0);
 
     std::filesystem::remove(path);
     reloadWith("fps = 30\n");
