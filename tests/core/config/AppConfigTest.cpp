@@ -267,7 +267,7 @@ TEST(ConfigFileWrites, AtomicWriteReplacesAndReportsFailures) {
 TEST(ConfigFileWrites, AFolderThatIsALinkToNothingIsNamedAsSuch) {
     TempDir dir;
     std::filesystem::create_symlink(dir / "unmounted/clips", dir / "Clips");
-    for (const std::string folder : {(dir / "Clips").string(), (dir / "Clips/sub").string()}) {
+    for (const std::string& folder : {(dir / "Clips").string(), (dir / "Clips/sub").string()}) {
         const FileWriteResult made = createFolders(folder);
         EXPECT_FALSE(made.ok) << folder;
         EXPECT_EQ(made.error, (dir / "Clips").string() + " is a symbolic link to " +
