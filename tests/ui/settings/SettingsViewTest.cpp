@@ -153,8 +153,9 @@ TEST_F(SettingsViewTest, ProfileRowsClampMarkDuplicatesAndKeepTheLastOne) {
 TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     const std::filesystem::path entry = configHome_ / "autostart/corvane.desktop";
     QCheckBox* toggle = view_->startAtLoginToggle();
+    const QPoint box(6, toggle->height() / 2);  // a check box takes clicks on its box and label
     EXPECT_FALSE(toggle->isChecked());
-    QTest::mouseClick(toggle, Qt::LeftButton);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, box);
     ASSERT_TRUE(std::filesystem::exists(entry));
     EXPECT_TRUE(toggle->isChecked());
     const std::string text = test::readTextFile(entry);
@@ -162,7 +163,7 @@ TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     EXPECT_NE(text.find("\nExec=" + QCoreApplication::applicationFilePath().toStdString() + "\n"),
               std::string::npos) << text;
     EXPECT_NE(text.find("\nIcon=corvane\n"), std::string::npos) << text;
-    QTest::mouseClick(toggle, Qt::LeftButton);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, box);
     EXPECT_FALSE(std::filesystem::exists(entry));
     EXPECT_FALSE(toggle->isChecked());
     scheduler_.advanceBy(std::chrono::seconds(2));
