@@ -13,11 +13,11 @@
 
 #include "core/library/ClipMediaCache.h"
 #include "core/library/ClipsViewModel.h"
-#include "core/library/LocalClipFiles.h"
 #include "core/sched/ManualScheduler.h"
 #include "core/sched/SerialQueue.h"
 #include "media/probe/FfmpegClipProber.h"
 #include "media/trim/FfmpegClipTrimmer.h"
+#include "platform/files/LocalClipFiles.h"
 
 using namespace corvane;
 namespace fs = std::filesystem;

@@ -23,6 +23,7 @@
 #include "core/replay/CorvaneRingBuffer.h"
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "platform/files/LocalClipFiles.h"
 #include "media/encoder/LiveCodec.h"
 
 namespace fs = std::filesystem;
@@ -186,7 +187,8 @@ void benchExport(const fs::path& scratch, const std::vector<VideoSampleRef>& ten
     for (double seconds : quick ? std::vector<double>{60.0} : std::vector<double>{30.0, 60.0, 130.0}) {
         CorvaneRingBuffer buffer(seconds + 1);
         fillBuffer(buffer, tenSeconds, seconds + 1);
-        CorvaneExporter exporter;
+        LocalClipFiles files;
+        CorvaneExporter exporter(files);
         const fs::path out = scratch / "clips";
         const auto start = Clock::now();
         const double cpuStart = cpuSeconds(RUSAGE_SELF);

@@ -47,7 +47,7 @@ int Application::run() {
         tearDown();
         return *handedOver;
     }
-    writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec == "hevc")));
+    writeStdout(startupBanner(config_, describeHardwareAcceleration(config_.codec)));
     logLine(recorder_->backendSummary());
 
     const int status = qtApp_->exec();

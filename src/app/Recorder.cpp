@@ -9,9 +9,10 @@
 
 #include "app/Application.h"
 #include "app/DesktopBackends.h"
+#include "app/DesktopFileManager.h"
+#include "app/LibraryBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/config/ConfigFile.h"
-#include "core/engine/CorvaneCaptureControl.h"
 #include "core/engine/CorvaneEngine.h"
 #include "core/export/LeftoverClipFiles.h"
 #include "core/log/Log.h"
@@ -27,7 +28,6 @@
 #include "ui/keybind/ShortcutRecorderEnvironment.h"
 #include "ui/library/ClipLibrary.h"
 #include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
-#include "ui/library/DesktopFileManager.h"
 #include "ui/tray/CorvaneUI.h"
 #include "ui/window/CorvaneWindowManager.h"
 
@@ -62,7 +62,7 @@ struct Recorder::Parts {
           const BackendChoice& choice)
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
-          exporter(chime),
+          exporter(files, chime),
           backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
             // The saved clip's notification: "Open" in the default player, "Show in Files".
@@ -72,19 +72,20 @@ struct Recorder::Parts {
                          logLine("Could not open " + path + " in a player");
                  },
                  .showInFiles = [this](const std::string& path) { fileManager.revealFile(path); }});
-            library = std::make_unique<ClipLibrary>(scheduler, &announcer, chime.get());
+            libraryBackends = std::make_unique<LibraryBackends>(files);
+            library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
             windowManager->setClipsPage(library->page());
         }
 
         EngineDependencies deps{scheduler, exporter, notifier};
         deps.makeCapture = [this](const CaptureSettings& settings,
-                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer) {
-            auto capture = std::make_unique<CorvaneCapture>(
+                                  std::shared_ptr<CorvaneRingBuffer> ringBuffer)
+            -> std::unique_ptr<CaptureControl> {
+            return std::make_unique<CorvaneCapture>(
                 settings, std::move(ringBuffer),
                 CorvaneCapture::Dependencies{*backends.screen, backends.audio.get(), encoders,
                                              this->scheduler});
-            return std::make_unique<CorvaneCaptureControl>(std::move(capture));
         };
         deps.makeHotkeyBackend = [this] { return std::move(backends.hotkeys); };
         deps.makeTray = [this, withWidgets]() -> std::unique_ptr<TrayMenu> {
@@ -152,12 +153,14 @@ struct Recorder::Parts {
     DesktopFileManager fileManager;  // before the notifier, whose actions use it
     DbusNotifier notifier;
     std::shared_ptr<PulseChimePlayer> chime;
+    LocalClipFiles files;  // the exporter's and the library's
     CorvaneExporter exporter;
     FfmpegVideoEncoderFactory encoders;
     DesktopBackends backends;  // its hotkey back end moves into the engine
     LinuxSystemEvents events;
     ClipSavedAnnouncer announcer;
     ControlService control;
+    std::unique_ptr<LibraryBackends> libraryBackends;  // goes after the library that uses them
     std::unique_ptr<ClipLibrary> library;  // its view lives in the window: goes after it
     std::unique_ptr<CorvaneWindowManager> windowManager;
     std::unique_ptr<CorvaneEngine> engine;

@@ -27,6 +27,10 @@ uint64_t nextGeneration() {
 
 int32_t evenAtLeastTwo(int32_t v) { return std::max(2, v & ~1); }
 
+bool exceedsH264Limit(int32_t width, int32_t height) {
+    return width > kMaxH264Width || height > kMaxH264Height;
+}
+
 }  // namespace
 
 CorvaneEncoder::CorvaneEncoder(const EncoderSettings& settings, std::weak_ptr<VideoPacketSink> sink,
@@ -34,10 +38,10 @@ CorvaneEncoder::CorvaneEncoder(const EncoderSettings& settings, std::weak_ptr<Vi
     : fps_(std::clamp(settings.fps, 1, 240)),
       width_(evenAtLeastTwo(settings.width)),
       height_(evenAtLeastTwo(settings.height)),
-      isHEVC_(settings.hevc || settings.width > kMaxH264Width || settings.height > kMaxH264Height),
+      videoCodec_(exceedsH264Limit(settings.width, settings.height) ? VideoCodec::HEVC : settings.codec),
       generation_(nextGeneration()),
       sink_(std::move(sink)) {
-    if (!settings.hevc && isHEVC_) {
+    if (settings.codec != videoCodec_) {
         logLine("Resolution " + std::to_string(settings.width) + "x" + std::to_string(settings.height) +
                 " exceeds H.264 hardware limit (4096x2304). Automatically using HEVC hardware encoder.");
     }
@@ -92,7 +96,7 @@ bool CorvaneEncoder::tryOpen(const std::string& name, VideoCodec codec, int64_t 
 }
 
 void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t bitrateKbps) {
-    const VideoCodec creationCodec = isHEVC_ ? VideoCodec::HEVC : VideoCodec::H264;
+    const VideoCodec creationCodec = videoCodec_;
     int status = AVERROR_ENCODER_NOT_FOUND;
     // Only encoders really tried are worth a line: ones known not to open here are left out of
     // the candidates beforehand (FfmpegVideoEncoderFactory).
@@ -106,12 +110,12 @@ void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t b
     };
 
     bool opened = tryHardware(creationCodec);
-    if (!opened && !isHEVC_) {
+    if (!opened && videoCodec_ == VideoCodec::H264) {
         if (tried > 0) {
             logLine("H.264 hardware encoder setup failed (" + std::to_string(status) +
                     "). Retrying with HEVC hardware encoder...");
         }
-        isHEVC_ = true;
+        videoCodec_ = VideoCodec::HEVC;
         opened = tryHardware(VideoCodec::HEVC);
     }
     if (!opened) {
@@ -121,7 +125,7 @@ void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t b
         }
         // The codec chosen at creation, not the HEVC of the second attempt: software HEVC cannot
         // keep up in real time on a small machine.
-        isHEVC_ = creationCodec == VideoCodec::HEVC;
+        videoCodec_ = creationCodec;
         opened = tryOpen(candidates.software(creationCodec), creationCodec, bitrateKbps, status);
     }
     if (!opened) {
@@ -132,7 +136,7 @@ void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t b
 
     AVCodecContext* ctx = codec_->context();
     auto format = std::make_shared<VideoStreamFormat>();
-    format->codec = isHEVC_ ? VideoCodec::HEVC : VideoCodec::H264;
+    format->codec = videoCodec_;
     format->width = width_;
     format->height = height_;
     format->fps = fps_;

@@ -36,10 +36,8 @@ public:
     void finish() override;
 
     // What set-up settled on (fixed after construction).
-    bool isHEVC() const { return isHEVC_; }
+    VideoCodec videoCodec() const { return videoCodec_; }
     const std::string& encoderName() const { return encoderName_; }
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
     std::shared_ptr<const VideoStreamFormat> format() const { return format_; }
 
 private:
@@ -57,7 +55,7 @@ private:
     const int32_t fps_;
     int32_t width_;
     int32_t height_;
-    bool isHEVC_;
+    VideoCodec videoCodec_;
     std::string encoderName_;
     const uint64_t generation_;
     std::weak_ptr<VideoPacketSink> sink_;

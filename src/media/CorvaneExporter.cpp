@@ -11,11 +11,11 @@
 
 #include "core/config/ConfigFile.h"
 #include "core/export/ClipFileName.h"
+#include "core/files/FileMover.h"
 #include "core/log/Log.h"
 #include "core/replay/CorvaneRingBuffer.h"
 #include "core/services/SoundPlayer.h"
 #include "media/export/AacTrack.h"
-#include "media/export/NoReplaceRename.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -84,8 +84,8 @@ struct WriteReport {
 
 }  // namespace
 
-CorvaneExporter::CorvaneExporter(std::shared_ptr<SoundPlayer> soundPlayer, const Clock& clock)
-    : soundPlayer_(std::move(soundPlayer)), clock_(clock) {}
+CorvaneExporter::CorvaneExporter(FileMover& files, std::shared_ptr<SoundPlayer> soundPlayer, const Clock& clock)
+    : files_(files), soundPlayer_(std::move(soundPlayer)), clock_(clock) {}
 
 ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, double durationSeconds,
                                              const std::string& outputDir, bool playSound,
@@ -291,15 +291,15 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
     std::string finalPath;
     for (int copy = 1; copy <= kMaxCopies; ++copy) {
         const std::string candidate = folder + "/" + clipFileName(exportTime, actualSeconds, copy);
-        const int renameError = renameNoReplace(tempPath, candidate);
-        if (renameError == 0) {
+        const FileOpResult moved = files_.moveNoReplace(tempPath, candidate);
+        if (moved.ok()) {
             finalPath = candidate;
             break;
         }
-        if (renameError != EEXIST) {
-            logLine("finishWriting status: 3, error: " + std::string(std::strerror(renameError)));
+        if (moved.status != FileOpResult::Status::Exists) {
+            logLine("finishWriting status: 3, error: " + moved.message);
             discard();
-            return couldNotWrite(std::strerror(renameError));
+            return couldNotWrite(moved.message);
         }
     }
     if (finalPath.empty()) {

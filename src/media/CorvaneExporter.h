@@ -8,6 +8,7 @@
 
 namespace corvane {
 
+class FileMover;
 class SoundPlayer;
 
 // Writes clips as MP4: the buffer's compressed video stream-copied, its PCM encoded to AAC
@@ -16,8 +17,9 @@ class SoundPlayer;
 // write leaves nothing and the folder watch never sees half a clip. Blocks the calling thread.
 class CorvaneExporter final : public ClipExporter {
 public:
-    // soundPlayer may be null (no chime). The clock names the file (local time of the export).
-    explicit CorvaneExporter(std::shared_ptr<SoundPlayer> soundPlayer = nullptr,
+    // `files` moves the finished file into place and must outlive the exporter. soundPlayer may
+    // be null (no chime). The clock names the file (local time of the export).
+    explicit CorvaneExporter(FileMover& files, std::shared_ptr<SoundPlayer> soundPlayer = nullptr,
                              const Clock& clock = SystemClock::instance());
 
     ClipExportResult exportClip(CorvaneRingBuffer& ringBuffer, double durationSeconds,
@@ -25,6 +27,7 @@ public:
                                 bool recordAudio) override;
 
 private:
+    FileMover& files_;
     std::shared_ptr<SoundPlayer> soundPlayer_;
     const Clock& clock_;
 };

@@ -81,13 +81,14 @@ const HardwareEncoderSurvey& hardwareEncoderSurvey() {
     return *survey;
 }
 
-std::string describeHardwareAcceleration(bool hevc) {
+std::string describeHardwareAcceleration(VideoCodec codec) {
+    const bool hevc = codec == VideoCodec::HEVC;
     const HardwareEncoderSurvey& found = hardwareEncoderSurvey();
     // The encoder's order: the chosen codec's dedicated encoders, then (H.264 only) the HEVC
     // ones, then the standard software encoder of the chosen codec.
     const std::optional<std::string>& hardware = hevc ? found.hevc : (found.h264 ? found.h264 : found.hevc);
     if (hardware) return familyName(*hardware) + " (" + *hardware + ")";
-    return "none (" + EncoderCandidates().software(hevc ? VideoCodec::HEVC : VideoCodec::H264) + " software)";
+    return "none (" + EncoderCandidates().software(codec) + " software)";
 }
 
 void resetHardwareEncoderSurveyForTesting() {

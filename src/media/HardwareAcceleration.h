@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/capture/VideoCodec.h"
+
 namespace corvane {
 
 // Which dedicated (hardware) video encoders open on this machine. Probed once per process, in
@@ -25,7 +27,7 @@ const HardwareEncoderSurvey& hardwareEncoderSurvey();
 // Names what the live video encoder will really use for the configured codec, for the start-up
 // banner: "VA-API (h264_vaapi)", "NVIDIA NVENC (h264_nvenc)", "Intel Quick Sync (h264_qsv)" or
 // "none (libx264 software)". From the survey.
-std::string describeHardwareAcceleration(bool hevc);
+std::string describeHardwareAcceleration(VideoCodec codec);
 
 // Forgets the survey so that the next call probes again. Tests only; no survey may be in use.
 void resetHardwareEncoderSurveyForTesting();

@@ -14,10 +14,12 @@ public:
     ShareableContent content;
     bool available = true;
     std::optional<std::string> listError;  // set: listing fails with this text
+    int listings = 0;                      // shareableContent() calls
 
     bool isAvailable() override { return available; }
     void requestAccess() override {}
     CaptureResult<ShareableContent> shareableContent() override {
+        ++listings;
         if (listError) return CaptureError{"X11", 1, *listError};
         return content;
     }

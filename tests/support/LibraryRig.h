@@ -8,37 +8,63 @@
 #include <vector>
 
 #include "core/library/ClipsViewModel.h"
-#include "core/library/LocalClipFiles.h"
-#include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
 
 // The clip library model wired to fakes over a real temporary folder, shared by the model and the
 // view tests. Everything runs on the test thread; worker queues are virtual.
 namespace corvane::test {
 
-// The real local file system with hooks to inject failures and races.
+// Files in a real temporary folder (through std::filesystem; the platform's own implementation
+// has its tests there), with hooks to inject failures and races.
 class ScriptedFiles final : public ClipFiles {
 public:
     std::optional<std::vector<FolderEntry>> list(const std::string& folder) override {
-        return listOverride ? listOverride(folder) : real.list(folder);
+        if (listOverride) return listOverride(folder);
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) return std::nullopt;
+        std::vector<FolderEntry> entries;
+        for (const auto& e : fs::directory_iterator(folder, ec)) {
+            FolderEntry entry{e.path().filename().string()};
+            const fs::file_status st = fs::status(e.path(), ec);
+            entry.isRegularFile = fs::is_regular_file(st);
+            if (entry.isRegularFile) entry.size = static_cast<int64_t>(fs::file_size(e.path(), ec));
+            const auto modified = fs::last_write_time(e.path(), ec);
+            if (!ec) entry.modified = std::chrono::time_point_cast<WallTime::duration>(std::chrono::file_clock::to_sys(modified));
+            entries.push_back(std::move(entry));
+        }
+        return entries;
     }
-    bool exists(const std::string& path) override { return real.exists(path); }
+    bool exists(const std::string& path) override { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
     FileOpResult moveNoReplace(const std::string& from, const std::string& to) override {
         if (beforeMove) beforeMove(to);
-        return real.moveNoReplace(from, to);
+        if (exists(to)) return FileOpResult::fromErrno(EEXIST);
+        return replaceNow(from, to);
     }
     FileOpResult replace(const std::string& from, const std::string& to) override {
         ++replaceCalls;
-        return failReplace ? FileOpResult::fromErrno(EXDEV) : real.replace(from, to);
+        return failReplace ? FileOpResult::fromErrno(EXDEV) : replaceNow(from, to);
     }
-    void removeQuietly(const std::string& path) override { real.removeQuietly(path); }
-    void createFolders(const std::string& path) override { real.createFolders(path); }
+    void removeQuietly(const std::string& path) override {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    void createFolders(const std::string& path) override {
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+    }
 
-    LocalClipFiles real;
     std::function<std::optional<std::vector<FolderEntry>>(const std::string&)> listOverride;
     std::function<void(const std::string& to)> beforeMove;  // runs just before the move, to race it
     bool failReplace = false;
     int replaceCalls = 0;
+
+private:
+    static FileOpResult replaceNow(const std::string& from, const std::string& to) {
+        std::error_code ec;
+        std::filesystem::rename(from, to, ec);
+        return ec ? FileOpResult::fromErrno(ec.value()) : FileOpResult::success();
+    }
 };
 
 class FakeWatcher final : public FolderWatcher {
@@ -115,14 +141,6 @@ inline int tempTrimFiles(const std::filesystem::path& folder) {
     for (const auto& e : std::filesystem::directory_iterator(folder))
         n += e.path().filename().string().rfind(".tmp_trim_", 0) == 0;
     return n;
-}
-// Every log line written while `body` runs.
-inline std::vector<std::string> logsOf(const std::function<void()>& body) {
-    std::vector<std::string> logs;
-    setLogSinkForTesting([&](const std::string& l) { logs.push_back(l); });
-    body();
-    setLogSinkForTesting(nullptr);
-    return logs;
 }
 
 // Writes "cut:<source contents>" to the destination, or fails as told.

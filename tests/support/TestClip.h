@@ -1,7 +1,8 @@
 #pragma once
 
-// Real H.264 (+ AAC) clips for the media and library tests, made and read back with FFmpeg.
-// Header-only so each test binary that needs it builds its own copy.
+// Real H.264 (+ AAC) clips for the media, capture and library tests, made and read back with
+// FFmpeg: the one clip writer and the one clip reader of the tests. Header-only so each test
+// binary that needs it builds its own copy.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -29,17 +30,38 @@ struct TestClipOptions {
     bool audio = true;
 };
 
-// Decodes a clip the way a player does (edit lists applied, hidden frames dropped).
+// One stream of a clip as the container describes it.
+struct ClipStream {
+    std::string codec;
+    int width = 0, height = 0, sampleRate = 0, channels = 0;
+    double startSeconds = 0, durationSeconds = 0;
+};
+
+// One packet as stored.
+struct ClipPacket {
+    int stream = 0;
+    double ptsSeconds = 0;
+    bool key = false;
+    std::vector<uint8_t> data;
+};
+
+// A clip read back the way a player does (edit lists applied, hidden frames dropped): what the
+// container says, every packet as stored, and what the decoders make of it.
 struct DecodedClip {
-    std::string error;
-    std::vector<int> frameIndices;  // barcode of each shown frame, in order
+    std::string error;              // empty when the file opened
+    std::vector<ClipStream> streams;
+    std::vector<ClipPacket> packets;
+    int videoStream = -1, audioStream = -1;
+    int decodeErrors = 0;           // packets or decoders refused
+    std::vector<int> frameIndices;  // barcode of each shown frame, in order (test clips only)
     std::vector<double> frameTimes; // presentation time of each shown frame, seconds
     double videoDuration = 0;       // seconds, from the container
+    std::vector<float> pcm;         // the audio shown, interleaved stereo
     double audioDuration = 0;       // seconds of decoded audio samples (0 without audio)
     double audioStart = 0;          // presentation time of the first audio sample shown
     double firstAudioPacketEnd = 0; // end time of the first stored audio packet (<= 0: pre-roll)
     double leadingRms = 0;          // loudness of the first 10 ms of audio shown
-    std::vector<double> audioOnsets;  // times where a beep starts (the source beeps each second)
+    std::vector<double> audioOnsets;  // times where a beep starts (the test clip beeps each second)
     int codecId = 0;
     std::vector<uint8_t> extradata;
     int width = 0, height = 0;
@@ -194,7 +216,7 @@ inline std::string writeTestClip(const std::string& path, const TestClipOptions&
     return {};
 }
 
-// Decodes every shown frame and audio sample of `path`; `error` says what could not be read.
+// Reads and decodes every packet of `path`.
 inline DecodedClip decodeClip(const std::string& path) {
     using clipdetail::readBarcode;
     DecodedClip out;
@@ -206,30 +228,36 @@ inline DecodedClip decodeClip(const std::string& path) {
     std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> guard(
         ic, [](AVFormatContext* p) { avformat_close_input(&p); });
     avformat_find_stream_info(ic, nullptr);
-    const int v = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const int a = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (v < 0) {
-        out.error = "no video";
-        return out;
+    out.videoStream = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    out.audioStream = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    std::vector<AVCodecContext*> decoders(ic->nb_streams, nullptr);
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        const AVStream* st = ic->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        ClipStream s{avcodec_get_name(par->codec_id), par->width, par->height, par->sample_rate,
+                     par->ch_layout.nb_channels};
+        if (st->start_time != AV_NOPTS_VALUE) s.startSeconds = double(st->start_time) * av_q2d(st->time_base);
+        if (st->duration > 0) s.durationSeconds = double(st->duration) * av_q2d(st->time_base);
+        out.streams.push_back(s);
+        if (int(i) != out.videoStream && int(i) != out.audioStream) continue;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        decoders[i] = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(decoders[i], par);
+        decoders[i]->pkt_timebase = st->time_base;
+        if (!codec || avcodec_open2(decoders[i], codec, nullptr) < 0) {
+            ++out.decodeErrors;
+            avcodec_free_context(&decoders[i]);
+        }
     }
-    AVStream* vs = ic->streams[v];
-    out.codecId = vs->codecpar->codec_id;
-    out.extradata.assign(vs->codecpar->extradata, vs->codecpar->extradata + vs->codecpar->extradata_size);
-    out.width = vs->codecpar->width;
-    out.height = vs->codecpar->height;
-    out.videoDuration = vs->duration > 0 ? vs->duration * av_q2d(vs->time_base) : 0;
+    if (out.videoStream >= 0) {
+        const AVStream* vs = ic->streams[out.videoStream];
+        out.codecId = vs->codecpar->codec_id;
+        out.extradata.assign(vs->codecpar->extradata, vs->codecpar->extradata + vs->codecpar->extradata_size);
+        out.width = vs->codecpar->width;
+        out.height = vs->codecpar->height;
+        out.videoDuration = vs->duration > 0 ? vs->duration * av_q2d(vs->time_base) : 0;
+    }
 
-    auto openDec = [&](int idx) -> AVCodecContext* {
-        if (idx < 0) return nullptr;
-        const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
-        AVCodecContext* d = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(d, ic->streams[idx]->codecpar);
-        d->pkt_timebase = ic->streams[idx]->time_base;
-        avcodec_open2(d, codec, nullptr);
-        return d;
-    };
-    AVCodecContext* vdec = openDec(v);
-    AVCodecContext* adec = openDec(a);
     AVPacket* pkt = av_packet_alloc();
     AVFrame* f = av_frame_alloc();
     int64_t audioSamples = 0;
@@ -238,25 +266,28 @@ inline DecodedClip decodeClip(const std::string& path) {
     bool sawAudioPacket = false;
     double leadingSum = 0;
     int leadingCount = 0;
-    auto receive = [&](AVCodecContext* d, bool video) {
+    auto receive = [&](AVCodecContext* d, int stream) {
+        const AVRational timeBase = ic->streams[stream]->time_base;
         while (avcodec_receive_frame(d, f) == 0) {
-            if (video) {
+            if (stream == out.videoStream) {
                 out.frameIndices.push_back(readBarcode(f));
-                out.frameTimes.push_back(f->best_effort_timestamp * av_q2d(vs->time_base));
-            } else {
-                const double frameStart = f->best_effort_timestamp * av_q2d(ic->streams[a]->time_base);
+                out.frameTimes.push_back(f->best_effort_timestamp * av_q2d(timeBase));
+            } else if (f->format == AV_SAMPLE_FMT_FLTP && f->ch_layout.nb_channels == 2) {
+                const double frameStart = f->best_effort_timestamp * av_q2d(timeBase);
                 if (firstAudio) {
                     out.audioStart = frameStart;
                     firstAudio = false;
                 }
-                const auto* x = reinterpret_cast<const float*>(f->data[0]);
-                for (int i = 0; f->format == AV_SAMPLE_FMT_FLTP && i < f->nb_samples; ++i) {
+                const auto* l = reinterpret_cast<const float*>(f->data[0]);
+                const auto* r = reinterpret_cast<const float*>(f->data[1]);
+                for (int i = 0; i < f->nb_samples; ++i) {
+                    out.pcm.insert(out.pcm.end(), {l[i], r[i]});
                     const double t = frameStart + static_cast<double>(i) / f->sample_rate;
                     if (leadingCount < 480) {
-                        leadingSum += double(x[i]) * x[i];
+                        leadingSum += double(l[i]) * l[i];
                         out.leadingRms = std::sqrt(leadingSum / ++leadingCount);
                     }
-                    if (std::fabs(x[i]) < 0.1f) continue;
+                    if (std::fabs(l[i]) < 0.1f) continue;
                     if (t - lastLoud > 0.3) out.audioOnsets.push_back(t);
                     lastLoud = t;
                 }
@@ -266,30 +297,28 @@ inline DecodedClip decodeClip(const std::string& path) {
         }
     };
     while (av_read_frame(ic, pkt) >= 0) {
-        if (pkt->stream_index == v) {
-            avcodec_send_packet(vdec, pkt);
-            receive(vdec, true);
-        } else if (pkt->stream_index == a) {
-            if (!sawAudioPacket && pkt->pts != AV_NOPTS_VALUE) {
-                out.firstAudioPacketEnd = (pkt->pts + pkt->duration) * av_q2d(ic->streams[a]->time_base);
-                sawAudioPacket = true;
-            }
-            avcodec_send_packet(adec, pkt);
-            receive(adec, false);
+        const AVStream* st = ic->streams[pkt->stream_index];
+        out.packets.push_back({pkt->stream_index, double(pkt->pts) * av_q2d(st->time_base),
+                               (pkt->flags & AV_PKT_FLAG_KEY) != 0, {pkt->data, pkt->data + pkt->size}});
+        if (pkt->stream_index == out.audioStream && !sawAudioPacket && pkt->pts != AV_NOPTS_VALUE) {
+            out.firstAudioPacketEnd = (pkt->pts + pkt->duration) * av_q2d(st->time_base);
+            sawAudioPacket = true;
+        }
+        if (AVCodecContext* dec = decoders[size_t(pkt->stream_index)]) {
+            if (avcodec_send_packet(dec, pkt) < 0) ++out.decodeErrors;
+            receive(dec, pkt->stream_index);
         }
         av_packet_unref(pkt);
     }
-    avcodec_send_packet(vdec, nullptr);
-    receive(vdec, true);
-    if (adec) {
-        avcodec_send_packet(adec, nullptr);
-        receive(adec, false);
-        out.audioDuration = static_cast<double>(audioSamples) / 48000.0;
+    for (unsigned i = 0; i < decoders.size(); ++i) {
+        if (!decoders[i]) continue;
+        avcodec_send_packet(decoders[i], nullptr);
+        receive(decoders[i], int(i));
+        avcodec_free_context(&decoders[i]);
     }
+    if (out.audioStream >= 0) out.audioDuration = static_cast<double>(audioSamples) / 48000.0;
     av_packet_free(&pkt);
     av_frame_free(&f);
-    avcodec_free_context(&vdec);
-    avcodec_free_context(&adec);
     return out;
 }
 

@@ -7,29 +7,10 @@
 namespace corvane {
 namespace {
 
-int32_t saturate32(int64_t v) {
-    return int32_t(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                       std::numeric_limits<int32_t>::max()));
-}
-
-constexpr double kSizeThreshold = 4.0;
-constexpr double kScaleThreshold = 0.05;
+constexpr int32_t kUnknownWidth = 1920;
+constexpr int32_t kUnknownHeight = 1080;
 
 }  // namespace
-
-CaptureSettings CaptureSettings::fromConfig(const AppConfig& config) {
-    CaptureSettings s;
-    s.fps = saturate32(config.fps);
-    s.bitrateKbps = saturate32(config.bitrateKbps);
-    s.codec = config.codec == "hevc" ? 1 : 0;
-    PixelSize target = config.targetDimensions();
-    s.targetWidth = target.width;
-    s.targetHeight = target.height;
-    s.recordAudio = config.recordAudio;
-    s.displayId = config.displayId;
-    s.windowId = config.windowId;
-    return s;
-}
 
 int32_t calculateDynamicBitrate(int32_t width, int32_t height, int32_t fps) {
     double x = double(std::max(width, 640)) * double(std::max(height, 360)) *
@@ -37,6 +18,12 @@ int32_t calculateDynamicBitrate(int32_t width, int32_t height, int32_t fps) {
     double k = std::pow(x, 0.72) * 12000.0;
     double rounded = std::round(k / 500.0) * 500.0;  // std::round takes halves away from zero
     return int32_t(std::clamp(rounded, 2500.0, 50000.0));
+}
+
+int32_t encoderBitrateKbps(const CaptureSettings& settings, int32_t width, int32_t height) {
+    if (settings.bitrateKbps >= 1) return settings.bitrateKbps;
+    return calculateDynamicBitrate(width >= 1 ? width : kUnknownWidth,
+                                   height >= 1 ? height : kUnknownHeight, effectiveFps(settings.fps));
 }
 
 int32_t evenCaptureDimension(int32_t pixels) {
@@ -84,26 +71,6 @@ std::optional<CaptureTarget> chooseCaptureTarget(const ShareableContent& content
     target.width = evenCaptureDimension(toInt(w));
     target.height = evenCaptureDimension(toInt(h));
     return target;
-}
-
-bool WindowResizeDetector::report(double width, double height, std::optional<double> scale) {
-    if (!lastSize_) {
-        lastSize_ = {width, height};
-        lastScale_ = scale;
-        return false;
-    }
-    double d = std::max(std::abs(width - lastSize_->first), std::abs(height - lastSize_->second));
-    bool changed = d >= kSizeThreshold;
-    if (scale && lastScale_ && std::abs(*scale - *lastScale_) >= kScaleThreshold) changed = true;
-    if (!changed) return false;
-    lastSize_ = {width, height};
-    if (scale) lastScale_ = scale;
-    return true;
-}
-
-void WindowResizeDetector::reset() {
-    lastSize_.reset();
-    lastScale_.reset();
 }
 
 }  // namespace corvane

@@ -5,31 +5,39 @@
 #include <string>
 
 #include "core/capture/CaptureBackend.h"
-#include "core/config/AppConfig.h"
+#include "core/capture/VideoCodec.h"
 
 namespace corvane {
 
 // The capture's settings: a plain snapshot, compared field by field to decide on a restart.
+// Built by the engine from the configuration file, held by the capture, and turned into the
+// encoder's settings at every start.
 struct CaptureSettings {
     int32_t fps = 48;
-    int32_t bitrateKbps = 0;    // 0 or less: derived from size and frame rate
-    int32_t codec = 0;          // 1 = HEVC, 0 = H.264
+    int32_t bitrateKbps = 0;    // 0 or less: derived from size and frame rate (encoderBitrateKbps)
+    VideoCodec codec = VideoCodec::H264;
     int32_t targetWidth = 0;    // 0 or less: native
     int32_t targetHeight = 0;   // 0 or less: native
     bool recordAudio = true;
     uint32_t displayId = 0;     // 0: the main display
     uint32_t windowId = 0;      // 0: capture a display
     float windowScale = 1.0f;   // applied to a captured window's pixel size
-
-    // fps and bit rate saturated to 32 bits; codec 1 exactly for "hevc"; target from the
-    // resolution preset.
-    static CaptureSettings fromConfig(const AppConfig& config);
     bool operator==(const CaptureSettings&) const = default;
 };
 
 // Kilobits per second for a size and frame rate: 12000 at 1920x1080@60, scaled by the pixel
 // rate to the power 0.72, rounded to 500, clamped to 2500...50000.
 int32_t calculateDynamicBitrate(int32_t width, int32_t height, int32_t fps);
+
+// The one bit-rate rule: the kilobits per second the encoder is given for `settings` when it
+// captures `width` x `height` pixels. The configured rate when it is 1 or more; otherwise
+// calculateDynamicBitrate at the effective frame rate, with 1920 (1080) standing in for a side
+// that is not known yet (below 1). The capture's start and live settings, the engine's reload and
+// the settings tab's size estimate all use it, so the estimate is what the encoder really gets.
+int32_t encoderBitrateKbps(const CaptureSettings& settings, int32_t width, int32_t height);
+
+// The AAC track of a saved clip, in kilobits per second.
+inline constexpr int32_t kClipAudioBitrateKbps = 192;
 
 // A capture side in pixels: rounded down to even, and 64 when below 64.
 int32_t evenCaptureDimension(int32_t pixels);
@@ -54,18 +62,5 @@ struct CaptureTarget {
 std::optional<CaptureTarget> chooseCaptureTarget(const ShareableContent& content,
                                                  const CaptureSettings& settings);
 
-// Decides whether a captured window's content size or scale changed enough to rebuild the
-// stream: 4.0 units or more on either side, or 0.05 or more of scale. The first report only
-// sets the baseline. Not thread-safe; the capture guards it with a lock.
-class WindowResizeDetector {
-public:
-    // True when this report is a change (and it becomes the new baseline).
-    bool report(double width, double height, std::optional<double> scale);
-    void reset();
-
-private:
-    std::optional<std::pair<double, double>> lastSize_;
-    std::optional<double> lastScale_;
-};
 
 }  // namespace corvane

@@ -35,8 +35,6 @@ CorvaneCapture::CorvaneCapture(const CaptureSettings& settings,
 CorvaneCapture::~CorvaneCapture() {
     // Main-thread tasks and lane tasks still queued become no-ops from here on.
     lifetime_.reset();
-    sleepTask_.cancel();
-    resizeTask_.cancel();
     if (ownedLane_) {
         ownedLane_->stop(SerialQueue::StopMode::Discard);
     }
@@ -76,15 +74,12 @@ void CorvaneCapture::start(StartCompletion done) {
 }
 
 void CorvaneCapture::stop(std::function<void()> done) {
-    ++stopRequests_;
     postToLane([this, done = std::move(done)] {
         stopOnLane();
         if (done) done();
     });
-    // A restart sleeping between attempts finds the stop now rather than after its pause.
-    postToMain([this] {
-        if (isRestarting_.load()) wakeSleepingRestart();
-    });
+    // Queued after the stop: a restart that now ends at once cannot start behind it.
+    recovery_.noteDeliberateStop();
 }
 
 bool CorvaneCapture::stopAndWait(Duration timeout) {
@@ -103,40 +98,15 @@ bool CorvaneCapture::stopAndWait(Duration timeout) {
     return signal->cv.wait_for(lock, timeout, [&] { return signal->done; });
 }
 
-bool CorvaneCapture::hasPermission() {
-    if (cachedPermission_.load()) return true;
-    if (screen_.isAvailable()) {
-        cachedPermission_ = true;
-        return true;
-    }
-    return false;
+void CorvaneCapture::restart() {
+    postToMain([this] { recovery_.requestRestart(); });
 }
 
-void CorvaneCapture::requestPermission() { screen_.requestAccess(); }
+void CorvaneCapture::checkHealth(bool isSystemSleeping) { recovery_.checkHealth(isSystemSleeping); }
 
-int32_t CorvaneCapture::currentFps() const {
-    std::lock_guard lock(settingsMutex_);
-    return settings_.fps;
-}
-int32_t CorvaneCapture::currentBitrateKbps() const {
-    std::lock_guard lock(settingsMutex_);
-    return settings_.bitrateKbps;
-}
-bool CorvaneCapture::currentCodecIsHEVC() const {
-    std::lock_guard lock(settingsMutex_);
-    return settings_.codec == 1;
-}
 CaptureSettings CorvaneCapture::settings() const {
     std::lock_guard lock(settingsMutex_);
     return settings_;
-}
-float CorvaneCapture::windowScale() const {
-    std::lock_guard lock(settingsMutex_);
-    return settings_.windowScale;
-}
-void CorvaneCapture::setWindowScale(float scale) {
-    std::lock_guard lock(settingsMutex_);
-    settings_.windowScale = scale;
 }
 void CorvaneCapture::setOnStateChanged(std::function<void(bool)> callback) {
     onStateChanged_ = std::move(callback);
@@ -148,36 +118,58 @@ std::optional<SteadyTime> CorvaneCapture::recordingStartTime() const {
     return SteadyTime(std::chrono::duration_cast<SteadyTime::duration>(std::chrono::nanoseconds(ns)));
 }
 
-double CorvaneCapture::recordingDuration() const {
-    auto start = recordingStartTime();
-    if (!start) return 0.0;
-    return toSeconds(scheduler_.now() - *start);
-}
-
-bool CorvaneCapture::updateConfig(int32_t fps, int32_t bitrateKbps, int32_t codec,
-                                  int32_t targetWidth, int32_t targetHeight, bool recordAudio,
-                                  uint32_t displayId, uint32_t windowId, float windowScale) {
-    int32_t effectiveBitrate = bitrateKbps;
-    if (effectiveBitrate < 1) {
-        int32_t w = targetWidth >= 1 ? targetWidth : captureWidth_.load();
-        int32_t h = targetHeight >= 1 ? targetHeight : captureHeight_.load();
-        if (w < 1) w = 1920;
-        if (h < 1) h = 1080;
-        effectiveBitrate = calculateDynamicBitrate(w, h, fps);
-    }
-    CaptureSettings next{fps,         effectiveBitrate, codec,    targetWidth, targetHeight,
-                         recordAudio, displayId,        windowId, windowScale};
+void CorvaneCapture::updateConfig(const CaptureSettings& settings) {
+    CaptureSettings next = settings;
+    // Before a first start the size is not known; the rule then stands in 1920 x 1080.
+    next.bitrateKbps = encoderBitrateKbps(
+        settings, settings.targetWidth >= 1 ? settings.targetWidth : captureWidth_.load(),
+        settings.targetHeight >= 1 ? settings.targetHeight : captureHeight_.load());
     bool changed;
     {
         std::lock_guard lock(settingsMutex_);
         changed = !(next == settings_);
         settings_ = next;
     }
-    if (changed && isRunning_.load()) {
-        restart();
-        return true;
+    if (changed && isRunning_.load()) restart();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recovery's view: each step runs on the lane and reports back on the main thread.
+
+void CorvaneCapture::stopForRestart(std::function<void()> done) {
+    postToLane([this, done = std::move(done)] {
+        stopOnLane();
+        ringBuffer_->clear();
+        postToMain(done);
+    });
+}
+
+void CorvaneCapture::startForRestart(std::function<void(const std::optional<CaptureError>&)> done) {
+    ++startsInFlight_;
+    postToLane([this, done = std::move(done)] {
+        std::optional<CaptureError> error = startOnLane();
+        --startsInFlight_;
+        postToMain([done, error] { done(error); });
+    });
+}
+
+void CorvaneCapture::checkAccess(std::function<void(bool)> done) {
+    if (access_.load() == Access::Granted) {
+        done(true);
+        return;
     }
-    return false;
+    // Opening a display connection may block: never on the main thread.
+    postToLane([this, done = std::move(done)] {
+        const bool reachable = screenReachable();
+        postToMain([done, reachable] { done(reachable); });
+    });
+}
+
+bool CorvaneCapture::screenReachable() {
+    if (access_.load() == Access::Granted) return true;
+    const bool reachable = screen_.isAvailable();
+    access_ = reachable ? Access::Granted : Access::Denied;
+    return reachable;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -192,7 +184,7 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
     }
     ++resizeGeneration_;
 
-    if (!hasPermission()) {
+    if (!screenReachable()) {
         screen_.requestAccess();
         return CaptureError{"Corvane", 1, kPermissionText};
     }
@@ -214,11 +206,10 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
     stopStreamsOnLane();
     ringBuffer_->clear();
 
-    int32_t fps = effectiveFps(settings.fps);
-    int32_t bitrate = settings.bitrateKbps >= 1
-                          ? settings.bitrateKbps
-                          : calculateDynamicBitrate(target->width, target->height, fps);
-    EncoderSettings encoderSettings{target->width, target->height, fps, bitrate, settings.codec == 1};
+    const int32_t fps = effectiveFps(settings.fps);
+    const EncoderSettings encoderSettings{target->width, target->height, fps,
+                                          encoderBitrateKbps(settings, target->width, target->height),
+                                          settings.codec};
     std::shared_ptr<VideoEncoder> encoder =
         encoders_.create(encoderSettings, std::weak_ptr<VideoPacketSink>(ringBuffer_));
 
@@ -391,125 +382,12 @@ void CorvaneCapture::checkWindowResize(double width, double height, std::optiona
         changed = resizeDetector_.report(width, height, scale);
     }
     if (!changed) return;
-    uint64_t resizeGeneration = resizeGeneration_.load();
+    const uint64_t resizeGeneration = resizeGeneration_.load();
     postToMain([this, resizeGeneration, width, height] {
-        scheduleResizeRestart(resizeGeneration, width, height);
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
-// Main thread: watchdog, restart, resize debounce.
-
-void CorvaneCapture::scheduleResizeRestart(uint64_t resizeGeneration, double width, double height) {
-    if (resizeGeneration != resizeGeneration_.load()) return;
-    std::weak_ptr<Lifetime> alive = weakLifetime_;
-    resizeTask_.startOnce(scheduler_, kResizeDebounce,
-                          [this, alive, resizeGeneration, width, height] {
-                              if (!alive.lock()) return;
-                              // A start or stop since the change makes it moot.
-                              if (resizeGeneration != resizeGeneration_.load()) return;
-                              if (!isRunning_.load()) return;
-                              logLine("Window resize detected (" + std::to_string(int64_t(width)) +
-                                      "x" + std::to_string(int64_t(height)) +
-                                      "). Adjusting capture stream...");
-                              restartOnMain();
-                          });
-}
-
-void CorvaneCapture::checkHealth(bool isSystemSleeping) {
-    if (isSystemSleeping) return;
-    if (isRunning_.load() || isRestarting_.load() || startsInFlight_.load() > 0) return;
-    if (!hasPermission()) return;
-    logLine("Watchdog: Stream is idle. Triggering auto-recovery...");
-    restartOnMain();
-}
-
-void CorvaneCapture::restart() {
-    postToMain([this] { restartOnMain(); });
-}
-
-void CorvaneCapture::restartOnMain() {
-    if (!isRestarting_.load()) {
-        beginRestart();
-        return;
-    }
-    // The running restart ends at its next step; this one runs when it has.
-    restartCancelled_ = true;
-    restartPending_ = true;
-    wakeSleepingRestart();
-}
-
-void CorvaneCapture::wakeSleepingRestart() {
-    if (!sleepContinuation_) return;
-    sleepTask_.cancel();
-    auto then = std::move(sleepContinuation_);
-    sleepContinuation_ = nullptr;
-    then();
-}
-
-void CorvaneCapture::beginRestart() {
-    isRestarting_ = true;
-    restartCancelled_ = false;
-    restartStopMark_ = stopRequests_.load();
-    logLine("Restarting capture stream...");
-    postToLane([this] {
-        stopOnLane();
-        ringBuffer_->clear();
-        postToMain([this] { sleepThen(kRestartPause, [this] { attemptStart(1); }); });
-    });
-}
-
-void CorvaneCapture::attemptStart(int attempt) {
-    if (stopRequests_.load() != restartStopMark_) {
-        // Stopped on purpose (sleep, quit) while recovering: stay stopped.
-        restartPending_ = false;
-        endRestart();
-        return;
-    }
-    if (restartCancelled_) {
-        endRestart();
-        return;
-    }
-    ++startsInFlight_;
-    postToLane([this, attempt] {
-        std::optional<CaptureError> error = startOnLane();
-        --startsInFlight_;
-        postToMain([this, attempt, error] {
-            if (!error) {
-                logLine("Capture stream successfully recovered.");
-                endRestart();
-                return;
-            }
-            logLine("Recovery attempt " + std::to_string(attempt) + " failed: " + error->message +
-                    ". Retrying in 1.5s...");
-            sleepThen(kRetryPause, [this, attempt] {
-                if (attempt >= kRestartAttempts) {
-                    endRestart();
-                } else {
-                    attemptStart(attempt + 1);
-                }
-            });
+        // A start or stop since the change makes it moot.
+        recovery_.windowResized(width, height, [this, resizeGeneration] {
+            return resizeGeneration == resizeGeneration_.load();
         });
-    });
-}
-
-void CorvaneCapture::endRestart() {
-    isRestarting_ = false;
-    restartCancelled_ = false;
-    if (restartPending_) {
-        restartPending_ = false;
-        beginRestart();
-    }
-}
-
-void CorvaneCapture::sleepThen(Duration delay, std::function<void()> then) {
-    sleepContinuation_ = std::move(then);
-    std::weak_ptr<Lifetime> alive = weakLifetime_;
-    sleepTask_.startOnce(scheduler_, delay, [this, alive] {
-        if (!alive.lock()) return;
-        auto next = std::move(sleepContinuation_);
-        sleepContinuation_ = nullptr;
-        if (next) next();
     });
 }
 

@@ -5,16 +5,18 @@
 #include <string>
 
 #include "core/capture/RawVideoFrame.h"
+#include "core/capture/VideoCodec.h"
 #include "core/replay/Samples.h"
 
 namespace corvane {
 
+// What one encoder is created with; fixed for its life.
 struct EncoderSettings {
     int32_t width = 0;
     int32_t height = 0;
     int32_t fps = 48;
     int32_t bitrateKbps = 12000;
-    bool hevc = false;
+    VideoCodec codec = VideoCodec::H264;  // the encoder may still move to HEVC above 4096x2304
 };
 
 // One live encoding session. Created by the capture each time it starts; fed on the video queue.

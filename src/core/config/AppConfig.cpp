@@ -120,24 +120,6 @@ PixelSize targetDimensionsFor(std::string_view resolution) {
 
 AppConfig::AppConfig() : configPath(configFilePath()) {}
 
-AppConfig::AppConfig(int64_t fps, int64_t bitrateKbps, std::string codec, std::string resolution,
-                     double maxBufferSeconds, std::string outputDir, bool recordAudio,
-                     bool playSound, bool showMenubar, uint32_t displayId, uint32_t windowId,
-                     std::vector<RecordItem> records, std::string configPath)
-    : fps(fps),
-      bitrateKbps(bitrateKbps),
-      codec(std::move(codec)),
-      resolution(std::move(resolution)),
-      maxBufferSeconds(maxBufferSeconds),
-      outputDir(std::move(outputDir)),
-      recordAudio(recordAudio),
-      playSound(playSound),
-      showMenubar(showMenubar),
-      displayId(displayId),
-      windowId(windowId),
-      records(std::move(records)),
-      configPath(configPath.empty() ? configFilePath() : std::move(configPath)) {}
-
 std::string AppConfig::configFilePath() {
     std::string home = homeDirectory();
     if (!home.empty() && home.back() != '/') home.push_back('/');
@@ -232,7 +214,7 @@ std::string applicationFormText(const AppConfig& c) {
     line("resolution = " + quoted(c.resolution));
     line("");
     line("# Video codec: \"h264\" or \"hevc\".");
-    line("codec = " + quoted(c.codec));
+    line("codec = " + quoted(configTextOf(c.codec)));
     line("");
     line("# Maximum duration (in seconds) to keep in the circular RAM ring buffer.");
     line("max_buffer_seconds = " + formatFixed(writtenBufferSeconds(c.maxBufferSeconds, c.records), 1));

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/capture/VideoCodec.h"
+
 namespace corvane {
 
 // Clip lengths a recording profile may ask for, in seconds.
@@ -63,7 +65,7 @@ PixelSize targetDimensionsFor(std::string_view resolution);
 struct AppConfig {
     int64_t fps = 48;
     int64_t bitrateKbps = 12000;
-    std::string codec = "h264";        // "h264" or "hevc", lower-cased by loadOrCreate
+    VideoCodec codec = VideoCodec::H264;
     std::string resolution = "native";  // "native", "4k", "1440p", "1080p", "720p" (as written)
     double maxBufferSeconds = 130.0;
     std::string outputDir = "~/Videos/Corvane";  // may begin with "~"; expanded by its users
@@ -77,11 +79,6 @@ struct AppConfig {
 
     // Defaults, configPath = configFilePath().
     AppConfig();
-    // Every field in declaration order; an empty configPath becomes configFilePath().
-    AppConfig(int64_t fps, int64_t bitrateKbps, std::string codec, std::string resolution,
-              double maxBufferSeconds, std::string outputDir, bool recordAudio, bool playSound,
-              bool showMenubar, uint32_t displayId, uint32_t windowId, std::vector<RecordItem> records,
-              std::string configPath);
 
     // "<home>/.config/corvane/config.toml". The home folder is $HOME, or the password
     // database's entry when HOME is unset or empty.

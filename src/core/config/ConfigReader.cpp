@@ -34,14 +34,6 @@ std::string_view stripQuotes(std::string_view s) {
     return s;
 }
 
-std::string asciiLower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 // Splits at the first "=" that follows a non-empty key. Leading "=" characters produce empty
 // pieces, which are dropped, so "=a=b" reads as key "a", value "b". Fails unless both a key and
 // a non-empty value remain.
@@ -113,7 +105,7 @@ private:
         } else if (key == "bitrate_kbps") {
             if (auto v = parseConfigInt64(value)) result_.bitrateKbps = v;
         } else if (key == "codec") {
-            if (load || engine) result_.codec = asciiLower(value);
+            if (load || engine) result_.codec = videoCodecFromConfigText(value);
         } else if (key == "resolution") {
             result_.resolution = std::string(value);
         } else if (key == "max_buffer_seconds") {

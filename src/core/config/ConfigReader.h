@@ -11,7 +11,7 @@
 namespace corvane {
 
 // Who reads the file decides which keys count (the rest are skipped as unknown):
-//   LoadOrCreate:  every key; codec lower-cased; show_menubar true exactly for "true".
+//   LoadOrCreate:  every key; show_menubar true exactly for "true".
 //   SettingsModel: no codec; show_menubar present means true whatever its value.
 //   EngineReload:  no max_buffer_seconds, show_menubar or legacy clip_* keys.
 // All three read [[records]] profiles the same way.
@@ -22,7 +22,7 @@ enum class ConfigReadMode { LoadOrCreate, SettingsModel, EngineReload };
 struct ConfigReadResult {
     std::optional<int64_t> fps;
     std::optional<int64_t> bitrateKbps;
-    std::optional<std::string> codec;  // lower-cased
+    std::optional<VideoCodec> codec;
     std::optional<std::string> resolution;
     std::optional<double> maxBufferSeconds;  // always finite
     std::optional<std::string> outputDir;

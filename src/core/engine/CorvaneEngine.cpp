@@ -55,27 +55,27 @@ CaptureSettings captureSizing(CaptureSettings settings, const std::string& resol
     return settings;
 }
 
+CaptureSettings captureSettingsFrom(const AppConfig& config) {
+    CaptureSettings settings;
+    settings.fps = sanitizedFps(config.fps);
+    settings.bitrateKbps = sanitizedBitrateKbps(config.bitrateKbps);
+    settings.codec = config.codec;
+    settings.recordAudio = config.recordAudio;
+    settings.displayId = config.displayId;
+    settings.windowId = config.windowId;
+    return captureSizing(settings, config.resolution);
+}
+
 CorvaneEngine::CorvaneEngine(const AppConfig& config, EngineDependencies deps)
     : config_(config), deps_(std::move(deps)) {
-    currentFps_ = sanitizedFps(config.fps);
-    currentBitrateKbps_ = sanitizedBitrateKbps(config.bitrateKbps);
-    currentCodec_ = config.codec == "hevc" ? 1 : 0;
+    captureSettings_ = captureSettingsFrom(config);
     currentResolution_ = config.resolution;
     currentRecordAudio_ = config.recordAudio;
     currentPlaySound_ = config.playSound;
-    currentDisplayId_ = config.displayId;
-    currentWindowId_ = config.windowId;
 
     ringBuffer_ = std::make_shared<CorvaneRingBuffer>(
         config.maxBufferSeconds, deps_.bufferClock ? *deps_.bufferClock : SystemClock::instance());
-    CaptureSettings initial;
-    initial.fps = currentFps_;
-    initial.bitrateKbps = currentBitrateKbps_;
-    initial.codec = currentCodec_;
-    initial.recordAudio = config.recordAudio;
-    initial.displayId = currentDisplayId_;
-    initial.windowId = currentWindowId_;
-    capture_ = deps_.makeCapture(captureSizing(initial, currentResolution_), ringBuffer_);
+    capture_ = deps_.makeCapture(captureSettings_, ringBuffer_);
     std::unique_ptr<HotkeyBackend> hotkeyBackend =
         deps_.makeHotkeyBackend ? deps_.makeHotkeyBackend() : nullptr;
     if (!hotkeyBackend) hotkeyBackend = std::make_unique<NullHotkeyBackend>("no hotkey back end");
@@ -181,8 +181,8 @@ int32_t CorvaneEngine::start() {
         if (deps_.windowHost) deps_.windowHost->setupMainMenuIfNeeded();
         statusTimer_.startRepeating(deps_.scheduler, kStatusInterval, [this] { statusTick(); });
     });
-    capture_->start([](std::optional<std::string> error) {
-        if (error) logLine("Initial capture start notice: " + *error);
+    capture_->start([](const std::optional<CaptureError>& error) {
+        if (error) logLine("Initial capture start notice: " + error->message);
     });
     return 0;
 }
@@ -436,42 +436,31 @@ ConfigReloadOutcome CorvaneEngine::reloadConfigFromFile() {
         setOutputDirEverywhere(read.outputDir->empty() ? kDefaultOutputDir : *read.outputDir);
     }
     // A frame rate below 1 would divide by zero further down; such values are ignored.
-    if (read.fps && *read.fps >= 1 && fitsInt32(*read.fps)) currentFps_ = int32_t(*read.fps);
-    if (read.bitrateKbps && fitsInt32(*read.bitrateKbps)) {
-        currentBitrateKbps_ = int32_t(*read.bitrateKbps);
-    }
-    if (read.codec) currentCodec_ = lowerCased(*read.codec) == "hevc" ? 1 : 0;
+    CaptureSettings& next = captureSettings_;
+    if (read.fps && *read.fps >= 1 && fitsInt32(*read.fps)) next.fps = int32_t(*read.fps);
+    // The running pipeline always uses the rate derived from size and frame rate (see
+    // captureSettingsForReload), so bitrate_kbps is not taken over here.
+    if (read.codec) next.codec = *read.codec;
     if (read.resolution) currentResolution_ = *read.resolution;
-    if (read.recordAudio) currentRecordAudio_ = *read.recordAudio;
+    if (read.recordAudio) next.recordAudio = *read.recordAudio;
+    if (read.displayId) next.displayId = *read.displayId;
+    if (read.windowId) next.windowId = *read.windowId;
+    next = captureSizing(next, currentResolution_);
+    currentRecordAudio_ = next.recordAudio;
     if (read.playSound) currentPlaySound_ = *read.playSound;
-    if (read.displayId) currentDisplayId_ = *read.displayId;
-    if (read.windowId) currentWindowId_ = *read.windowId;
     if (!read.records.empty()) records_ = read.records;
     return {true, {}};
 }
 
-CaptureSettings CorvaneEngine::captureSettingsForReload() {
-    CaptureSettings next;
-    next.fps = currentFps_;
-    next.codec = currentCodec_;
-    next.recordAudio = currentRecordAudio_;
-    next.displayId = currentDisplayId_;
-    next.windowId = currentWindowId_;
-    next = captureSizing(next, currentResolution_);
-
+CaptureSettings CorvaneEngine::captureSettingsForReload() const {
+    CaptureSettings next = captureSettings_;
     const CaptureSettings held = capture_->settings();
     CaptureSettings sameRate = next;
     sameRate.bitrateKbps = held.bitrateKbps;
-    if (sameRate == held) {
-        // Nothing about capture changed: keep the rate it runs at. Swapping in the derived rate
-        // would restart capture (and empty the buffer) for a new shortcut or play_sound alone.
-        next.bitrateKbps = held.bitrateKbps;
-    } else {
-        int32_t w = next.targetWidth >= 1 ? next.targetWidth : capture_->captureWidth();
-        int32_t h = next.targetHeight >= 1 ? next.targetHeight : capture_->captureHeight();
-        next.bitrateKbps = calculateDynamicBitrate(w < 1 ? 1920 : w, h < 1 ? 1080 : h, currentFps_);
-    }
-    currentBitrateKbps_ = next.bitrateKbps;
+    // Nothing about capture changed: keep the rate it runs at. Deriving it afresh would restart
+    // capture (and empty the buffer) for a new shortcut or play_sound alone. Otherwise 0 asks
+    // the capture for the rate the encoder gets at the new size (encoderBitrateKbps).
+    next.bitrateKbps = sameRate == held ? held.bitrateKbps : 0;
     return next;
 }
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/capture/CaptureControl.h"
 #include "core/capture/CaptureSettings.h"
 #include "core/config/AppConfig.h"
-#include "core/engine/CaptureControl.h"
 #include "core/export/ClipExporter.h"
 #include "core/replay/CorvaneRingBuffer.h"
 #include "core/sched/Scheduler.h"
@@ -140,7 +140,7 @@ private:
     void finishSleepPreparationIfReady();
     ConfigReloadOutcome reloadConfigFromFile();
     bool plannedRestartPending() const { return wakeRestartPending_ || displayRestartPending_; }
-    CaptureSettings captureSettingsForReload();
+    CaptureSettings captureSettingsForReload() const;
     bool tryBeginSave();
     ClipSaveOutcome runSave(double durationSeconds);
     void endSave();
@@ -163,12 +163,10 @@ private:
     std::vector<RecordItem> records_;
     std::map<int32_t, double> recordDurationsById_;
     std::string configPathString_;
-    int32_t currentFps_ = kDefaultFps;
-    int32_t currentBitrateKbps_ = kDefaultBitrateKbps;
-    int32_t currentCodec_ = 0;
+    // What the file asks of capture, as last read: the bit rate as configured, the target size
+    // and window scale worked out from currentResolution_ (kept for a later change of mode).
+    CaptureSettings captureSettings_;
     std::string currentResolution_ = "native";
-    uint32_t currentDisplayId_ = 0;
-    uint32_t currentWindowId_ = 0;
     ScheduledTask statusTimer_;
     ScheduledTask wakeRestart_;
     ScheduledTask displayRestart_;
@@ -186,7 +184,7 @@ private:
     // Read by saves on the save lane.
     mutable std::mutex fieldsMutex_;
     std::string outputDirString_;  // guarded by fieldsMutex_
-    std::atomic<bool> currentRecordAudio_{true};
+    std::atomic<bool> currentRecordAudio_{true};  // captureSettings_.recordAudio, for saves
     std::atomic<bool> currentPlaySound_{true};
 
     mutable std::mutex saveLock_;
@@ -204,5 +202,7 @@ int32_t sanitizedBitrateKbps(int64_t bitrateKbps);
 // The capture's target size and window scale for a resolution text: a window is captured at its
 // own size times the scale ("75%", "50%"); a display at the preset size or natively.
 CaptureSettings captureSizing(CaptureSettings settings, const std::string& resolution);
+// The capture settings of a start-up configuration, with the engine's sanitised rates.
+CaptureSettings captureSettingsFrom(const AppConfig& config);
 
 }  // namespace corvane

@@ -6,22 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/files/FileMover.h"
 #include "core/sched/Clock.h"
 
 namespace corvane {
-
-// Outcome of a file operation: ok, "a file is already there" (kept apart because callers react to
-// it: rename refuses, save-as-new tries the next name), or another failure with the system's text.
-struct FileOpResult {
-    enum class Status { Ok, Exists, Failed };
-    Status status = Status::Ok;
-    int errorCode = 0;     // errno value for Exists/Failed
-    std::string message;   // human-readable reason for Exists/Failed
-
-    bool ok() const { return status == Status::Ok; }
-    static FileOpResult success() { return {}; }
-    static FileOpResult fromErrno(int err);
-};
 
 // One direct entry of a folder, as the listing reports it. No entry is opened to get these values.
 struct FolderEntry {
@@ -31,18 +19,15 @@ struct FolderEntry {
     std::optional<WallTime> modified;  // content modification time; absent when unreadable
 };
 
-// The file-system actions of the clip library. The real implementation is LocalClipFiles; tests
-// substitute failures. Called on the main thread; each call is short (metadata only).
-class ClipFiles {
+// The file-system actions of the clip library. The real implementation is LocalClipFiles
+// (platform); tests substitute failures. Called on the main thread; each call is short (metadata
+// only). moveNoReplace() is FileMover's.
+class ClipFiles : public FileMover {
 public:
-    virtual ~ClipFiles() = default;
     // Direct entries of `folder`, hidden ones included, in the file system's order; absent when
     // the folder does not exist, is not a folder or cannot be read.
     virtual std::optional<std::vector<FolderEntry>> list(const std::string& folder) = 0;
     virtual bool exists(const std::string& path) = 0;
-    // Moves `from` to `to` but never replaces an existing `to`: a file that appears at `to` at
-    // any moment before the move gives Status::Exists and leaves both files as they were.
-    virtual FileOpResult moveNoReplace(const std::string& from, const std::string& to) = 0;
     // Puts `from` in place of `to` in one atomic step (same file system): `to` is either the old
     // file or the new one, never missing. On failure `to` is untouched.
     virtual FileOpResult replace(const std::string& from, const std::string& to) = 0;
@@ -52,7 +37,8 @@ public:
     virtual void createFolders(const std::string& path) = 0;
 };
 
-// Moves files to the user's trash (freedesktop.org trash on Linux).
+// Moves files to the user's trash (freedesktop.org trash on Linux). A file that cannot be trashed
+// stays where it is and the result says why, in words for the user.
 class ClipTrash {
 public:
     virtual ~ClipTrash() = default;

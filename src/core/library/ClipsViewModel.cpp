@@ -237,7 +237,26 @@ void ClipsViewModel::reloadClips() {
     }
 }
 
+void ClipsViewModel::fetchDuration(const ClipItem& clip, std::function<void(double)> done) {
+    if (clip.durationSeconds > 0) return done(clip.durationSeconds);
+    const auto key = ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate);
+    if (const ClipMediaInfo* info = deps_.mediaCache.find(key)) return done(info->durationSeconds);
+    durationWaiters_.emplace_back(key, std::move(done));
+    deps_.mediaCache.request(key);
+}
+
 void ClipsViewModel::clipInfoReady(const std::string& path) {
+    // Waiters first and from a copy: one may close a dialog that asks for another duration.
+    auto waiters = std::move(durationWaiters_);
+    durationWaiters_.clear();
+    for (auto& [key, done] : waiters) {
+        const ClipMediaInfo* info = key.path == path ? deps_.mediaCache.find(key) : nullptr;
+        if (info) {
+            done(info->durationSeconds);
+        } else {
+            durationWaiters_.emplace_back(std::move(key), std::move(done));
+        }
+    }
     bool changed = false;
     for (ClipItem& clip : clips_) {
         if (clip.path != path) continue;
@@ -334,14 +353,15 @@ bool ClipsViewModel::renameClip(const ClipItem& clip, const std::string& newName
     return true;
 }
 
-void ClipsViewModel::deleteClip(const ClipItem& clip) {
-    if (!deps_.trash) return;
+FileOpResult ClipsViewModel::deleteClip(const ClipItem& clip) {
+    if (!deps_.trash) return FileOpResult::failed(ENOTSUP, "There is no Trash to move the clip to.");
     const FileOpResult r = deps_.trash->moveToTrash(clip.path);
     if (!r.ok()) {
         logLine("Error moving clip to trash: " + r.message);
-        return;
+        return r;
     }
     reloadClips();
+    return r;
 }
 
 std::string ClipsViewModel::newUuid() const {

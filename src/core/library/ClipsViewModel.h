@@ -110,7 +110,12 @@ public:
     void openClipsFolder();
     // True on success, or when the name is unchanged.
     bool renameClip(const ClipItem& clip, const std::string& newName);
-    void deleteClip(const ClipItem& clip);
+    // The clip's duration in seconds (0 when the file has none that can be read): at once when
+    // listed or cached, else after a probe on the probe worker, asked for ahead of the rows.
+    // `done` runs on the main thread, and never once the model is gone.
+    void fetchDuration(const ClipItem& clip, std::function<void(double seconds)> done);
+    // Moves the clip to the trash; on failure the clip stays and the result says why.
+    FileOpResult deleteClip(const ClipItem& clip);
 
     // Cuts [startTime, endTime) of `clip` on the trim worker, then stores it as a new clip next to
     // it or in place of it. `completion` runs on the main thread with the resulting path or an
@@ -143,6 +148,7 @@ private:
     bool watching_ = false;
     uint64_t nextId_ = 1;
     ClipSavedAnnouncer::Token announcerToken_ = 0;
+    std::vector<std::pair<ClipMediaCache::Key, std::function<void(double)>>> durationWaiters_;
     std::shared_ptr<Alive> alive_;
 };
 

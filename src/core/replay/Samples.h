@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/capture/VideoCodec.h"
 #include "core/time/MediaTime.h"
 
 namespace corvane {
-
-enum class VideoCodec { H264, HEVC };
 
 // The format shared by every packet one encoder instance produced. Reopening the encoder makes a
 // new format object, so a clip can tell (by pointer) that it would span two formats.

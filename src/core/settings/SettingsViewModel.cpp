@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/capture/CaptureSettings.h"
 #include "core/config/ConfigFile.h"
@@ -49,13 +50,24 @@ private:
     SettingsViewModel& model_;
 };
 
-SettingsViewModel::SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources)
-    : scheduler_(scheduler), sources_(sources) {
-    refreshAvailableDisplays();
-    refreshAvailableWindows();
+struct SettingsViewModel::Alive {
+    SettingsViewModel* model;  // main thread only; null once the model is destroyed
+};
+
+// What one listing on the worker found.
+struct SettingsViewModel::SourceListing {
+    bool available = false;
+    CaptureResult<ShareableContent> content;
+};
+
+SettingsViewModel::SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker)
+    : scheduler_(scheduler), sources_(sources), listWorker_(listWorker),
+      alive_(std::make_shared<Alive>(Alive{this})) {
+    refreshCaptureSources();
 }
 
 SettingsViewModel::~SettingsViewModel() {
+    alive_->model = nullptr;
     // The engine may already be gone: write the file, but do not ask anyone to apply it.
     flushPendingSave(ApplyAfterFlush::no);
 }
@@ -163,7 +175,6 @@ void SettingsViewModel::afterEdit() {
 void SettingsViewModel::load() {
     flushPendingSave(ApplyAfterFlush::yes);
     PublishBatch batch(*this);
-    refreshAvailableDisplays();
     isLoading_ = true;
 
     const std::string path = expandTilde(configPath_);
@@ -200,7 +211,7 @@ void SettingsViewModel::load() {
     syncCaptureTarget();
     updateDynamicBitrate();
     isLoading_ = false;
-    refreshAvailableWindows();
+    refreshCaptureSources();
     publishPending_ = true;
 }
 
@@ -292,44 +303,64 @@ void SettingsViewModel::syncCaptureTarget() {
                                     : "display:" + std::to_string(displayId_));
 }
 
-void SettingsViewModel::refreshAvailableDisplays() {
+void SettingsViewModel::refreshCaptureSources() {
     if (!sources_) return;
-    CaptureResult<ShareableContent> content = sources_->shareableContent();
-    if (!content) return;
-    std::vector<DisplayItem> displays = displayItemsFrom(content.value());
-    if (displays == availableDisplays_) return;
-    availableDisplays_ = std::move(displays);
-    publish();
-}
-
-void SettingsViewModel::refreshAvailableWindows() {
-    if (!sources_ || !sources_->isAvailable()) return;
-    CaptureResult<ShareableContent> content = sources_->shareableContent();
-    if (!content) {
-        logLine("Error refreshing available windows: " + content.error().message);
+    if (listing_) {
+        listAgain_ = true;
         return;
     }
-    std::vector<WindowItem> windows = windowItemsFrom(content.value());
-    if (windows == availableWindows_) return;
-    availableWindows_ = std::move(windows);
-    publish();
+    listing_ = true;
+    ScreenCaptureBackend* sources = sources_;
+    Scheduler* scheduler = &scheduler_;
+    std::weak_ptr<Alive> weak = alive_;
+    const bool posted = listWorker_.post([sources, scheduler, weak] {
+        auto listing = std::make_shared<SourceListing>(
+            SourceListing{sources->isAvailable(), sources->shareableContent()});
+        scheduler->post([weak, listing] {
+            if (auto alive = weak.lock(); alive && alive->model) alive->model->applySourceListing(*listing);
+        });
+    });
+    if (!posted) listing_ = false;  // the worker has stopped: the program is closing
 }
 
-void SettingsViewModel::handleDisplayConfigurationChanged() {
-    PublishBatch batch(*this);
-    refreshAvailableDisplays();
-    refreshAvailableWindows();
-    updateDynamicBitrate();
-    publishPending_ = true;
+void SettingsViewModel::applySourceListing(const SourceListing& listing) {
+    listing_ = false;
+    {
+        PublishBatch batch(*this);
+        if (listing.content) {
+            std::vector<DisplayItem> displays = displayItemsFrom(listing.content.value());
+            if (displays != availableDisplays_) {
+                availableDisplays_ = std::move(displays);
+                publishPending_ = true;
+            }
+        }
+        if (listing.available && !listing.content) {
+            logLine("Error refreshing available windows: " + listing.content.error().message);
+        } else if (listing.available) {
+            std::vector<WindowItem> windows = windowItemsFrom(listing.content.value());
+            if (windows != availableWindows_) {
+                availableWindows_ = std::move(windows);
+                publishPending_ = true;
+            }
+        }
+        // The display sizes may have changed the capture size the rate derives from.
+        updateDynamicBitrate();
+    }
+    if (std::exchange(listAgain_, false)) refreshCaptureSources();
 }
 
-void SettingsViewModel::handleActiveApplicationChanged() { refreshAvailableWindows(); }
+void SettingsViewModel::handleDisplayConfigurationChanged() { refreshCaptureSources(); }
+
+void SettingsViewModel::handleActiveApplicationChanged() { refreshCaptureSources(); }
 
 // ---- Derived values ----
 
 void SettingsViewModel::updateDynamicBitrate() {
     const PixelSize size = currentDimensions();
-    const int64_t bitrate = calculateDynamicBitrate(size.width, size.height, saturated32(fps_));
+    CaptureSettings automatic;
+    automatic.fps = saturated32(fps_);
+    automatic.bitrateKbps = 0;  // derived, as the settings form writes it and the encoder gets it
+    const int64_t bitrate = encoderBitrateKbps(automatic, size.width, size.height);
     if (bitrate == bitrateKbps_) return;
     bitrateKbps_ = bitrate;
     publish();
@@ -360,8 +391,10 @@ PixelSize SettingsViewModel::currentDimensions() const {
 }
 
 std::string SettingsViewModel::estimatedSize30sDescription() const {
-    // The video rate as it compresses in practice (0.135 of the target) plus 128 kbps of audio.
-    const double bytesPerSecond = (static_cast<double>(bitrateKbps_) * 0.135 + 128.0) * 1000.0 / 8.0;
+    // The rate the encoder is given (its rate control holds the average to it) plus the clip's
+    // AAC track.
+    const double audioKbps = recordAudio_ ? kClipAudioBitrateKbps : 0;
+    const double bytesPerSecond = (static_cast<double>(bitrateKbps_) + audioKbps) * 1000.0 / 8.0;
     const auto whole = [](double v) {
         return std::isfinite(v) ? static_cast<int64_t>(std::clamp(v, 0.0, 9.0e18)) : int64_t{0};
     };

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,9 +31,11 @@ class SettingsViewModel {
 public:
     static constexpr Duration kAutoSaveDelay = std::chrono::milliseconds(350);
 
-    // `sources` lists displays and windows (may be null: lists stay empty); must outlive the
-    // model. The lists are read at once.
-    SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources);
+    // `sources` lists displays and windows (may be null: lists stay empty). Listing makes X round
+    // trips, so it runs on `listWorker` and the result comes back through the scheduler; the
+    // first listing is asked for at once. `sources` must outlive the model and the worker's
+    // tasks; the worker must outlive the model or drop tasks once stopped.
+    SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker);
     ~SettingsViewModel();
     SettingsViewModel(const SettingsViewModel&) = delete;
     SettingsViewModel& operator=(const SettingsViewModel&) = delete;
@@ -110,10 +113,12 @@ public:
     // ---- Capture target ----
     void parseCaptureTarget();
     void syncCaptureTarget();
-    // Re-reads the lists; never saves. Displays keep their list when listing fails; windows
-    // keep theirs when capture is unavailable, or print why when listing fails.
-    void refreshAvailableDisplays();
-    void refreshAvailableWindows();
+    // Asks for fresh lists; never saves. They arrive later on the main thread, and observers are
+    // told when they changed. Displays keep their list when listing fails; windows keep theirs
+    // when capture is unavailable, or print why when listing fails. One listing runs at a time;
+    // asking again meanwhile lists once more after it.
+    void refreshCaptureSources();
+    bool isListingSources() const { return listing_; }
     // The outputs or modes changed / another application became active.
     void handleDisplayConfigurationChanged();
     void handleActiveApplicationChanged();
@@ -136,6 +141,9 @@ public:
 
 private:
     friend class PublishBatch;
+    struct SourceListing;
+    struct Alive;
+    void applySourceListing(const SourceListing& listing);
     void publish();
     void afterEdit();
     std::optional<PixelSize> displayModeSize(uint32_t displayId) const;
@@ -143,6 +151,10 @@ private:
 
     Scheduler& scheduler_;
     ScreenCaptureBackend* sources_;
+    Executor& listWorker_;
+    bool listing_ = false;       // a listing is on the worker
+    bool listAgain_ = false;     // asked for while it was
+    std::shared_ptr<Alive> alive_;  // lets a listing's result find out the model is gone
 
     int64_t fps_ = 48;
     std::string resolution_ = "native";

@@ -87,7 +87,6 @@ std::unique_ptr<LiveCodec> LiveCodec::open(const LiveCodecConfig& config, int& s
         return nullptr;
     }
     std::unique_ptr<LiveCodec> self(new LiveCodec);
-    self->config_ = config;
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     if (!ctx) {
         status = AVERROR(ENOMEM);

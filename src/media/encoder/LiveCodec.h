@@ -40,7 +40,6 @@ public:
     static std::unique_ptr<LiveCodec> open(const LiveCodecConfig& config, int& status);
 
     AVCodecContext* context() const { return ctx_; }
-    const LiveCodecConfig& config() const { return config_; }
     // Pixel format of the frames callers fill (system memory): yuv420p or nv12.
     int softwarePixelFormat() const { return swFormat_; }
     // Hardware-surface encoders (VA-API) take frames uploaded into their own pool.
@@ -51,7 +50,6 @@ public:
 private:
     LiveCodec() = default;
 
-    LiveCodecConfig config_;
     AVCodecContext* ctx_ = nullptr;
     AVBufferRef* hwDevice_ = nullptr;
     AVBufferRef* hwFrames_ = nullptr;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <thread>
 
+#include "core/capture/CaptureSettings.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -42,7 +44,7 @@ CodecPtr openEncoder(int& status) {
     ctx->sample_rate = kRate;
     ctx->time_base = AVRational{1, kRate};
     av_channel_layout_default(&ctx->ch_layout, 2);
-    ctx->bit_rate = 192000;
+    ctx->bit_rate = int64_t(kClipAudioBitrateKbps) * 1000;
     ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "aac_coder", "fast", 0);  // keeps a save quick; twoloop costs twice as much

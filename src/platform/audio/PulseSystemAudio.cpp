@@ -98,11 +98,16 @@ struct AudioState {
     std::atomic<bool> stoppedFlag{false};
 };
 
+// Reports the stream's end once, unless it was stopped on purpose. The callback runs after the
+// lock is released (callbacks never change after the stream opened); stop() waits for the read
+// thread, so it does not return while the call is under way.
 void reportStop(AudioState& state, const std::string& text) {
-    std::lock_guard lock(state.mutex);
-    if (state.stopped) return;
-    state.stopped = true;
-    state.stoppedFlag = true;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.stopped) return;
+        state.stopped = true;
+        state.stoppedFlag = true;
+    }
     if (state.callbacks.onStopped) state.callbacks.onStopped(text);
 }
 

@@ -142,6 +142,274 @@ void drawCursor(const xcb_xfixes_get_cursor_image_reply_t* cursor, uint8_t* pixe
     }
 }
 
+// Reports the stream's end once, unless it was stopped on purpose. The callback runs after the
+// lock is released: what it does (a post to the capture's lane) never waits on the stream.
+void reportStop(StreamState& state, const std::string& text) {
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.stopped) return;
+        state.stopped = true;
+        state.stoppedFlag = true;
+    }
+    // The callbacks never change after the stream opened, and stop() joins this thread before it
+    // returns, so the call cannot outlive the stream's owner.
+    if (state.callbacks.onStopped) state.callbacks.onStopped(text);
+}
+
+// The cursor image asked for at the start of a frame. Its reply is always collected, whichever
+// way the frame ends, so XCB never keeps an unread reply.
+class CursorRequest {
+public:
+    CursorRequest(xcb_connection_t* c, bool wanted) : c_(c), wanted_(wanted) {
+        if (wanted_) cookie_ = xcb_xfixes_get_cursor_image(c_);
+    }
+    ~CursorRequest() { take(); }
+    CursorRequest(const CursorRequest&) = delete;
+    CursorRequest& operator=(const CursorRequest&) = delete;
+
+    // The reply (null when not wanted, failed, or already taken).
+    Reply<xcb_xfixes_get_cursor_image_reply_t> take() {
+        if (!wanted_) return nullptr;
+        wanted_ = false;
+        return Reply<xcb_xfixes_get_cursor_image_reply_t>(
+            xcb_xfixes_get_cursor_image_reply(c_, cookie_, nullptr));
+    }
+
+private:
+    xcb_connection_t* c_;
+    bool wanted_;
+    xcb_xfixes_get_cursor_image_cookie_t cookie_{};
+};
+
+// Where one frame is read from: a drawable, the area in its coordinates, and where that area sits
+// on the root window (to place the cursor).
+struct GrabSource {
+    xcb_drawable_t drawable = XCB_NONE;
+    Rect area;
+    Rect originOnRoot;
+    std::optional<WindowContent> content;  // window capture only
+};
+
+// How one step of the loop went: go on (a frame was delivered or skipped) or end the stream.
+struct StepResult {
+    std::optional<std::string> endReason;
+    static StepResult next() { return {}; }
+    static StepResult end(std::string reason) { return {std::move(reason)}; }
+};
+
+// The grab thread's loop: paced on the monotonic clock, one frame per interval, each read into a
+// free shared-memory frame, the cursor drawn in, then posted to the video queue. Grab thread only.
+class GrabLoop {
+public:
+    GrabLoop(Connection& conn, std::shared_ptr<StreamState> state, FramePool& pool,
+             const VideoStreamConfig& config, Rect displayArea, bool composite, int32_t poolWidth,
+             int32_t poolHeight)
+        : conn_(conn),
+          c_(conn.get()),
+          state_(std::move(state)),
+          pool_(pool),
+          config_(config),
+          displayArea_(displayArea),
+          composite_(composite),
+          poolWidth_(poolWidth),
+          poolHeight_(poolHeight),
+          interval_(std::chrono::nanoseconds(1'000'000'000LL / std::max(1, config.fps))),
+          deadline_(std::chrono::steady_clock::now()) {}
+
+    ~GrabLoop() {
+        if (pixmap_ != XCB_NONE && !xcb_connection_has_error(c_)) {
+            xcb_free_pixmap(c_, pixmap_);
+            xcb_flush(c_);
+        }
+    }
+
+    void run() {
+        for (;;) {
+            const std::optional<SteadyTime> due = waitUntilDue();
+            if (!due) return;  // stopped on purpose
+            if (StepResult step = grabFrame(*due); step.endReason) {
+                reportStop(*state_, *step.endReason);
+                return;
+            }
+        }
+    }
+
+private:
+    bool windowCapture() const { return config_.windowId != 0; }
+
+    // The time of the next frame, or nullopt once the stream is stopped.
+    std::optional<SteadyTime> waitUntilDue() {
+        {
+            std::unique_lock lock(state_->mutex);
+            state_->wake.wait_until(lock, deadline_, [&] { return state_->stopped; });
+            if (state_->stopped) return std::nullopt;
+        }
+        const SteadyTime now = std::chrono::steady_clock::now();
+        deadline_ += interval_;
+        if (deadline_ < now) deadline_ = now + interval_;  // fell behind: skip, don't burst
+        return now;
+    }
+
+    StepResult grabFrame(SteadyTime now) {
+        if (xcb_connection_has_error(c_)) return StepResult::end(kConnectionLost);
+        std::shared_ptr<ShmFrame> frame = pool_.acquire();
+        if (!frame) return StepResult::next();  // the encoder is behind; drop this frame
+        const MediaTime pts = captureClockTime(now);
+        CursorRequest cursor(c_, config_.showsCursor);
+
+        GrabSource source;
+        if (windowCapture()) {
+            std::optional<GrabSource> window;
+            if (StepResult located = locateWindow(window); located.endReason) return located;
+            if (!window) return StepResult::next();  // entirely off-screen for now
+            source = *window;
+        } else {
+            source.drawable = conn_.root();
+            source.area = {displayArea_.x, displayArea_.y, std::min(displayArea_.width, poolWidth_),
+                           std::min(displayArea_.height, poolHeight_)};
+            source.originOnRoot = source.area;
+        }
+
+        bool read = false;
+        if (StepResult step = readImage(*frame, source, read); step.endReason || !read) return step;
+        const int32_t stride = source.area.width * 4;
+        if (Reply<xcb_xfixes_get_cursor_image_reply_t> image = cursor.take()) {
+            drawCursor(image.get(), frame->pixels, stride, source.area.width, source.area.height,
+                       source.originOnRoot.x, source.originOnRoot.y);
+        }
+        deliver(std::move(frame), source, stride, pts);
+        return StepResult::next();
+    }
+
+    // Window capture: where the window is now. Leaves `source` empty when nothing of it can be
+    // read this time (off-screen without Composite).
+    StepResult locateWindow(std::optional<GrabSource>& source) {
+        const xcb_window_t window = config_.windowId;
+        auto geoCookie = xcb_get_geometry(c_, window);
+        auto posCookie = xcb_translate_coordinates(c_, window, conn_.root(), 0, 0);
+        auto attrCookie = xcb_get_window_attributes(c_, window);
+        Reply<xcb_get_geometry_reply_t> geo(xcb_get_geometry_reply(c_, geoCookie, nullptr));
+        Reply<xcb_translate_coordinates_reply_t> pos(
+            xcb_translate_coordinates_reply(c_, posCookie, nullptr));
+        Reply<xcb_get_window_attributes_reply_t> attrs(
+            xcb_get_window_attributes_reply(c_, attrCookie, nullptr));
+        if (!geo || !pos || !attrs) {
+            return StepResult::end(xcb_connection_has_error(c_) ? kConnectionLost : kWindowClosed);
+        }
+        if (attrs->map_state != XCB_MAP_STATE_VIEWABLE) return StepResult::end(kWindowHidden);
+
+        GrabSource found;
+        found.content = WindowContent{double(geo->width), double(geo->height), std::nullopt};
+        const Rect onRoot{pos->dst_x, pos->dst_y, geo->width, geo->height};
+        if (composite_) {
+            nameWindowPixmap(geo->width, geo->height);
+            found.drawable = pixmap_;
+            found.area = {geo->border_width, geo->border_width, std::min<int32_t>(geo->width, poolWidth_),
+                          std::min<int32_t>(geo->height, poolHeight_)};
+            found.originOnRoot = {onRoot.x, onRoot.y, found.area.width, found.area.height};
+        } else {
+            // Without Composite only what is on the screen can be read.
+            Rect visible = intersect(onRoot, {0, 0, conn_.screen()->width_in_pixels,
+                                              conn_.screen()->height_in_pixels});
+            visible.width = std::min(visible.width, poolWidth_);
+            visible.height = std::min(visible.height, poolHeight_);
+            if (visible.width <= 0 || visible.height <= 0) return StepResult::next();
+            found.drawable = window;
+            found.area = {visible.x - onRoot.x, visible.y - onRoot.y, visible.width, visible.height};
+            found.originOnRoot = visible;
+        }
+        source = found;
+        return StepResult::next();
+    }
+
+    // The window's off-screen image, named again whenever its size changed.
+    void nameWindowPixmap(int32_t width, int32_t height) {
+        if (pixmap_ != XCB_NONE && pixmapWidth_ == width && pixmapHeight_ == height) return;
+        if (pixmap_ != XCB_NONE) xcb_free_pixmap(c_, pixmap_);
+        pixmap_ = xcb_generate_id(c_);
+        xcb_composite_name_window_pixmap(c_, config_.windowId, pixmap_);
+        pixmapWidth_ = width;
+        pixmapHeight_ = height;
+    }
+
+    // Reads the source's area into the frame; `read` says whether it did. A resize racing the grab
+    // skips the frame; anything else that fails ends the stream with the reason.
+    StepResult readImage(ShmFrame& frame, const GrabSource& source, bool& read) {
+        auto cookie = xcb_shm_get_image(c_, source.drawable, int16_t(source.area.x),
+                                        int16_t(source.area.y), uint16_t(source.area.width),
+                                        uint16_t(source.area.height), ~0u,
+                                        XCB_IMAGE_FORMAT_Z_PIXMAP, frame.segment, 0);
+        xcb_generic_error_t* rawError = nullptr;
+        Reply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(c_, cookie, &rawError));
+        Error error(rawError);
+        read = image != nullptr;
+        if (read) return StepResult::next();
+        if (xcb_connection_has_error(c_)) return StepResult::end(kConnectionLost);
+        if (!windowCapture()) {
+            return StepResult::end("Cannot read the display area (the screen layout changed?): " +
+                                   x11::describeError(error.get()));
+        }
+        std::string gone = windowGoneReason();
+        if (!gone.empty()) return StepResult::end(std::move(gone));
+        if (composite_) {
+            // A resize between the geometry query and the grab: name a fresh pixmap next time.
+            xcb_free_pixmap(c_, pixmap_);
+            pixmap_ = XCB_NONE;
+            return StepResult::next();
+        }
+        return StepResult::end("Cannot read the captured window: " + x11::describeError(error.get()));
+    }
+
+    // Why the captured window can no longer be read, or empty when it still can.
+    std::string windowGoneReason() {
+        if (xcb_connection_has_error(c_)) return kConnectionLost;
+        Reply<xcb_get_window_attributes_reply_t> attrs(xcb_get_window_attributes_reply(
+            c_, xcb_get_window_attributes(c_, config_.windowId), nullptr));
+        if (!attrs) return kWindowClosed;
+        if (attrs->map_state != XCB_MAP_STATE_VIEWABLE) return kWindowHidden;
+        return {};
+    }
+
+    // Posts the frame to the video queue, unless the stream has been stopped meanwhile. The lock
+    // makes the check and the post one step against stop(), which must not return while a post of
+    // this stream may still follow.
+    void deliver(std::shared_ptr<ShmFrame> frame, const GrabSource& source, int32_t stride,
+                 MediaTime pts) {
+        const int32_t width = source.area.width, height = source.area.height;
+        const MediaTime duration(interval_.count() / 1000, kCaptureClockTimescale);
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopped) return;
+        state_->videoQueue->post([state = state_, frame = std::move(frame), stride, width, height,
+                                  pts, duration, content = source.content] {
+            if (state->stoppedFlag.load()) return;
+            RawVideoFrame raw;
+            raw.pixels = frame->pixels;
+            raw.strideBytes = stride;
+            raw.width = width;
+            raw.height = height;
+            raw.format = RawPixelFormat::BGR0;
+            raw.pts = pts;
+            raw.duration = duration;
+            if (state->callbacks.onFrame) state->callbacks.onFrame(raw, content);
+        });
+    }
+
+    Connection& conn_;
+    xcb_connection_t* c_;
+    std::shared_ptr<StreamState> state_;
+    FramePool& pool_;
+    const VideoStreamConfig config_;
+    const Rect displayArea_;
+    const bool composite_;
+    const int32_t poolWidth_;
+    const int32_t poolHeight_;
+    const std::chrono::nanoseconds interval_;
+    SteadyTime deadline_;
+    xcb_pixmap_t pixmap_ = XCB_NONE;  // window capture with Composite
+    int32_t pixmapWidth_ = 0;
+    int32_t pixmapHeight_ = 0;
+};
+
 class X11VideoStream final : public CaptureStream {
 public:
     X11VideoStream(std::shared_ptr<Connection> conn, std::shared_ptr<StreamState> state,
@@ -166,7 +434,7 @@ public:
         thread_ = std::thread([conn = conn_, state = state_, pool = pool_, config = config_,
                                area = displayArea_, composite = useComposite_, pw = poolWidth_,
                                ph = poolHeight_, finished = std::move(finished)]() mutable {
-            run(*conn, state, *pool, config, area, composite, pw, ph);
+            GrabLoop(*conn, state, *pool, config, area, composite, pw, ph).run();
             finished.set_value();
         });
     }
@@ -194,10 +462,6 @@ public:
     }
 
 private:
-    static void run(Connection& conn, const std::shared_ptr<StreamState>& state, FramePool& pool,
-                    const VideoStreamConfig& config, Rect area, bool composite, int32_t poolWidth,
-                    int32_t poolHeight);
-
     std::shared_ptr<Connection> conn_;
     std::shared_ptr<StreamState> state_;
     std::shared_ptr<FramePool> pool_;
@@ -209,171 +473,6 @@ private:
     std::thread thread_;
     std::future<void> finished_;
 };
-
-// Reports the stream's end once, unless it was stopped on purpose.
-void reportStop(StreamState& state, const std::string& text) {
-    std::lock_guard lock(state.mutex);
-    if (state.stopped) return;
-    state.stopped = true;
-    state.stoppedFlag = true;
-    if (state.callbacks.onStopped) state.callbacks.onStopped(text);
-}
-
-void X11VideoStream::run(Connection& conn, const std::shared_ptr<StreamState>& state,
-                         FramePool& pool, const VideoStreamConfig& config, Rect area,
-                         bool composite, int32_t poolWidth, int32_t poolHeight) {
-    xcb_connection_t* c = conn.get();
-    const xcb_window_t window = config.windowId;
-    const bool windowCapture = window != 0;
-    xcb_pixmap_t pixmap = XCB_NONE;
-    int32_t pixmapWidth = 0, pixmapHeight = 0;
-    const auto interval = std::chrono::nanoseconds(1'000'000'000LL / std::max(1, config.fps));
-    auto deadline = std::chrono::steady_clock::now();
-
-    auto windowGoneReason = [&]() -> std::string {
-        if (xcb_connection_has_error(c)) return kConnectionLost;
-        Reply<xcb_get_window_attributes_reply_t> attrs(
-            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-        if (!attrs) return kWindowClosed;
-        if (attrs->map_state != XCB_MAP_STATE_VIEWABLE) return kWindowHidden;
-        return {};
-    };
-
-    for (;;) {
-        {
-            std::unique_lock lock(state->mutex);
-            state->wake.wait_until(lock, deadline, [&] { return state->stopped; });
-            if (state->stopped) break;
-        }
-        auto now = std::chrono::steady_clock::now();
-        deadline += interval;
-        if (deadline < now) deadline = now + interval;  // fell behind: skip, don't burst
-
-        if (xcb_connection_has_error(c)) {
-            reportStop(*state, kConnectionLost);
-            break;
-        }
-        std::shared_ptr<ShmFrame> frame = pool.acquire();
-        if (!frame) continue;  // the encoder is behind; drop this frame
-        MediaTime pts = captureClockTime(now);
-
-        xcb_xfixes_get_cursor_image_cookie_t cursorCookie{};
-        if (config.showsCursor) cursorCookie = xcb_xfixes_get_cursor_image(c);
-
-        Rect grab;            // in the drawable's coordinates
-        Rect originOnRoot;    // where the grabbed area sits on the root (cursor placement)
-        xcb_drawable_t drawable = conn.root();
-        std::optional<WindowContent> content;
-
-        if (windowCapture) {
-            auto geoCookie = xcb_get_geometry(c, window);
-            auto posCookie = xcb_translate_coordinates(c, window, conn.root(), 0, 0);
-            auto attrCookie = xcb_get_window_attributes(c, window);
-            Reply<xcb_get_geometry_reply_t> geo(xcb_get_geometry_reply(c, geoCookie, nullptr));
-            Reply<xcb_translate_coordinates_reply_t> pos(
-                xcb_translate_coordinates_reply(c, posCookie, nullptr));
-            Reply<xcb_get_window_attributes_reply_t> attrs(
-                xcb_get_window_attributes_reply(c, attrCookie, nullptr));
-            if (!geo || !pos || !attrs) {
-                if (config.showsCursor) free(xcb_xfixes_get_cursor_image_reply(c, cursorCookie, nullptr));
-                reportStop(*state, xcb_connection_has_error(c) ? kConnectionLost : kWindowClosed);
-                break;
-            }
-            if (attrs->map_state != XCB_MAP_STATE_VIEWABLE) {
-                if (config.showsCursor) free(xcb_xfixes_get_cursor_image_reply(c, cursorCookie, nullptr));
-                reportStop(*state, kWindowHidden);
-                break;
-            }
-            content = WindowContent{double(geo->width), double(geo->height), std::nullopt};
-            Rect onRoot{pos->dst_x, pos->dst_y, geo->width, geo->height};
-            if (composite) {
-                if (pixmap == XCB_NONE || pixmapWidth != geo->width || pixmapHeight != geo->height) {
-                    if (pixmap != XCB_NONE) xcb_free_pixmap(c, pixmap);
-                    pixmap = xcb_generate_id(c);
-                    xcb_composite_name_window_pixmap(c, window, pixmap);
-                    pixmapWidth = geo->width;
-                    pixmapHeight = geo->height;
-                }
-                drawable = pixmap;
-                grab = {geo->border_width, geo->border_width, std::min<int32_t>(geo->width, poolWidth),
-                        std::min<int32_t>(geo->height, poolHeight)};
-                originOnRoot = {onRoot.x, onRoot.y, grab.width, grab.height};
-            } else {
-                // Without Composite only what is on the screen can be read.
-                Rect visible = intersect(onRoot, {0, 0, conn.screen()->width_in_pixels,
-                                                  conn.screen()->height_in_pixels});
-                visible.width = std::min(visible.width, poolWidth);
-                visible.height = std::min(visible.height, poolHeight);
-                if (visible.width <= 0 || visible.height <= 0) {
-                    if (config.showsCursor) free(xcb_xfixes_get_cursor_image_reply(c, cursorCookie, nullptr));
-                    continue;  // entirely off-screen for now: nothing to show
-                }
-                drawable = window;
-                grab = {visible.x - onRoot.x, visible.y - onRoot.y, visible.width, visible.height};
-                originOnRoot = visible;
-            }
-        } else {
-            grab = {area.x, area.y, std::min(area.width, poolWidth), std::min(area.height, poolHeight)};
-            originOnRoot = grab;
-        }
-
-        auto imageCookie = xcb_shm_get_image(c, drawable, int16_t(grab.x), int16_t(grab.y),
-                                             uint16_t(grab.width), uint16_t(grab.height), ~0u,
-                                             XCB_IMAGE_FORMAT_Z_PIXMAP, frame->segment, 0);
-        xcb_generic_error_t* rawError = nullptr;
-        Reply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(c, imageCookie, &rawError));
-        Error error(rawError);
-        Reply<xcb_xfixes_get_cursor_image_reply_t> cursor;
-        if (config.showsCursor) cursor.reset(xcb_xfixes_get_cursor_image_reply(c, cursorCookie, nullptr));
-        if (!image) {
-            std::string reason;
-            if (xcb_connection_has_error(c)) {
-                reason = kConnectionLost;
-            } else if (windowCapture) {
-                reason = windowGoneReason();
-                if (reason.empty() && composite) {
-                    // A resize between the geometry query and the grab: name a fresh pixmap.
-                    xcb_free_pixmap(c, pixmap);
-                    pixmap = XCB_NONE;
-                    continue;
-                }
-            }
-            if (reason.empty()) {
-                reason = windowCapture ? "Cannot read the captured window: " + x11::describeError(error.get())
-                                       : "Cannot read the display area (the screen layout changed?): " +
-                                             x11::describeError(error.get());
-            }
-            reportStop(*state, reason);
-            break;
-        }
-
-        int32_t stride = grab.width * 4;
-        if (cursor) {
-            drawCursor(cursor.get(), frame->pixels, stride, grab.width, grab.height,
-                       originOnRoot.x, originOnRoot.y);
-        }
-        int32_t width = grab.width, height = grab.height;
-        std::lock_guard lock(state->mutex);
-        if (state->stopped) break;
-        state->videoQueue->post([state, frame, stride, width, height, pts, content,
-                                 interval] {
-            if (state->stoppedFlag.load()) return;
-            RawVideoFrame raw;
-            raw.pixels = frame->pixels;
-            raw.strideBytes = stride;
-            raw.width = width;
-            raw.height = height;
-            raw.format = RawPixelFormat::BGR0;
-            raw.pts = pts;
-            raw.duration = MediaTime(interval.count() / 1000, kCaptureClockTimescale);
-            if (state->callbacks.onFrame) state->callbacks.onFrame(raw, content);
-        });
-    }
-    if (pixmap != XCB_NONE && !xcb_connection_has_error(c)) {
-        xcb_free_pixmap(c, pixmap);
-        xcb_flush(c);
-    }
-}
 
 }  // namespace
 

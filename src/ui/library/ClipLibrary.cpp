@@ -10,14 +10,15 @@
 
 namespace corvane {
 
-ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipSavedAnnouncer* announcer, SoundPlayer* sound, QObject* parent)
+ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipLibraryParts parts, ClipSavedAnnouncer* announcer,
+                         SoundPlayer* sound, QObject* parent)
     : QObject(parent), scheduler_(scheduler) {
-    cache_ = std::make_unique<ClipMediaCache>(prober_, probeQueue_, scheduler_);
-    ClipsViewModelDeps deps{scheduler_, files_, *cache_, trimmer_, trimQueue_};
+    cache_ = std::make_unique<ClipMediaCache>(parts.prober, probeQueue_, scheduler_);
+    ClipsViewModelDeps deps{scheduler_, parts.files, *cache_, parts.trimmer, trimQueue_};
     deps.announcer = announcer;
-    deps.trash = &trash_;
-    deps.fileManager = &fileManager_;
-    deps.watcher = &watcher_;
+    deps.trash = &parts.trash;
+    deps.fileManager = &parts.fileManager;
+    deps.watcher = &parts.watcher;
     deps.sound = sound;
     deps.playerFactory = [](const std::string& path) { return std::make_unique<QtPreviewPlayer>(path); };
     model_ = std::make_unique<ClipsViewModel>(std::move(deps));

@@ -6,16 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "core/library/ClipFiles.h"
+#include "core/library/ClipMedia.h"
 #include "core/library/ClipMediaCache.h"
 #include "core/library/ClipsViewModel.h"
-#include "core/library/LocalClipFiles.h"
 #include "core/sched/SerialQueue.h"
-#include "media/probe/FfmpegClipProber.h"
-#include "media/trim/FfmpegClipTrimmer.h"
-#include "platform/files/FreedesktopTrash.h"
-#include "platform/files/InotifyFolderWatcher.h"
 #include "ui/library/ClipsView.h"
-#include "ui/library/DesktopFileManager.h"
 
 class QWidget;
 
@@ -24,10 +20,21 @@ namespace corvane {
 class ClipListModel;
 struct ClipsPage;
 
-// Owns the clip library with its real parts: the model (ClipsViewModel) on the local file
-// system, the inotify folder watch, the freedesktop trash, the file manager, the FFmpeg probe
-// (on the "library-probe" worker) and trimmer (on the "library-trim" worker), and the Qt list
-// model. Creates the clips tab's view.
+// The clip library's parts from below the UI, made by the program (src/app) and handed in as
+// core interfaces. Each must outlive the library. The prober runs on the "library-probe" worker,
+// the trimmer on "library-trim"; every other part is called on the main thread.
+struct ClipLibraryParts {
+    ClipFiles& files;
+    ClipTrash& trash;
+    FileManagerActions& fileManager;
+    FolderWatcher& watcher;
+    ClipProber& prober;
+    ClipTrimmer& trimmer;
+};
+
+// Owns the clip library: the model (ClipsViewModel) over the parts it is handed, the media cache
+// and its probe worker, the trim worker, the Qt Multimedia preview and the Qt list model.
+// Creates the clips tab's view.
 //
 // Create, use and destroy on the main thread, after the QApplication and the scheduler and
 // before they go. Destruction stops both workers first (a running probe or cut finishes), so
@@ -36,7 +43,8 @@ struct ClipsPage;
 class ClipLibrary final : public QObject {
     Q_OBJECT
 public:
-    ClipLibrary(Scheduler& scheduler, ClipSavedAnnouncer* announcer, SoundPlayer* sound, QObject* parent = nullptr);
+    ClipLibrary(Scheduler& scheduler, ClipLibraryParts parts, ClipSavedAnnouncer* announcer, SoundPlayer* sound,
+                QObject* parent = nullptr);
     ~ClipLibrary() override;
 
     // The clips tab (one per library). Owned by `parent` (Qt parent).
@@ -58,12 +66,6 @@ private:
     Scheduler& scheduler_;
     SerialQueue probeQueue_{"library-probe"};
     SerialQueue trimQueue_{"library-trim"};
-    LocalClipFiles files_;
-    FreedesktopTrash trash_;
-    DesktopFileManager fileManager_;
-    InotifyFolderWatcher watcher_;
-    FfmpegClipProber prober_;
-    FfmpegClipTrimmer trimmer_;
     std::unique_ptr<ClipMediaCache> cache_;
     std::unique_ptr<ClipsViewModel> model_;
     std::unique_ptr<ClipListModel> listModel_;

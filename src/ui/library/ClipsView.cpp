@@ -18,6 +18,7 @@
 #include <QVideoWidget>
 
 #include <climits>
+#include <utility>
 
 #include "core/library/ClipTexts.h"
 #include "ui/library/ClipListModel.h"
@@ -458,10 +459,26 @@ void ClipsView::confirmDelete(const ClipItem& clip) {
     box->addButton(tr("Cancel"), QMessageBox::RejectRole);
     QPushButton* trash = box->addButton(tr("Move to Trash"), QMessageBox::DestructiveRole);
     connect(box, &QMessageBox::buttonClicked, this, [this, trash](QAbstractButton* clicked) {
-        if (clicked == trash && clipToDelete_) model_.deleteClip(*clipToDelete_);
-        clipToDelete_.reset();
+        std::optional<ClipItem> clip = std::exchange(clipToDelete_, std::nullopt);
+        if (clicked != trash || !clip) return;
+        const FileOpResult result = model_.deleteClip(*clip);
+        if (!result.ok()) showTrashFailure(*clip, result.message);
     });
     deleteAlert_ = box;
+    box->open();
+}
+
+void ClipsView::showTrashFailure(const ClipItem& clip, const std::string& reason) {
+    auto* box = new QMessageBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(tr("Could Not Move Clip to Trash"));
+    box->setTextFormat(Qt::RichText);
+    box->setText(alertHtml(tr("Could Not Move Clip to Trash"),
+                           QStringLiteral("'") + QString::fromStdString(clip.name) + QStringLiteral("' was not moved to the Trash and is still in its folder: ") +
+                               QString::fromStdString(reason)));
+    box->addButton(tr("OK"), QMessageBox::AcceptRole);
+    trashFailureAlert_ = box;
     box->open();
 }
 

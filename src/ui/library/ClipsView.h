@@ -53,6 +53,8 @@ public:
     RenameClipSheet* renameSheet() const { return rename_; }
     TrimClipSheet* trimSheet() const { return trim_; }
     QMessageBox* deleteAlert() const { return deleteAlert_; }
+    // Shown when a confirmed move to the trash failed: why, and that the clip is still there.
+    QMessageBox* trashFailureAlert() const { return trashFailureAlert_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -69,6 +71,7 @@ private:
     void syncListSelection();
     void attachPlayer();
     std::optional<ClipItem> clipAtRow(int row) const;
+    void showTrashFailure(const ClipItem& clip, const std::string& reason);
 
     ClipListModel& list_;
     ClipsViewModel& model_;
@@ -91,6 +94,7 @@ private:
     QPointer<RenameClipSheet> rename_;
     QPointer<TrimClipSheet> trim_;
     QPointer<QMessageBox> deleteAlert_;
+    QPointer<QMessageBox> trashFailureAlert_;
     std::optional<ClipItem> clipToDelete_;
     bool syncingSelection_ = false;
 };

@@ -16,23 +16,16 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/library/ClipTexts.h"
-#include "media/probe/FfmpegClipProber.h"
 #include "ui/library/PlainText.h"
 #include "ui/library/TrimTimelineBar.h"
 
 namespace corvane {
 
 namespace {
-
-double knownDuration(const ClipItem& clip) {
-    // The library fills durations in the background; a clip opened before its probe finished
-    // is measured here (one header read, milliseconds).
-    if (clip.durationSeconds > 0) return clip.durationSeconds;
-    return FfmpegClipProber::probeDuration(clip.path);
-}
 
 QToolButton* transportButton(QStyle::StandardPixmap icon, const QString& tip, QWidget* parent) {
     auto* b = new QToolButton(parent);
@@ -53,7 +46,7 @@ QFont captionFont(const QWidget* w, bool bold = false) {
 }  // namespace
 
 TrimClipSheet::TrimClipSheet(ClipItem clip, ClipsViewModel& model, Scheduler& scheduler, QWidget* parent)
-    : QDialog(parent), clip_(std::move(clip)), model_(model), scheduler_(scheduler), range_(knownDuration(clip_)) {
+    : QDialog(parent), clip_(std::move(clip)), model_(model), scheduler_(scheduler), range_(clip_.durationSeconds) {
     setWindowTitle(tr("Trim Clip"));
     setFixedWidth(720);
     auto* layout = new QVBoxLayout(this);
@@ -197,6 +190,23 @@ TrimClipSheet::TrimClipSheet(ClipItem clip, ClipsViewModel& model, Scheduler& sc
     layout->addLayout(bottom);
 
     setupPlayer();
+    // A clip opened before the library's probe reached it is measured on the probe worker; the
+    // range and the save buttons wait for the answer.
+    durationKnown_ = clip_.durationSeconds > 0;
+    if (!durationKnown_) {
+        QPointer<TrimClipSheet> self(this);
+        model_.fetchDuration(clip_, [self](double seconds) {
+            if (self) self->durationArrived(seconds);
+        });
+    }
+    refresh();
+}
+
+void TrimClipSheet::durationArrived(double seconds) {
+    durationKnown_ = true;
+    const double t = range_.current();
+    range_ = TrimRange(seconds);
+    range_.setCurrent(std::min(t, range_.duration()));
     refresh();
 }
 
@@ -333,7 +343,7 @@ void TrimClipSheet::showReplaceConfirmation() {
 }
 
 void TrimClipSheet::executeTrim(bool saveAsNew) {
-    if (isExporting_) return;
+    if (isExporting_ || !durationKnown_) return;
     isExporting_ = true;
     error_->hide();
     if (player_) player_->pause();
@@ -388,6 +398,9 @@ void TrimClipSheet::refresh() {
     badge_->setText(durationBadgeText());
     replace_->setVisible(!isExporting_);
     saveAsNew_->setVisible(!isExporting_);
+    replace_->setEnabled(durationKnown_);
+    saveAsNew_->setEnabled(durationKnown_);
+    timeline_->setEnabled(durationKnown_);
     progress_->setVisible(isExporting_);
     exportingLabel_->setVisible(isExporting_);
     timeline_->update();

@@ -53,6 +53,7 @@ public:
 
     const TrimRange& range() const { return range_; }
     bool isExporting() const { return isExporting_; }
+    bool isDurationKnown() const { return durationKnown_; }
     bool isPlaying() const { return isPlaying_; }
     QMediaPlayer* player() const { return player_.get(); }
     QString errorMessage() const;
@@ -77,6 +78,7 @@ private:
     void refresh();
     void showReplaceConfirmation();
     void exportFinished(std::optional<std::string> path, const ClipError& error);
+    void durationArrived(double seconds);
 
     ClipItem clip_;
     ClipsViewModel& model_;
@@ -84,6 +86,7 @@ private:
     TrimRange range_;
     bool isPlaying_ = false;
     bool isExporting_ = false;
+    bool durationKnown_ = false;  // until then the range is a placeholder and nothing is saved
     std::unique_ptr<QAudioOutput> audio_;
     std::unique_ptr<QMediaPlayer> player_;
     ScheduledTask positionTick_;

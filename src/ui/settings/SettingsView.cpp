@@ -320,8 +320,7 @@ void SettingsView::setStartAtLogin(bool on) {
 }
 
 void SettingsView::refreshLists() {
-    model_.refreshAvailableDisplays();
-    model_.refreshAvailableWindows();
+    model_.refreshCaptureSources();  // the answer comes later, through the observer
 }
 
 void SettingsView::refresh() {

@@ -30,10 +30,10 @@ QWidget* placeholderClipsPage(QWidget* parent) {
 
 }  // namespace
 
-CorvaneAppView::CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, ClipsPage clipsPage,
-                               CorvaneTab initialTab, QWidget* parent)
+CorvaneAppView::CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, Executor& sourcesWorker,
+                               ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent)
     : QWidget(parent),
-      settingsModel_(std::make_unique<SettingsViewModel>(scheduler, captureSources)),
+      settingsModel_(std::make_unique<SettingsViewModel>(scheduler, captureSources, sourcesWorker)),
       clipsPage_(std::move(clipsPage)),
       selectedTab_(initialTab) {
     sidebar_ = new QListWidget(this);

@@ -15,6 +15,7 @@ class QStackedWidget;
 namespace corvane {
 
 class ScreenCaptureBackend;
+class Executor;
 class Scheduler;
 class SettingsView;
 class SettingsViewModel;
@@ -26,8 +27,9 @@ class CorvaneAppView final : public QWidget {
     Q_OBJECT
 
 public:
-    CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, ClipsPage clipsPage,
-                   CorvaneTab initialTab, QWidget* parent = nullptr);
+    // `sourcesWorker` lists displays and windows for the settings tab, off the main thread.
+    CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, Executor& sourcesWorker,
+                   ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent = nullptr);
     ~CorvaneAppView() override;
 
     void selectTab(CorvaneTab tab);
@@ -39,6 +41,8 @@ public:
                 std::function<void()> onSettingsChanged);
     // The window closes or minimises.
     void pausePreview();
+    // The clips folder the page lists; a folder it already lists changes nothing.
+    void setClipsFolder(const std::string& outputDir);
 
     SettingsViewModel& settingsModel() { return *settingsModel_; }
     SettingsView& settingsView() { return *settingsView_; }
@@ -46,7 +50,6 @@ public:
 
 private:
     void onTabChanged(int row);
-    void setClipsFolder(const std::string& outputDir);
 
     std::unique_ptr<SettingsViewModel> settingsModel_;
     ClipsPage clipsPage_;

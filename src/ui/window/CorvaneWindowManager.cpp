@@ -69,6 +69,11 @@ CorvaneWindowManager::~CorvaneWindowManager() {
     delete window_;  // takes the view and the settings model (which writes a pending save) with it
 }
 
+void CorvaneWindowManager::setOutputDir(const std::string& outputDir) {
+    outputDir_ = outputDir;
+    if (appView_) appView_->setClipsFolder(outputDir);
+}
+
 void CorvaneWindowManager::showWindow(CorvaneTab tab) {
     QPointer<CorvaneWindowManager> self(this);
     QMetaObject::invokeMethod(
@@ -111,7 +116,7 @@ void CorvaneWindowManager::createWindow(CorvaneTab tab) {
     window_->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
     restoreGeometry();
 
-    appView_ = new CorvaneAppView(scheduler_, captureSources_, clipsPage_, tab, window_);
+    appView_ = new CorvaneAppView(scheduler_, captureSources_, sourcesQueue_, clipsPage_, tab, window_);
     window_->setCentralWidget(appView_);
     buildMenus();
     appView_->appear(outputDir_, configPath_, [this] { if (onSettingsChanged_) onSettingsChanged_(); });

@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include "core/sched/Scheduler.h"
+#include "core/sched/SerialQueue.h"
 #include "core/services/MainWindowHost.h"
 #include "core/window/CorvaneTab.h"
 #include "ui/window/ClipsPage.h"
@@ -39,7 +40,8 @@ public:
     ~CorvaneWindowManager() override;
 
     // MainWindowHost (what the engine fills in).
-    void setOutputDir(const std::string& outputDir) override { outputDir_ = outputDir; }
+    // Also when the folder changed outside the settings tab: an open clips page follows at once.
+    void setOutputDir(const std::string& outputDir) override;
     void setConfigPath(const std::string& configPath) override { configPath_ = configPath; }
     void setOnSettingsChanged(std::function<void()> callback) override { onSettingsChanged_ = std::move(callback); }
     void setRecordingStatusProvider(std::function<RecordingPair()> provider) override {
@@ -91,6 +93,9 @@ private:
 
     Scheduler& scheduler_;
     ScreenCaptureBackend* captureSources_;
+    // Lists displays and windows for the settings tab (X round trips). Destroyed after the
+    // window and its settings model, finishing a listing that runs.
+    SerialQueue sourcesQueue_{"settings-sources"};
     std::string outputDir_;
     std::string configPath_;
     std::string geometryPath_;

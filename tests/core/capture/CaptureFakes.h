@@ -34,6 +34,7 @@ struct FakeStream {
 class FakeScreen : public ScreenCaptureBackend {
 public:
     bool available = true;
+    std::atomic<int> availabilityChecks{0};
     int accessRequests = 0;
     ShareableContent content;
     std::deque<CaptureError> openFailures;  // consumed one per openVideo
@@ -46,7 +47,10 @@ public:
         content.displays.push_back({7, "screen", 0, 0, 1920, 1080, true});
         content.displays.push_back({9, "HDMI-1", 1920, 0, 2560, 1440, false});
     }
-    bool isAvailable() override { return available; }
+    bool isAvailable() override {
+        ++availabilityChecks;
+        return available;
+    }
     void requestAccess() override { ++accessRequests; }
     CaptureResult<ShareableContent> shareableContent() override { return content; }
     CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig& config, Executor&,

@@ -1,5 +1,6 @@
-// The capture's control logic in virtual time: start/stop, fallback, watchdog, restart attempts,
-// resize debounce and live settings, with a scripted back end and encoder.
+// The capture's control logic in virtual time: start/stop, fallback, stream ends, the watchdog's
+// access check and live settings, with a scripted back end and encoder. The restart, watchdog and
+// resize rules themselves are tested in CaptureRecoveryTest.
 #include "core/capture/CorvaneCapture.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +58,7 @@ protected:
 
 // ---- Rules --------------------------------------------------------------------------------
 
-TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurveAndConfigSaturates) {
+TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurve) {
     struct Case { int32_t w, h, fps, kbps; };
     for (Case c : {Case{1920, 1080, 60, 12000}, Case{1920, 1080, 30, 7500}, Case{1280, 720, 30, 4000},
                    Case{2560, 1440, 60, 18000}, Case{3840, 2160, 30, 20000}, Case{3840, 2160, 60, 32500},
@@ -65,18 +66,22 @@ TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurveAndConfigSaturates) {
                    Case{16000, 16000, 240, 50000}}) {
         EXPECT_EQ(calculateDynamicBitrate(c.w, c.h, c.fps), c.kbps) << c.w << "x" << c.h << "@" << c.fps;
     }
-    AppConfig config;
-    config.codec = "HEVC";  // only "hevc" exactly selects HEVC
-    config.fps = int64_t(1) << 40;
-    config.resolution = "1080p";
-    CaptureSettings s = CaptureSettings::fromConfig(config);
-    EXPECT_EQ(s.targetWidth, 1920);
-    EXPECT_EQ(s.codec, 0);
-    EXPECT_EQ(s.fps, INT32_MAX);
-    EXPECT_EQ(effectiveFps(s.fps), 240);
+}
+
+TEST(CaptureRules, EncoderBitrateIsTheConfiguredOneOrDerivedAtTheEffectiveRate) {
+    struct Case { int32_t configured, w, h, fps, kbps; };
+    for (Case c : {Case{8000, 1920, 1080, 30, 8000}, Case{0, 1920, 1080, 30, 7500},
+                   Case{-5, 1280, 720, 30, 4000}, Case{0, 0, 0, 60, 12000},  // size unknown: 1080p
+                   Case{0, 3840, 2160, 100000, 50000}, Case{0, 1920, 1080, 0, 4500}}) {
+        CaptureSettings s;
+        s.bitrateKbps = c.configured;
+        s.fps = c.fps;
+        EXPECT_EQ(encoderBitrateKbps(s, c.w, c.h), c.kbps) << c.configured << " " << c.w << "@" << c.fps;
+    }
+    EXPECT_EQ(effectiveFps(INT32_MAX), 240);
     EXPECT_EQ(effectiveFps(0), 1);
-    config.codec = "hevc";
-    EXPECT_EQ(CaptureSettings::fromConfig(config).codec, 1);
+    EXPECT_EQ(videoCodecFromConfigText("HEVC"), VideoCodec::HEVC);
+    EXPECT_EQ(videoCodecFromConfigText("hevc1"), VideoCodec::H264);
 }
 
 TEST(CaptureRules, CaptureTargetSizes) {
@@ -103,18 +108,6 @@ TEST(CaptureRules, CaptureTargetSizes) {
     EXPECT_FALSE(chooseCaptureTarget(ShareableContent{}, CaptureSettings{}));
 }
 
-TEST(CaptureRules, ResizeThresholds) {
-    WindowResizeDetector d;
-    EXPECT_FALSE(d.report(800, 600, 2.0));  // baseline
-    EXPECT_FALSE(d.report(803, 600, 2.0));
-    EXPECT_TRUE(d.report(804, 600, 2.0));
-    EXPECT_FALSE(d.report(804, 600, 1.96));
-    EXPECT_TRUE(d.report(804, 600, 1.95));
-    EXPECT_FALSE(d.report(804, 597, std::nullopt));  // no scale: size only
-    EXPECT_TRUE(d.report(804, 596, std::nullopt));
-    EXPECT_FALSE(d.report(804, 596, 1.97));  // the recorded scale (1.95) was kept
-}
-
 // ---- Start and stop -----------------------------------------------------------------------
 
 TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
@@ -132,7 +125,8 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     EXPECT_FALSE(startNow());  // a second start while running: nothing at all
     EXPECT_EQ(screen.opened.size(), 1u);
     sched.advanceBy(2500ms);
-    EXPECT_DOUBLE_EQ(capture->recordingDuration(), 2.5);
+    ASSERT_TRUE(capture->recordingStartTime());
+    EXPECT_EQ(sched.now() - *capture->recordingStartTime(), 2500ms);
 
     seedVideo();
     ring->appendAudio(someAudio());
@@ -145,7 +139,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     EXPECT_EQ(log.count("[Corvane] Capture stopped"), 1);
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
     EXPECT_EQ(ring->getStatus().audioCount, 1u);  // stop keeps the buffer for saving
-    EXPECT_EQ(capture->recordingDuration(), 0.0);
+    EXPECT_FALSE(capture->recordingStartTime());
     frame();  // late frame of the stopped stream
     EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
 }
@@ -253,134 +247,73 @@ TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
     EXPECT_EQ(encoders.made[0]->finished.load(), 1);
 }
 
-// ---- Restart and watchdog -------------------------------------------------------------------
+// ---- Watchdog access check --------------------------------------------------------------------
 
-TEST_F(CaptureTest, FiveAttemptsThenQuietUntilTheWatchdogAndAStopEndsARecovery) {
-    make();
-    ASSERT_FALSE(startNow());
-    screen.failForever = true;
-    capture->restart();
-    sched.runDue();
-    auto begun = sched.now();
-    sched.advanceBy(7999ms);
-    EXPECT_TRUE(capture->isRestarting());
-    for (int n = 1; n <= 5; ++n)
-        EXPECT_EQ(log.count("[Corvane] Recovery attempt " + std::to_string(n) + " failed: grab refused. Retrying in 1.5s..."), 1);
-    capture->checkHealth(false);  // silent while restarting
-    sched.advanceBy(1ms);
-    EXPECT_EQ(sched.now() - begun, 8000ms);
-    EXPECT_FALSE(capture->isRestarting());
-    EXPECT_EQ(log.count("Recovery attempt 6"), 0);
-
-    capture->checkHealth(true);  // asleep: nothing
+TEST_F(CaptureTest, TheWatchdogAsksForTheScreenOnTheLaneAndRemembersAYes) {
+    ManualScheduler lane;
     screen.available = false;
-    CorvaneCapture fresh(settings, ring, {screen, nullptr, encoders, sched, &sched});
-    fresh.checkHealth(false);  // no access: nothing, not even a message
-    sched.runDue();
-    EXPECT_EQ(log.count("Watchdog"), 0);
-
-    screen.failForever = false;
-    capture->checkHealth(false);  // permission was seen before: remembered
-    EXPECT_EQ(log.count("[Corvane] Watchdog: Stream is idle. Triggering auto-recovery..."), 1);
-    sched.advanceBy(500ms);
-    EXPECT_TRUE(capture->isRunning());
+    capture = std::make_unique<CorvaneCapture>(
+        settings, ring, CorvaneCapture::Dependencies{screen, nullptr, encoders, sched, &lane});
+    EXPECT_TRUE(capture->hasPermission()) << "not known yet";
     capture->checkHealth(false);
-    EXPECT_EQ(log.count("Watchdog"), 1);
+    sched.runDue();
+    EXPECT_EQ(screen.availabilityChecks.load(), 0) << "no display round trip on the main thread";
+    lane.runDue();
+    sched.runDue();
+    EXPECT_EQ(screen.availabilityChecks.load(), 1);
+    EXPECT_FALSE(capture->hasPermission());
+    EXPECT_EQ(log.count("Watchdog"), 0) << "no access: not even a message";
 
-    // A deliberate stop (sleep, quit) ends a recovery for good.
-    screen.failForever = true;
-    capture->restart();
-    sched.advanceBy(600ms);
-    EXPECT_EQ(log.count("Recovery attempt 1 failed"), 2);
-    stopNow();
-    EXPECT_FALSE(capture->isRestarting());
-    screen.failForever = false;
-    sched.advanceBy(10s);
-    EXPECT_EQ(log.count("Recovery attempt 2"), 1);
-    EXPECT_FALSE(capture->isRunning());
-}
-
-TEST_F(CaptureTest, RestartDuringRestartRunsOnceMore) {
-    make();
-    ASSERT_FALSE(startNow());
-    // While the restart's start is on its way, new settings arrive and another restart is asked.
-    screen.onOpenHook = [this] {
-        screen.onOpenHook = nullptr;
-        capture->updateConfig(60, 0, 0, 0, 0, false, 0, 0, 1.0f);
-        capture->restart();
-    };
-    capture->restart();
-    sched.advanceBy(1s);
-    EXPECT_EQ(log.count("[Corvane] Restarting capture stream..."), 2);
-    ASSERT_EQ(screen.opened.size(), 3u);
-    EXPECT_EQ(screen.opened[1].fps, 30);
-    EXPECT_EQ(screen.opened[2].fps, 60);
-    EXPECT_FALSE(capture->isRestarting());
-    // Only the newest stream is live.
-    EXPECT_EQ(screen.streams[1]->stopCalls, 1);
-    EXPECT_EQ(screen.streams[2]->stopCalls, 0);
-
-    // A restart asked during the pause ends the pending one early and runs one fresh restart.
-    capture->restart();
-    sched.advanceBy(200ms);
-    capture->restart();
-    sched.advanceBy(499ms);
-    EXPECT_EQ(screen.opened.size(), 3u);
-    sched.advanceBy(1ms);
-    EXPECT_EQ(screen.opened.size(), 4u);
-    EXPECT_EQ(log.count("Restarting capture stream"), 4);
-}
-
-// ---- Resize and settings ----------------------------------------------------------------------
-
-TEST_F(CaptureTest, ResizeBurstGivesOneRestartAtTheNewSize) {
-    settings.windowId = 42;
-    screen.content.windows.push_back({42, "Doc", "Editor", 10, 10, 800, 600, 1.0});
-    make();
-    ASSERT_FALSE(startNow());
-    frame(WindowContent{800, 600, std::nullopt});
-    frame(WindowContent{803, 600, std::nullopt});
-    for (int i = 1; i <= 10; ++i) {
-        sched.advanceBy(100ms);
-        frame(WindowContent{800.0 + 10 * i, 600, std::nullopt});
+    screen.available = true;
+    capture->checkHealth(false);
+    lane.runDue();
+    sched.runDue();
+    EXPECT_EQ(log.count("[Corvane] Watchdog: Stream is idle. Triggering auto-recovery..."), 1);
+    for (int i = 0; i < 3; ++i) {
+        sched.advanceBy(500ms);
+        lane.runDue();
     }
-    screen.content.windows[0].width = 900;
-    sched.advanceBy(499ms);
-    EXPECT_EQ(log.count("Window resize"), 0);
-    sched.advanceBy(1ms);
-    EXPECT_EQ(log.count("[Corvane] Window resize detected (900x600). Adjusting capture stream..."), 1);
-    sched.advanceBy(2s);
-    EXPECT_EQ(log.count("Restarting capture stream"), 1);
-    ASSERT_EQ(screen.opened.size(), 2u);
-    EXPECT_EQ(screen.opened[1].width, 900);
-
-    // A change seen just before a stop is dropped with the stream.
-    frame(WindowContent{900, 600, std::nullopt});
-    frame(WindowContent{950, 600, std::nullopt});
-    capture->stop();
-    sched.advanceBy(2s);
-    EXPECT_EQ(log.count("Window resize"), 1);
+    EXPECT_TRUE(capture->isRunning());
+    EXPECT_TRUE(capture->hasPermission());
+    const int checks = screen.availabilityChecks.load();
+    stopNow();
+    lane.runDue();
+    capture->checkHealth(false);  // a yes is remembered: answered at once
+    EXPECT_EQ(screen.availabilityChecks.load(), checks);
+    EXPECT_EQ(log.count("Watchdog"), 2);
+    capture.reset();  // before the lane it was given
 }
+
+// ---- Settings ----------------------------------------------------------------------------------
 
 TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
     settings.bitrateKbps = 7500;
     make();
     ASSERT_FALSE(startNow());
     // Derived bit rate from the running size: identical settings, no restart.
-    EXPECT_FALSE(capture->updateConfig(30, 0, 0, 0, 0, false, 0, 0, 1.0f));
-    EXPECT_FALSE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 1.0f));
+    CaptureSettings derived = settings;
+    derived.bitrateKbps = 0;
+    capture->updateConfig(derived);
+    capture->updateConfig(settings);
     sched.advanceBy(3s);
     EXPECT_EQ(log.count("Restarting"), 0);
-    EXPECT_TRUE(capture->updateConfig(30, 7500, 0, 0, 0, false, 0, 0, 0.5f));
+    CaptureSettings scaled = settings;
+    scaled.windowScale = 0.5f;
+    capture->updateConfig(scaled);
     sched.advanceBy(1s);
     EXPECT_EQ(log.count("Restarting"), 1);
 
     stopNow();
-    EXPECT_FALSE(capture->updateConfig(24, 0, 1, 1280, 720, false, 0, 0, 1.0f));
-    EXPECT_EQ(capture->currentBitrateKbps(), calculateDynamicBitrate(1280, 720, 24));
-    ASSERT_FALSE(startNow());  // the stored values apply at the next start
+    const CaptureSettings next{.fps = 24, .bitrateKbps = 0, .codec = VideoCodec::HEVC,
+                               .targetWidth = 1280, .targetHeight = 720, .recordAudio = false};
+    capture->updateConfig(next);
+    sched.advanceBy(3s);
+    EXPECT_EQ(log.count("Restarting"), 1) << "a stopped capture keeps the values for its next start";
+    EXPECT_EQ(capture->settings().bitrateKbps, calculateDynamicBitrate(1280, 720, 24));
+    ASSERT_FALSE(startNow());
     EXPECT_EQ(screen.opened.back().width, 1280);
-    EXPECT_TRUE(encoders.made.back()->settings.hevc);
+    EXPECT_EQ(encoders.made.back()->settings.codec, VideoCodec::HEVC);
+    EXPECT_EQ(encoders.made.back()->settings.bitrateKbps, calculateDynamicBitrate(1280, 720, 24));
 }
 
 TEST_F(CaptureTest, OwnControlLaneStopsWithinTimeout) {

@@ -79,7 +79,7 @@ AppConfig nonDefaultValues() {
     AppConfig v;
     v.fps = 60;
     v.bitrateKbps = 8000;
-    v.codec = "hevc";
+    v.codec = VideoCodec::HEVC;
     v.resolution = "1080p";
     v.maxBufferSeconds = 20;
     v.outputDir = "/data/clips";
@@ -166,7 +166,7 @@ TEST(ConfigLoad, ReadsValuesAppliesFloorAndKeepsTheFileAsWritten) {
     writeTextFile(path, text);
     AppConfig c = AppConfig::loadOrCreate(path.string());
     EXPECT_EQ(c.fps, 60);
-    EXPECT_EQ(c.codec, "hevc");
+    EXPECT_EQ(c.codec, VideoCodec::HEVC);
     EXPECT_EQ(c.targetDimensions(), (PixelSize{3840, 2160}));
     EXPECT_FALSE(c.recordAudio);
     EXPECT_EQ(c.maxBufferSeconds, 130.0);

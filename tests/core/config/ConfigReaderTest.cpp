@@ -49,7 +49,7 @@ TEST(ConfigLineSyntax, LinesStripQuotesAndSkipComments) {
     EXPECT_EQ(r.bitrateKbps, 8000);
     EXPECT_EQ(r.resolution, "1080p");
     EXPECT_EQ(r.outputDir, "~/Clips \"x\" here");
-    EXPECT_EQ(r.codec, "hevc");
+    EXPECT_EQ(r.codec, VideoCodec::HEVC);
     // A trailing remark breaks a number (the earlier value stays) but joins a text.
     r = readLoad("fps = 30\nfps = 60 # sixty\noutput_dir = \"/a\" # note\n");
     EXPECT_EQ(r.fps, 30);
@@ -105,13 +105,13 @@ TEST(ConfigReadModes, EachReaderSeesItsOwnKeys) {
     auto load = ConfigReader::read(text, ConfigReadMode::LoadOrCreate);
     auto settings = ConfigReader::read(text, ConfigReadMode::SettingsModel);
     auto engine = ConfigReader::read(text, ConfigReadMode::EngineReload);
-    EXPECT_EQ(load.codec, "hevc");
+    EXPECT_EQ(load.codec, VideoCodec::HEVC);
     EXPECT_EQ(load.showMenubar, false);
     EXPECT_EQ(load.clip30s, "X");
     EXPECT_FALSE(settings.codec);
     EXPECT_EQ(settings.maxBufferSeconds, 200.0);
     EXPECT_EQ(settings.showMenubar, true);  // presence is enough
-    EXPECT_EQ(engine.codec, "hevc");
+    EXPECT_EQ(engine.codec, VideoCodec::HEVC);
     EXPECT_FALSE(engine.maxBufferSeconds || engine.showMenubar || engine.clip30s);
     for (const auto* result : {&load, &settings, &engine}) {
         EXPECT_EQ(result->fps, 5);

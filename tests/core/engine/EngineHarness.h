@@ -21,9 +21,9 @@ namespace corvane::test {
 class FakeCapture final : public CaptureControl {
 public:
     explicit FakeCapture(const CaptureSettings& initial) : held(initial) {}
-    void start(std::function<void(std::optional<std::string>)> done) override {
+    void start(StartCompletion done) override {
         running = !startError;
-        done(startError);
+        done(startError ? std::optional<CaptureError>(CaptureError{"X11", 1, *startError}) : std::nullopt);
     }
     // The stop finishes when the test runs the callbacks in pendingStops.
     void stop(std::function<void()> done) override {
@@ -46,7 +46,7 @@ public:
     std::optional<SteadyTime> recordingStartTime() const override { return std::nullopt; }
     int32_t captureWidth() const override { return 1920; }
     int32_t captureHeight() const override { return 1080; }
-    bool hasPermission() override { return true; }
+    bool hasPermission() const override { return true; }
     void setOnStateChanged(std::function<void(bool)> c) override { onStateChanged = std::move(c); }
 
     CaptureSettings held;

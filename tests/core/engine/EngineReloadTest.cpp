@@ -118,8 +118,7 @@ TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
             << c.name;
     }
     EXPECT_EQ(capture->held.fps, 48);
-    EXPECT_EQ(hotkeys->bindCalls, bindsBefore);  // the shortcuts were not bound again
-    EXPECT_EQ(hotkeys->unbindCalls, 0);
+    EXPECT_EQ(hotkeys->bindCalls, bindsBefore);
 
     std::filesystem::remove(path);
     reloadWith("fps = 30\n");

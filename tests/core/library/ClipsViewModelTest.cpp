@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/library/ClipTexts.h"
+#include "support/CaptureLogLines.h"
 #include "support/LibraryRig.h"
 #include "support/TempDir.h"
 
@@ -206,11 +207,14 @@ TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesA
 
     // A file that appears at the new name meanwhile is never replaced.
     rig.files.beforeMove = [](const std::string& to) { test::writeFile(to, "intruder"); };
-    const auto logs = test::logsOf([&] { EXPECT_FALSE(rig.model.renameClip(clip, "new")); });
+    {
+        test::LogCapture log;
+        EXPECT_FALSE(rig.model.renameClip(clip, "new"));
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_EQ(log.lines()[0].rfind("[Corvane] Error renaming file: ", 0), 0u);
+    }
     EXPECT_EQ(test::readFile(dir / "new.MOV"), "intruder");
     EXPECT_EQ(test::readFile(dir / "my.clip.MOV"), "original");
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_EQ(logs[0].rfind("[Corvane] Error renaming file: ", 0), 0u);
 
     rig.files.beforeMove = nullptr;
     EXPECT_TRUE(rig.model.renameClip(clip, "  my/clip:1 "));
@@ -218,17 +222,21 @@ TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesA
     EXPECT_FALSE(std::filesystem::exists(dir / "my.clip.MOV"));
 }
 
-TEST_F(ClipsViewModelTest, TrashFailureIsLoggedAndSuccessMovesTheSelection) {
+TEST_F(ClipsViewModelTest, TrashFailureIsReportedAndSuccessMovesTheSelection) {
     addClip(dir / "a.mp4", 5);
     addClip(dir / "b.mp4", 50);
     rig.model.reloadClips();
     rig.trash.fail = true;
-    const auto logs = test::logsOf([&] { rig.model.deleteClip(rig.model.clips()[0]); });
-    EXPECT_EQ(logs, std::vector<std::string>{"[Corvane] Error moving clip to trash: Permission denied"});
+    {
+        test::LogCapture log;
+        const FileOpResult refused = rig.model.deleteClip(rig.model.clips()[0]);
+        EXPECT_EQ(refused.message, "Permission denied");  // what the view shows the user
+        EXPECT_EQ(log.lines(), std::vector<std::string>{"[Corvane] Error moving clip to trash: Permission denied"});
+    }
     EXPECT_EQ(rig.model.clips().size(), 2u);
 
     rig.trash.fail = false;
-    rig.model.deleteClip(rig.model.clips()[0]);
+    EXPECT_TRUE(rig.model.deleteClip(rig.model.clips()[0]).ok());
     EXPECT_EQ(rig.names(), std::vector<std::string>{"b.mp4"});
     EXPECT_EQ(rig.model.selectedClip()->name, "b.mp4");
 }

@@ -28,10 +28,12 @@ protected:
 
     // A model on `path` (the temp config file unless given), loaded, with the change callback counted.
     std::unique_ptr<SettingsViewModel> makeModel(const std::filesystem::path& path = {}) {
-        auto model = std::make_unique<SettingsViewModel>(scheduler_, &sources_);
+        // The lists are made on the scheduler too here: runDue() brings them.
+        auto model = std::make_unique<SettingsViewModel>(scheduler_, &sources_, scheduler_);
         model->setConfigPath((path.empty() ? configPath_ : path).string());
         model->setOnSettingsChanged([this] { ++applied_; });
         model->load();
+        scheduler_.runDue();
         return model;
     }
     ConfigReadResult saved() const { return ConfigReader::read(readTextFile(configPath_), ConfigReadMode::SettingsModel); }
@@ -204,9 +206,15 @@ TEST_F(SettingsViewModelTest, DimensionsAndBitrateFollowTheTarget) {
     model->setFps(60);
     EXPECT_EQ(model->bitrateKbps(), 18000);
     model->setCaptureTarget("display:0");
-    EXPECT_EQ(model->estimatedSize30sDescription(), "~6.6 MB / 30s (~13.1 MB / min)");
+    // The encoder gets 12000 kbps at 1920x1080@60, and the clip 192 kbps of AAC: the estimate
+    // rests on those rates, not on a fraction of them.
+    EXPECT_EQ(model->bitrateKbps(), 12000);
+    EXPECT_EQ(model->estimatedSize30sDescription(), "~45.7 MB / 30s (~91.4 MB / min)");
+    model->setRecordAudio(false);
+    EXPECT_EQ(model->estimatedSize30sDescription(), "~45 MB / 30s (~90 MB / min)");
     sources_.content.displays.clear();
     model->handleDisplayConfigurationChanged();  // a failed or empty listing falls back to 1080p
+    scheduler_.runDue();
     model->setCaptureTarget("display:3");
     EXPECT_EQ(model->currentDimensions(), (PixelSize{1920, 1080}));
 }
@@ -216,12 +224,14 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     model->setCaptureTarget("display:9");
     sources_.content.displays.pop_back();
     model->handleDisplayConfigurationChanged();
+    scheduler_.runDue();
     EXPECT_EQ(model->missingTargetLabel(), "Disconnected Display (9)");
     EXPECT_EQ(model->captureTarget(), "display:9");
 
     const auto before = model->availableWindows();
     sources_.listError = "X connection lost";
-    model->refreshAvailableWindows();
+    model->refreshCaptureSources();
+    scheduler_.runDue();
     EXPECT_EQ(model->availableWindows(), before);
     EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
 }
@@ -249,6 +259,38 @@ TEST(LoginAutostartTest, EntryStartsTheGivenProgramWithItsPathEscaped) {
     EXPECT_EQ(autostart.setEnabled(false), "");
     EXPECT_EQ(autostart.setEnabled(false), "");  // already gone: nothing to do
     EXPECT_FALSE(autostart.isEnabled());
+}
+
+TEST_F(SettingsViewModelTest, ListsAreMadeOnTheWorkerOneListingAtATime) {
+    ManualScheduler worker;
+    SettingsViewModel model(scheduler_, &sources_, worker);
+    int published = 0;
+    model.addObserver([&] { ++published; });
+    model.handleActiveApplicationChanged();  // while the first listing is queued
+    model.handleDisplayConfigurationChanged();
+    scheduler_.runDue();
+    EXPECT_EQ(sources_.listings, 0);  // nothing on the main thread
+    EXPECT_TRUE(model.availableDisplays().empty());
+
+    worker.runDue();
+    EXPECT_EQ(sources_.listings, 1);
+    scheduler_.runDue();
+    EXPECT_EQ(model.availableDisplays().size(), 2u);
+    EXPECT_EQ(model.availableWindows().size(), 2u);
+    EXPECT_EQ(published, 1);
+    // The requests made meanwhile come to one more listing, which finds nothing new.
+    EXPECT_TRUE(model.isListingSources());
+    worker.runDue();
+    scheduler_.runDue();
+    EXPECT_EQ(sources_.listings, 2);
+    EXPECT_FALSE(model.isListingSources());
+    EXPECT_EQ(published, 1);
+
+    // A result that comes back after the model is gone is dropped.
+    auto gone = std::make_unique<SettingsViewModel>(scheduler_, &sources_, worker);
+    worker.runDue();
+    gone.reset();
+    EXPECT_EQ(scheduler_.runDue(), 1);
 }
 
 TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundWhateverTheirSpellingButNotEmptyOnes) {

@@ -45,7 +45,7 @@ TEST(EncoderKeyframes, OnePerSecondOnTheGridEvenForSlowSourcesWithStrictlyIncrea
         auto sink = std::make_shared<CollectingSink>();
         CorvaneEncoder encoder(test::encoderSettings(160, 120), sink);
         ASSERT_TRUE(encoder.isReady());
-        const std::string banner = describeHardwareAcceleration(false);
+        const std::string banner = describeHardwareAcceleration(VideoCodec::H264);
         EXPECT_TRUE(encoder.encoderName() == "libx264" ? banner == "none (libx264 software)"
                                                         : banner.find("(" + encoder.encoderName() + ")") != std::string::npos)
             << banner;
@@ -81,8 +81,8 @@ TEST(EncoderLifecycle, ScalesOddSizesReopeningMakesANewFormatAndAGoneSinkIsHarml
     test::MovingPattern odd(301, 201);
     for (int round = 0; round < 2; ++round) {
         CorvaneEncoder encoder(test::encoderSettings(301, 201), sink, test::softwareOnly());
-        EXPECT_EQ(encoder.width(), 300);
-        EXPECT_EQ(encoder.height(), 200);
+        EXPECT_EQ(encoder.format()->width, 300);
+        EXPECT_EQ(encoder.format()->height, 200);
         encoder.encode(odd.frame(round, micros(round)));
         encoder.finish();
     }
@@ -119,7 +119,7 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
     }
     {
         test::LogCapture log;
-        CorvaneEncoder hevc(test::encoderSettings(320, 240, true), sink, failing);
+        CorvaneEncoder hevc(test::encoderSettings(320, 240, VideoCodec::HEVC), sink, failing);
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_TRUE(log.contains("Dedicated hardware encoder unavailable"));
         EXPECT_EQ(hevc.encoderName(), "libx265");
@@ -147,7 +147,7 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
         EXPECT_EQ(sizeLog.contains("[Corvane] Resolution " + size + " exceeds H.264 hardware limit (4096x2304). "
                                    "Automatically using HEVC hardware encoder."), c.hevc) << size;
         EXPECT_EQ(sizeLog.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
-        EXPECT_EQ(encoder.isHEVC(), c.hevc) << size;
+        EXPECT_EQ(encoder.videoCodec(), c.hevc ? VideoCodec::HEVC : VideoCodec::H264) << size;
     }
 }
 
@@ -187,8 +187,8 @@ TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
     resetHardwareEncoderSurveyForTesting();
     test::LogCapture log;
     StderrCapture err;
-    const std::string banner = describeHardwareAcceleration(false);
-    EXPECT_FALSE(describeHardwareAcceleration(true).empty());
+    const std::string banner = describeHardwareAcceleration(VideoCodec::H264);
+    EXPECT_FALSE(describeHardwareAcceleration(VideoCodec::HEVC).empty());
     FfmpegVideoEncoderFactory factory;
     auto sink = std::make_shared<CollectingSink>();
     std::string used;

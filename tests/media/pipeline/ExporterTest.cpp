@@ -12,6 +12,7 @@
 #include "core/replay/ReplayTestSupport.h"
 #include "core/services/SoundPlayer.h"
 #include "media/CorvaneExporter.h"
+#include "platform/files/LocalClipFiles.h"
 #include "support/TempDir.h"
 
 namespace corvane {
@@ -96,7 +97,8 @@ protected:
     test::SteppedClock clock;
     std::shared_ptr<CorvaneRingBuffer> buffer = std::make_shared<CorvaneRingBuffer>(130);
     std::shared_ptr<CountingSoundPlayer> sound = std::make_shared<CountingSoundPlayer>();
-    CorvaneExporter exporter{sound, clock};
+    LocalClipFiles files;
+    CorvaneExporter exporter{files, sound, clock};
     test::TempDir dir;
 };
 
@@ -113,13 +115,13 @@ TEST_F(ExporterTest, WritesAPlayableClipWithUntouchedVideoAndAlignedAudio) {
     EXPECT_EQ(sound->plays.load(), 1);
     EXPECT_EQ(entries(dir / "clips"), 1u);  // no temporary file left
 
-    const test::ReadClip file = test::readClip(result.path);
+    const test::DecodedClip file = test::decodeClip(result.path);
     ASSERT_EQ(file.streams.size(), 2u);
     ASSERT_GE(file.videoStream, 0);
     ASSERT_GE(file.audioStream, 0);
     EXPECT_EQ(file.decodeErrors, 0);
-    const test::ReadStream& video = file.streams[size_t(file.videoStream)];
-    const test::ReadStream& audio = file.streams[size_t(file.audioStream)];
+    const test::ClipStream& video = file.streams[size_t(file.videoStream)];
+    const test::ClipStream& audio = file.streams[size_t(file.audioStream)];
     EXPECT_EQ(video.codec + " " + std::to_string(video.width) + "x" + std::to_string(video.height), "h264 320x240");
     EXPECT_EQ(audio.codec + " " + std::to_string(audio.sampleRate) + " " + std::to_string(audio.channels), "aac 48000 2");
     EXPECT_NEAR(video.startSeconds, 0, 1e-6);
@@ -128,11 +130,11 @@ TEST_F(ExporterTest, WritesAPlayableClipWithUntouchedVideoAndAlignedAudio) {
     EXPECT_NEAR(audio.durationSeconds, clip.actualDuration, 1024.0 / 48000);
 
     // Video packets are the buffer's own, in order; keyframes exactly on the one-second grid.
-    std::vector<const test::ReadPacket*> muxed;
+    std::vector<const test::ClipPacket*> muxed;
     for (const auto& p : file.packets)
         if (p.stream == file.videoStream) muxed.push_back(&p);
     ASSERT_EQ(muxed.size(), clip.video.size());
-    EXPECT_EQ(file.videoFrames, int(muxed.size()));
+    EXPECT_EQ(file.frameIndices.size(), muxed.size());
     for (size_t i = 0; i < muxed.size(); ++i) {
         EXPECT_EQ(muxed[i]->key, i % kFps == 0) << "packet " << i;
         EXPECT_NEAR(muxed[i]->ptsSeconds, double(i) / kFps, 1e-4);
@@ -149,14 +151,14 @@ TEST_F(ExporterTest, AudioGapsBecomeSilenceOverlapsKeepTheirStampsAndAudioOffGiv
     const ClipExportResult withAudio = save(dir.path(), true);
     ASSERT_TRUE(withAudio.ok());
     EXPECT_EQ(sound->plays.load(), 0);
-    const std::vector<float> pcm = test::readClip(withAudio.path).pcm;
+    const std::vector<float> pcm = test::decodeClip(withAudio.path).pcm;
     EXPECT_NEAR(rms(pcm, 0.2, 1.4), 0.25 / std::sqrt(2.0), 0.02);
     EXPECT_LT(rms(pcm, 1.6, 2.4), 0.001);
     EXPECT_NEAR(rms(pcm, 2.6, 3.8), 0.25 / std::sqrt(2.0), 0.02);
 
     const ClipExportResult videoOnly = save(dir.path(), false);
     ASSERT_TRUE(videoOnly.ok());
-    const test::ReadClip file = test::readClip(videoOnly.path);
+    const test::DecodedClip file = test::decodeClip(videoOnly.path);
     ASSERT_EQ(file.streams.size(), 1u);
     EXPECT_EQ(file.streams[0].codec, "h264");
 
@@ -168,7 +170,7 @@ TEST_F(ExporterTest, AudioGapsBecomeSilenceOverlapsKeepTheirStampsAndAudioOffGiv
         buffer->appendAudio(test::sineBlock(at, 960));
     const ClipExportResult overlapping = save(dir.path(), true);
     ASSERT_TRUE(overlapping.ok());
-    EXPECT_LT(worstSineError(test::readClip(overlapping.path).pcm, int64_t(kOrigin * 48000)), 0.02);
+    EXPECT_LT(worstSineError(test::decodeClip(overlapping.path).pcm, int64_t(kOrigin * 48000)), 0.02);
 }
 
 TEST_F(ExporterTest, SavesInTheSameSecondKeepBothFilesAndAnEmptyBufferWritesNothing) {
@@ -207,13 +209,13 @@ TEST_F(ExporterTest, AStalledWriteEndsEarlyAndReportsTheLengthWritten) {
     record(3.0, false);
     StallingClock stalling(2 + 2 * 45);  // after about 45 video frames
     test::LogCapture log;
-    const ClipExportResult result = CorvaneExporter(sound, stalling).exportClip(*buffer, 30, dir.path().string(), false, false);
+    const ClipExportResult result = CorvaneExporter(files, sound, stalling).exportClip(*buffer, 30, dir.path().string(), false, false);
     ASSERT_TRUE(result.ok()) << result.reason;
     EXPECT_TRUE(log.contains("[Corvane] Timeout: Neither video nor audio input became ready for 3s"));
     EXPECT_TRUE(log.contains("[Corvane] Warning: export ended early (video: 45/90, audio: 0/0)"));
     EXPECT_NEAR(result.actualSeconds, 44.0 / kFps, 1e-6);
     EXPECT_NE(result.path.find("_1s.mp4"), std::string::npos);
-    EXPECT_EQ(test::readClip(result.path).packets.size(), 45u);
+    EXPECT_EQ(test::decodeClip(result.path).packets.size(), 45u);
 }
 
 // Write failures: a read-only and a too small file system, mounted for the test when the process

@@ -7,7 +7,7 @@
 #include "core/capture/RawVideoFrame.h"
 #include "core/replay/Samples.h"
 #include "media/CorvaneEncoder.h"
-#include "support/MediaClipReader.h"
+#include "support/TestClip.h"
 
 namespace corvane::test {
 
@@ -51,13 +51,13 @@ inline EncoderCandidates softwareOnly() {
     return c;
 }
 
-inline EncoderSettings encoderSettings(int width, int height, bool hevc = false) {
+inline EncoderSettings encoderSettings(int width, int height, VideoCodec codec = VideoCodec::H264) {
     EncoderSettings s;
     s.width = width;
     s.height = height;
     s.fps = 30;
     s.bitrateKbps = 2000;
-    s.hevc = hevc;
+    s.codec = codec;
     return s;
 }
 

@@ -8,12 +8,13 @@
 
 #include "media/CorvaneEncoder.h"
 #include "media/CorvaneExporter.h"
+#include "platform/files/LocalClipFiles.h"
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/audio/TonePlayer.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/x11/X11ScreenCapture.h"
 #include "support/CaptureLogLines.h"
-#include "support/MediaClipReader.h"
+#include "support/TestClip.h"
 #include "support/TempDir.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
@@ -43,17 +44,18 @@ TEST(CaptureToClip, RealCaptureExportsAPlayableClipWithBothTracks) {
         EXPECT_TRUE(capture.stopAndWait(2s));
     }
     test::TempDir folder;
-    const ClipExportResult result = CorvaneExporter().exportClip(*ring, 2.0, folder.path().string(), false, true);
+    LocalClipFiles files;
+    const ClipExportResult result = CorvaneExporter(files).exportClip(*ring, 2.0, folder.path().string(), false, true);
     ASSERT_TRUE(result.ok()) << result.reason;
 
-    const test::ReadClip clip = test::readClip(result.path);
+    const test::DecodedClip clip = test::decodeClip(result.path);
     ASSERT_TRUE(clip.videoStream >= 0 && clip.audioStream >= 0);
     EXPECT_EQ(clip.decodeErrors, 0);
-    const test::ReadStream& video = clip.streams[size_t(clip.videoStream)];
-    const test::ReadStream& sound = clip.streams[size_t(clip.audioStream)];
+    const test::ClipStream& video = clip.streams[size_t(clip.videoStream)];
+    const test::ClipStream& sound = clip.streams[size_t(clip.audioStream)];
     EXPECT_EQ(std::vector<int>({video.width, video.height, sound.sampleRate, sound.channels}),
               std::vector<int>({640, 360, 48000, 2}));
-    EXPECT_GE(clip.videoFrames, 45);  // about two seconds at 30 fps
+    EXPECT_GE(clip.frameIndices.size(), 45u);  // about two seconds at 30 fps
     ASSERT_GT(clip.pcm.size(), 2u * 48000);
     double sum = 0;
     for (float v : clip.pcm) sum += double(v) * v;

@@ -2,19 +2,27 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 #include <gtest/gtest.h>
 
-#include "core/library/LocalClipFiles.h"
 #include "platform/files/FileManagerReveal.h"
 #include "platform/files/FreedesktopTrash.h"
 #include "platform/files/InotifyFolderWatcher.h"
-#include "support/LibraryQtHelpers.h"
+#include "platform/files/LocalClipFiles.h"
 #include "support/QtEventWait.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 namespace corvane {
 namespace {
@@ -65,19 +73,126 @@ TEST(LocalClipFiles, MovesNeverReplaceAndReplaceIsAtomic) {
     EXPECT_TRUE(std::filesystem::exists(dir / "b"));
 }
 
-TEST(FreedesktopTrash, MovesIntoTheHomeTrashWithARestoreRecord) {
-    test::TempDir dir;
-    test::ScopedDataHome home((dir / "data").string());
-    std::ofstream(dir / "clip one.mp4") << "bytes";
-    const FileOpResult r = FreedesktopTrash().moveToTrash((dir / "clip one.mp4").string());
-    ASSERT_TRUE(r.ok()) << r.message;
-    EXPECT_FALSE(std::filesystem::exists(dir / "clip one.mp4"));
-    EXPECT_TRUE(std::filesystem::exists(dir / "data/Trash/files/clip one.mp4"));
-    EXPECT_TRUE(std::filesystem::exists(dir / "data/Trash/info/clip one.mp4.trashinfo"));
+namespace fs = std::filesystem;
 
-    const FileOpResult missing = FreedesktopTrash().moveToTrash((dir / "nothing.mp4").string());
-    EXPECT_FALSE(missing.ok());
-    EXPECT_FALSE(missing.message.empty());
+unsigned modeOf(const fs::path& p) {
+    struct stat st{};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A home with nothing in it (no ~/.local/share) and a working folder that must stay empty.
+class TrashTest : public ::testing::Test {
+protected:
+    TrashTest() {
+        fs::create_directories(dir_ / "home/clips");
+        fs::create_directories(dir_ / "work");
+        oldCwd_ = fs::current_path();
+        fs::current_path(dir_ / "work");
+    }
+    ~TrashTest() override { fs::current_path(oldCwd_); }
+
+    FileOpResult trash(const fs::path& p) { return FreedesktopTrash(files_).moveToTrash(p.string()); }
+
+    test::TempDir dir_;
+    test::ScopedEnv home_{"HOME", (dir_ / "home").string()};
+    test::ScopedEnv dataHome_{"XDG_DATA_HOME", std::nullopt};
+    fs::path oldCwd_;
+    LocalClipFiles files_;
+};
+
+TEST_F(TrashTest, AnEmptyHomeGetsItsTrashMadeAndNothingLandsInTheWorkingFolder) {
+    test::writeTextFile(dir_ / "home/clips/clip one%.mp4", "first");
+    const FileOpResult r = trash(dir_ / "home/clips/clip one%.mp4");
+    ASSERT_TRUE(r.ok()) << r.message;
+    const fs::path bin = dir_ / "home/.local/share/Trash";
+    EXPECT_EQ(test::readTextFile(bin / "files/clip one%.mp4"), "first");
+    EXPECT_EQ(modeOf(bin / "files"), 0700u);
+    EXPECT_EQ(modeOf(bin / "info"), 0700u);
+    const std::string info = test::readTextFile(bin / "info/clip one%.mp4.trashinfo");
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + (dir_ / "home/clips").string() + "/clip%20one%25.mp4\nDeletionDate=", 0), 0u) << info;
+    EXPECT_TRUE(fs::is_empty(dir_ / "work"));
+
+    // The same name again keeps both; a missing file is an error, not a record.
+    test::writeTextFile(dir_ / "home/clips/clip one%.mp4", "second");
+    ASSERT_TRUE(trash(dir_ / "home/clips/clip one%.mp4").ok());
+    EXPECT_EQ(test::readTextFile(bin / "files/clip one%.2.mp4"), "second");
+    EXPECT_TRUE(fs::exists(bin / "info/clip one%.2.mp4.trashinfo"));
+    const FileOpResult missing = trash(dir_ / "home/clips/nothing.mp4");
+    EXPECT_EQ(missing.status, FileOpResult::Status::Failed);
+    EXPECT_EQ(test::entriesIn(bin / "info"), 2u);
+
+    // XDG_DATA_HOME moves the home trash.
+    test::ScopedEnv dataHome("XDG_DATA_HOME", (dir_ / "data").string());
+    test::writeTextFile(dir_ / "home/clips/third.mp4", "third");
+    ASSERT_TRUE(trash(dir_ / "home/clips/third.mp4").ok());
+    EXPECT_TRUE(fs::exists(dir_ / "data/Trash/files/third.mp4"));
+}
+
+// A tmpfs stands for a second drive. Mounting needs root (or CAP_SYS_ADMIN); where the system
+// refuses it the test says so and skips, because nothing else makes a second file system.
+class OtherDriveTrashTest : public TrashTest {
+protected:
+    void SetUp() override {
+        fs::create_directories(drive_);
+        if (::mount("tmpfs", drive_.c_str(), "tmpfs", 0, "size=4m,mode=0755") != 0) {
+            const int err = errno;
+            if (err == EPERM || err == EACCES)
+                GTEST_SKIP() << "mounting a tmpfs was refused (" << std::strerror(err) << "); run as root to test a second drive";
+            FAIL() << "mount tmpfs: " << std::strerror(err);
+        }
+        mounted_ = true;
+        fs::create_directories(drive_ / "clips");
+    }
+    void TearDown() override {
+        if (mounted_) ::umount2(drive_.c_str(), MNT_DETACH);
+    }
+
+    const fs::path drive_ = dir_ / "drive";
+    const std::string uid_ = std::to_string(::getuid());
+    bool mounted_ = false;
+};
+
+TEST_F(OtherDriveTrashTest, GoesToTheDrivesOwnTrashAsTheRulesSay) {
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        std::string trashRoot;  // under the drive
+    } cases[] = {
+        {"no .Trash", [] {}, ".Trash-" + uid_},
+        {"sticky .Trash", [&] { fs::create_directory(drive_ / ".Trash"); ::chmod((drive_ / ".Trash").c_str(), 01777); },
+         ".Trash/" + uid_},
+        {".Trash without the sticky bit", [&] { ::chmod((drive_ / ".Trash").c_str(), 0777); }, ".Trash-" + uid_},
+        {".Trash as a link to a sticky folder", [&] {
+             fs::rename(drive_ / ".Trash", drive_ / "shared");
+             ::chmod((drive_ / "shared").c_str(), 01777);
+             fs::create_directory_symlink(drive_ / "shared", drive_ / ".Trash");
+         }, ".Trash-" + uid_},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        c.prepare();
+        const std::string name = "clip" + std::to_string(++n) + ".mp4";
+        test::writeTextFile(drive_ / "clips" / name, c.name);
+        const FileOpResult r = trash(drive_ / "clips" / name);
+        ASSERT_TRUE(r.ok()) << c.name << ": " << r.message;
+        const fs::path root = drive_ / c.trashRoot;
+        EXPECT_EQ(test::readTextFile(root / "files" / name), c.name);
+        EXPECT_EQ(modeOf(root / "files"), 0700u) << c.name;
+        // Paths in a drive's trash are relative to the drive's top folder.
+        EXPECT_EQ(test::readTextFile(root / "info" / (name + ".trashinfo")).rfind("[Trash Info]\nPath=clips/" + name + "\n", 0), 0u)
+            << c.name;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "home/.local/share/Trash/files"));
+}
+
+TEST_F(OtherDriveTrashTest, ADriveWithoutAUsableTrashKeepsTheClipAndSaysWhy) {
+    test::writeTextFile(drive_ / "clips/keep.mp4", "keep");
+    ASSERT_EQ(::mount("tmpfs", drive_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    const FileOpResult r = trash(drive_ / "clips/keep.mp4");
+    EXPECT_EQ(r.status, FileOpResult::Status::Failed);
+    EXPECT_NE(r.message.find("has no trash folder Corvane may use"), std::string::npos) << r.message;
+    EXPECT_EQ(test::readTextFile(drive_ / "clips/keep.mp4"), "keep");
+    EXPECT_FALSE(fs::exists(dir_ / "home/.local/share/Trash/info"));
 }
 
 // Stands in for a file manager on the session bus and records what it was asked to show.

@@ -1,5 +1,5 @@
-// The clip library with all its real parts: inotify, FFmpeg probe and trimmer, Qt Multimedia
-// preview, the freedesktop trash and the Qt main-loop scheduler.
+// The clip library with the real parts the program hands it: inotify, FFmpeg probe and trimmer,
+// Qt Multimedia preview, the freedesktop trash and the Qt main-loop scheduler.
 #include "ui/library/ClipLibrary.h"
 
 #include <QMediaPlayer>
@@ -7,9 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include "media/probe/FfmpegClipProber.h"
+#include "media/trim/FfmpegClipTrimmer.h"
+#include "platform/files/FreedesktopTrash.h"
+#include "platform/files/InotifyFolderWatcher.h"
+#include "platform/files/LocalClipFiles.h"
 #include "platform/sched/QtMainScheduler.h"
-#include "support/LibraryQtHelpers.h"
+#include "support/LibraryRig.h"
 #include "support/QtEventWait.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestClip.h"
 #include "ui/library/ClipListModel.h"
@@ -25,11 +31,17 @@ constexpr int kPlaybackLimitMs = 20000;
 
 TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
     test::TempDir home;
-    test::ScopedDataHome dataHome((home / "data").string());
+    test::ScopedEnv dataHome("XDG_DATA_HOME", (home / "data").string());
     std::filesystem::create_directories(home / "clips");
     QtMainScheduler scheduler;
     ClipSavedAnnouncer announcer;
-    ClipLibrary library(scheduler, &announcer, nullptr);
+    LocalClipFiles files;
+    FreedesktopTrash trash(files);
+    test::FakeFileManager fileManager;  // a real one would open windows on the test display
+    InotifyFolderWatcher watcher;
+    FfmpegClipProber prober;
+    FfmpegClipTrimmer trimmer;
+    ClipLibrary library(scheduler, {files, trash, fileManager, watcher, prober, trimmer}, &announcer, nullptr);
     ClipsView* view = library.createView(nullptr);
     view->resize(960, 620);
     view->show();
@@ -68,7 +80,7 @@ TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
     const std::string renamed = (home / "clips" / "short one.mp4").string();
     EXPECT_EQ(model.selectedClip()->path, renamed);
 
-    model.deleteClip(*model.selectedClip());
+    ASSERT_TRUE(model.deleteClip(*model.selectedClip()).ok());
     EXPECT_FALSE(std::filesystem::exists(renamed));
     EXPECT_TRUE(std::filesystem::exists(home / "data/Trash/files/short one.mp4"));
     EXPECT_EQ(model.clips().size(), 1u);

@@ -131,6 +131,29 @@ TEST_F(ClipsViewTest, FileNamesShowAsWrittenAndTrashingAsksFirst) {
     test::buttonWithText(view.deleteAlert(), "Move to Trash")->click();
     EXPECT_EQ(rig.trash.trashed, std::vector<std::string>{(dir / name).string()});
     EXPECT_EQ(rig.model.selectedClip()->name, "b.mp4");
+
+    // A clip that cannot be trashed stays, and the user is told why.
+    rig.trash.fail = true;
+    view.confirmDelete(rig.model.clips()[0]);
+    test::buttonWithText(view.deleteAlert(), "Move to Trash")->click();
+    ASSERT_TRUE(view.trashFailureAlert());
+    EXPECT_EQ(test::shownText(view.trashFailureAlert()->text()).toStdString(),
+              "Could Not Move Clip to Trash\n'b.mp4' was not moved to the Trash and is still in its folder: Permission denied");
+    EXPECT_EQ(rig.names(), std::vector<std::string>{"b.mp4"});
+}
+
+TEST_F(ClipsViewTest, TrimEditorMeasuresAnUnprobedClipOnTheProbeWorker) {
+    test::writeFile(dir / "new.mp4", std::string(12000, 'x'));  // the fake prober reads 12 s
+    rig.model.reloadClips();
+    TrimClipSheet sheet(rig.model.clips()[0], rig.model, rig.scheduler);
+    EXPECT_FALSE(sheet.isDurationKnown());
+    EXPECT_FALSE(sheet.saveAsNewButton()->isEnabled());
+    EXPECT_TRUE(rig.prober.probed.empty());  // nothing is read on the main thread
+    rig.runWorkers();
+    EXPECT_TRUE(sheet.isDurationKnown());
+    EXPECT_TRUE(sheet.saveAsNewButton()->isEnabled());
+    EXPECT_DOUBLE_EQ(sheet.range().duration(), 12.0);
+    EXPECT_EQ(rig.prober.probed.size(), 1u);  // the listing's request and the editor's are one probe
 }
 
 TEST_F(ClipsViewTest, RenameDialogStaysOpenWithTheReasonOnRefusal) {

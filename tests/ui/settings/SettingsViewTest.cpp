@@ -13,8 +13,10 @@
 
 #include "core/config/ConfigReader.h"
 #include "core/sched/ManualScheduler.h"
+#include "core/sched/SerialQueue.h"
 #include "platform/x11/X11ScreenCapture.h"
 #include "support/FakeCaptureSources.h"
+#include "support/QtEventWait.h"
 #include "support/TempDir.h"
 #include "support/TextFiles.h"
 #include "ui/keybind/KeybindRecorderView.h"
@@ -54,6 +56,7 @@ protected:
         model_.setConfigPath(configPath_.string());
         model_.setOnSettingsChanged([this] { ++applied_; });
         model_.load();
+        scheduler_.runDue();  // the lists (made on the scheduler here)
         view_.emplace(model_);
         view_->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&*view_));
@@ -77,7 +80,7 @@ protected:
                                   "[[records]]\nduration = 600\nhotkey = \"cmd+shift+1 \"\n";
     ManualScheduler scheduler_;
     test::FakeCaptureSources sources_;
-    SettingsViewModel model_{scheduler_, &sources_};
+    SettingsViewModel model_{scheduler_, &sources_, scheduler_};
     std::optional<SettingsView> view_;
     int applied_ = 0;
 };
@@ -119,6 +122,7 @@ TEST_F(SettingsViewTest, UserChoicesAreSavedOnceAndAClosedWindowStaysSelected) {
 
     sources_.content.windows.clear();
     model_.handleActiveApplicationChanged();
+    scheduler_.runDue();
     EXPECT_EQ(view_->captureTargetPicker()->currentText(), QStringLiteral("Closed Window (4194305)"));
 }
 
@@ -176,13 +180,17 @@ TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     EXPECT_TRUE(toggle->isChecked());
 }
 
-// The real X11 listing: the Xvfb screen shows up in the picker.
+// The real X11 listing, made on a worker: the Xvfb screen shows up in the picker.
 TEST(SettingsViewRealDisplayTest, ListsTheXvfbScreen) {
     X11ScreenCaptureBackend x11;
     ManualScheduler scheduler;
-    SettingsViewModel model(scheduler, &x11);
+    SerialQueue worker("settings-sources");
+    SettingsViewModel model(scheduler, &x11, worker);
     SettingsView view(model);
-    ASSERT_FALSE(model.availableDisplays().empty());
+    ASSERT_TRUE(test::waitUntil([&] {
+        scheduler.runDue();
+        return !model.availableDisplays().empty();
+    }));
     EXPECT_TRUE(itemTexts(view.captureTargetPicker()).contains(model.availableDisplays().front().displayName().c_str()));
 }
 

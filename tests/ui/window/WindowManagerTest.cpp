@@ -158,8 +158,18 @@ TEST_F(WindowManagerTest, ClipsPageFollowsTheSavedFolderAndPausesWhenHidden) {
     const int reloadsBefore = reloads;
     manager_->appView()->selectTab(CorvaneTab::clips);
     EXPECT_EQ(reloads, reloadsBefore + 1);
+
+    // A folder changed outside the tab (ReloadConfig, SIGHUP after a hand edit): the engine
+    // hands it over and the open page lists it at once, where the next clips are saved.
+    test::writeTextFile(dir_ / "config.toml", "output_dir = \"/tmp/outside\"\n");
+    manager_->reloadSettingsFromFile();
+    manager_->setOutputDir("/tmp/outside");
+    EXPECT_EQ(folders.back(), "/tmp/outside");
+    EXPECT_EQ(model().outputDir(), "/tmp/outside");
     manager_->window()->close();
     EXPECT_EQ(pauses, 2);
+    manager_->setOutputDir("/tmp/outside");  // the same folder again: nothing to redo
+    EXPECT_EQ(folders.size(), 3u);
 }
 
 TEST_F(WindowManagerTest, OutsideChangesToTheFileReachTheTabBeforeItsNextSave) {

@@ -1,10 +1,8 @@
-#include "core/library/LocalClipFiles.h"
+#include "platform/files/LocalClipFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,14 +11,6 @@
 #include <filesystem>
 
 namespace corvane {
-
-FileOpResult FileOpResult::fromErrno(int err) {
-    FileOpResult r;
-    r.status = err == EEXIST ? Status::Exists : Status::Failed;
-    r.errorCode = err;
-    r.message = std::strerror(err);
-    return r;
-}
 
 std::optional<std::vector<FolderEntry>> LocalClipFiles::list(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
@@ -52,18 +42,23 @@ bool LocalClipFiles::exists(const std::string& path) {
 }
 
 FileOpResult LocalClipFiles::moveNoReplace(const std::string& from, const std::string& to) {
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return FileOpResult::success();
-    const int err = errno;
-    if (err != EINVAL && err != ENOSYS) return FileOpResult::fromErrno(err);
-    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing target.
-    if (::link(from.c_str(), to.c_str()) != 0) return FileOpResult::fromErrno(errno);
-    if (::unlink(from.c_str()) != 0) {
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return FileOpResult::fromErrno(errno);
+    // No RENAME_NOREPLACE here: a hard link fails atomically on an existing name.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        if (::unlink(from.c_str()) == 0) return FileOpResult::success();
         const int unlinkErr = errno;
-        ::unlink(to.c_str());
+        ::unlink(to.c_str());  // one name per file: the move did not happen
         return FileOpResult::fromErrno(unlinkErr);
     }
-    return FileOpResult::success();
+    if (errno == EEXIST) return FileOpResult::fromErrno(EEXIST);
+    // No hard links either: check, then rename. Corvane's own writers (one save at a time, trims
+    // with unique temporary names) never race this themselves.
+    struct stat st{};
+    if (::lstat(to.c_str(), &st) == 0) return FileOpResult::fromErrno(EEXIST);
+    if (::rename(from.c_str(), to.c_str()) == 0) return FileOpResult::success();
+    return FileOpResult::fromErrno(errno);
 }
 
 FileOpResult LocalClipFiles::replace(const std::string& from, const std::string& to) {

@@ -1,4 +1,4 @@
-#include "ui/library/DesktopFileManager.h"
+#include "app/DesktopFileManager.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
