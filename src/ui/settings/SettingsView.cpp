@@ -231,7 +231,7 @@ void SettingsView::buildUi() {
     openFolderButton_ = new QToolButton(storage);
     openFolderButton_->setIcon(QIcon::fromTheme(QStringLiteral("folder")));
     if (openFolderButton_->icon().isNull()) openFolderButton_->setText(QStringLiteral("Open"));
-    openFolderButton_->setToolTip(QStringLiteral("Open in File Manager"));
+    openFolderButton_->setToolTip(QStringLiteral("Show Clips Folder in Files"));
     connect(openFolderButton_, &QToolButton::clicked, this, &SettingsView::openClipsFolder);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(folderField_, 1);
