@@ -49,7 +49,7 @@ show_menubar = true
 
 [[records]]
 duration = $clip_seconds
-hotkey = "Cmd+Shift+1"
+hotkey = "Super+Shift+1"
 TOML
   "$binary" >"$work/corvane-$label.log" 2>&1 &
   local pid=$!

@@ -40,11 +40,11 @@ show_menubar = true
 
 [[records]]
 duration = 30
-hotkey = "Cmd+Shift+1"
+hotkey = "Super+Shift+1"
 
 [[records]]
 duration = 130
-hotkey = "Cmd+Shift+2"
+hotkey = "Super+Shift+2"
 TOML
 
 echo "== CPU while recording 1280x720@30 with audio (${window} s after ${warmup} s warm-up)"

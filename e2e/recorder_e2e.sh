@@ -68,8 +68,14 @@ clips_at_least() { [ "$(count_clips)" -ge "$1" ]; }
 
 wait_for 20 grep -q "capture stream started" "$work/corvane.log" || {
   cat "$work/corvane.log"; fail "capture did not start"; }
-grep -q "Hotkey registered: \[Cmd+Shift+1\] -> Action ID 1" "$work/corvane.log" ||
-  fail "Cmd+Shift+1 was not registered"
+grep -q "Hotkey registered: \[Super+Shift+1\] -> Action ID 1" "$work/corvane.log" ||
+  fail "Super+Shift+1 was not registered"
+# Start-up is quiet: the hardware encoders are probed once, in one line, without FFmpeg's errors,
+# and nothing names another platform's keys.
+[ "$(grep -c "Hardware video encoders: " "$work/corvane.log")" = 1 ] ||
+  fail "the hardware encoders were not reported in exactly one line"
+! grep -q -e "libcuda" -e "MFX" -e "Cmd" -e "RegisterEventHotKey" "$work/corvane.log" ||
+  fail "start-up printed foreign or noisy lines: $(grep -e libcuda -e MFX -e Cmd -e RegisterEventHotKey "$work/corvane.log")"
 grep -q "Back ends: screen capture X11, system audio PulseAudio, global shortcuts X11 key grabs" \
   "$work/corvane.log" || fail "the X11 back ends were not chosen"
 sleep 12

@@ -35,7 +35,7 @@ std::string commandLineOutput(CommandLineAction action) {
         return "Corvane - Lightweight instant replay screen recorder for Linux\n"
                "\n"
                "USAGE:\n"
-               "    corvane                Start Corvane (runs in menu bar with global hotkeys)\n"
+               "    corvane                Start Corvane (runs in the system tray with global hotkeys)\n"
                "    corvane --save SECONDS Save the last SECONDS to a clip and print its path\n"
                "    corvane --config       Print configuration file path\n"
                "    corvane -v, --version  Print version\n"

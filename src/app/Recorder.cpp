@@ -1,12 +1,15 @@
 #include "app/Recorder.h"
 
 #include <QDBusConnection>
+#include <QDesktopServices>
+#include <QUrl>
 
 #include <cstdlib>
 #include <string>
 
 #include "app/Application.h"
 #include "app/DesktopBackends.h"
+#include "app/DesktopFileManager.h"
 #include "app/LibraryBackends.h"
 #include "core/capture/CorvaneCapture.h"
 #include "core/config/ConfigFile.h"
@@ -54,7 +57,7 @@ bool isWaylandSession() {
 }  // namespace
 
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
-// goes first and the notifier (first) last.
+// goes first and the notifier (with the file manager its actions use) last.
 struct Recorder::Parts {
     Parts(const AppConfig& config, QtMainScheduler& scheduler, bool withWidgets,
           const BackendChoice& choice)
@@ -63,6 +66,13 @@ struct Recorder::Parts {
           exporter(files),
           backends(makeDesktopBackends(choice)) {
         if (withWidgets) {
+            // The saved clip's notification: "Open" in the default player, "Show in Files".
+            notifier.setClipActions(
+                {.open = [](const std::string& path) {
+                     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+                         logLine("Could not open " + path + " in a player");
+                 },
+                 .showInFiles = [this](const std::string& path) { fileManager.revealFile(path); }});
             libraryBackends = std::make_unique<LibraryBackends>(files);
             library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
@@ -142,6 +152,7 @@ struct Recorder::Parts {
     }
 
     QtMainScheduler& scheduler;
+    DesktopFileManager fileManager;  // before the notifier, whose actions use it
     DbusNotifier notifier;
     std::shared_ptr<PulseChimePlayer> chime;
     LocalClipFiles files;  // the exporter's and the library's

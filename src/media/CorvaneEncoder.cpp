@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/log/Log.h"
+#include "media/HardwareAcceleration.h"
 #include "media/encoder/LiveCodec.h"
 
 extern "C" {
@@ -97,29 +98,39 @@ bool CorvaneEncoder::tryOpen(const std::string& name, VideoCodec codec, int64_t 
 void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t bitrateKbps) {
     const VideoCodec creationCodec = videoCodec_;
     int status = AVERROR_ENCODER_NOT_FOUND;
+    // Only encoders really tried are worth a line: ones known not to open here are left out of
+    // the candidates beforehand (FfmpegVideoEncoderFactory).
+    int tried = 0;
     auto tryHardware = [&](VideoCodec codec) {
-        for (const std::string& name : candidates.hardware(codec))
+        for (const std::string& name : candidates.hardware(codec)) {
+            ++tried;
             if (tryOpen(name, codec, bitrateKbps, status)) return true;
+        }
         return false;
     };
 
     bool opened = tryHardware(creationCodec);
     if (!opened && videoCodec_ == VideoCodec::H264) {
-        logLine("H.264 hardware encoder setup failed (" + std::to_string(status) +
-                "). Retrying with HEVC hardware encoder...");
+        if (tried > 0) {
+            logLine("H.264 hardware encoder setup failed (" + std::to_string(status) +
+                    "). Retrying with HEVC hardware encoder...");
+        }
         videoCodec_ = VideoCodec::HEVC;
         opened = tryHardware(VideoCodec::HEVC);
     }
     if (!opened) {
-        logLine("Dedicated hardware encoder unavailable (" + std::to_string(status) +
-                "). Retrying with standard encoder...");
+        if (tried > 0) {
+            logLine("Dedicated hardware encoder unavailable (" + std::to_string(status) +
+                    "). Retrying with standard encoder...");
+        }
         // The codec chosen at creation, not the HEVC of the second attempt: software HEVC cannot
         // keep up in real time on a small machine.
         videoCodec_ = creationCodec;
         opened = tryOpen(candidates.software(creationCodec), creationCodec, bitrateKbps, status);
     }
     if (!opened) {
-        logLine("Error VTCompressionSessionCreate: " + std::to_string(status));
+        logLine("Error opening the video encoder " + candidates.software(creationCodec) + ": " +
+                std::to_string(status));
         return;
     }
 
@@ -278,7 +289,10 @@ void CorvaneEncoder::drainPackets() {
 
 std::unique_ptr<VideoEncoder> FfmpegVideoEncoderFactory::create(const EncoderSettings& settings,
                                                                 std::weak_ptr<VideoPacketSink> sink) {
-    return std::make_unique<CorvaneEncoder>(settings, std::move(sink), candidates_);
+    // The machine's survey, made once: a dedicated encoder that did not open then is not tried
+    // (with its errors) at every capture start.
+    return std::make_unique<CorvaneEncoder>(settings, std::move(sink),
+                                            candidates_.without(hardwareEncoderSurvey().failed));
 }
 
 }  // namespace corvane

@@ -83,6 +83,8 @@ private:
     std::thread output_;
 };
 
+// Makes the live encoders; leaves out the dedicated encoders that the machine's one-time survey
+// (hardwareEncoderSurvey) found unable to open.
 class FfmpegVideoEncoderFactory final : public VideoEncoderFactory {
 public:
     explicit FfmpegVideoEncoderFactory(EncoderCandidates candidates = {})

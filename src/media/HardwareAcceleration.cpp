@@ -1,9 +1,12 @@
 #include "media/HardwareAcceleration.h"
 
+#include <algorithm>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string_view>
 
+#include "core/log/Log.h"
+#include "media/MediaLogging.h"
 #include "media/encoder/EncoderCandidates.h"
 #include "media/encoder/LiveCodec.h"
 
@@ -29,27 +32,68 @@ bool opens(const std::string& encoder, VideoCodec codec) {
     return LiveCodec::open(config, status) != nullptr;
 }
 
-// Same order as the encoder's set-up: the chosen codec's dedicated encoders, then (H.264 only)
-// the HEVC ones, then the standard software encoder of the chosen codec.
-std::string probe(VideoCodec chosen) {
-    const EncoderCandidates candidates;
-    for (const auto& name : candidates.hardware(chosen))
-        if (opens(name, chosen)) return familyName(name) + " (" + name + ")";
-    if (chosen == VideoCodec::H264)
-        for (const auto& name : candidates.hevcHardware)
-            if (opens(name, VideoCodec::HEVC)) return familyName(name) + " (" + name + ")";
-    return "none (" + candidates.software(chosen) + " software)";
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
 }
+
+HardwareEncoderSurvey probe() {
+    // Encoders without their device (no GPU, no libcuda, no VA display) print errors while
+    // failing; here that failure is the expected answer.
+    const ScopedQuietMediaLogs quiet;
+    const EncoderCandidates candidates;
+    HardwareEncoderSurvey survey;
+    auto firstThatOpens = [&](VideoCodec codec) -> std::optional<std::string> {
+        for (const std::string& name : candidates.hardware(codec)) {
+            if (opens(name, codec)) return name;
+            survey.failed.push_back(name);
+        }
+        return std::nullopt;
+    };
+    survey.h264 = firstThatOpens(VideoCodec::H264);
+    survey.hevc = firstThatOpens(VideoCodec::HEVC);
+
+    if (!survey.h264 && !survey.hevc) {
+        logLine("Hardware video encoders: none opens here (tried " + joined(survey.failed) +
+                "); using the software encoders");
+    } else {
+        std::vector<std::string> found;
+        if (survey.h264) found.push_back("H.264 " + *survey.h264);
+        if (survey.hevc) found.push_back("HEVC " + *survey.hevc);
+        logLine("Hardware video encoders: " + joined(found));
+    }
+    return survey;
+}
+
+std::mutex surveyMutex;
+std::unique_ptr<HardwareEncoderSurvey> survey;  // guarded by surveyMutex; never replaced in use
 
 }  // namespace
 
+bool HardwareEncoderSurvey::didNotOpen(const std::string& encoder) const {
+    return std::find(failed.begin(), failed.end(), encoder) != failed.end();
+}
+
+const HardwareEncoderSurvey& hardwareEncoderSurvey() {
+    std::lock_guard lock(surveyMutex);
+    if (!survey) survey = std::make_unique<HardwareEncoderSurvey>(probe());
+    return *survey;
+}
+
 std::string describeHardwareAcceleration(VideoCodec codec) {
-    static std::mutex mutex;
-    static std::optional<std::string> cached[2];
-    std::lock_guard lock(mutex);
-    auto& slot = cached[codec == VideoCodec::HEVC ? 1 : 0];
-    if (!slot) slot = probe(codec);
-    return *slot;
+    const bool hevc = codec == VideoCodec::HEVC;
+    const HardwareEncoderSurvey& found = hardwareEncoderSurvey();
+    // The encoder's order: the chosen codec's dedicated encoders, then (H.264 only) the HEVC
+    // ones, then the standard software encoder of the chosen codec.
+    const std::optional<std::string>& hardware = hevc ? found.hevc : (found.h264 ? found.h264 : found.hevc);
+    if (hardware) return familyName(*hardware) + " (" + *hardware + ")";
+    return "none (" + EncoderCandidates().software(codec) + " software)";
+}
+
+void resetHardwareEncoderSurveyForTesting() {
+    std::lock_guard lock(surveyMutex);
+    survey.reset();
 }
 
 }  // namespace corvane

@@ -23,7 +23,7 @@ const std::string kHelp =
     "Corvane - Lightweight instant replay screen recorder for Linux\n"
     "\n"
     "USAGE:\n"
-    "    corvane                Start Corvane (runs in menu bar with global hotkeys)\n"
+    "    corvane                Start Corvane (runs in the system tray with global hotkeys)\n"
     "    corvane --save SECONDS Save the last SECONDS to a clip and print its path\n"
     "    corvane --config       Print configuration file path\n"
     "    corvane -v, --version  Print version\n"

@@ -1,6 +1,6 @@
 #pragma once
 
-// The "user's keyboard" on the test session's X server (XTest). Include after Qt headers:
+// The "user's keyboard" (and pointer) on the test session's X server (XTest). Include after Qt headers:
 // Xlib's macros (None, Bool, Status, KeyPress) clash with names in them.
 
 #include <initializer_list>
@@ -42,6 +42,14 @@ public:
         XSync(display_, False);
     }
     void tap(KeySym keysym) { chord({}, keysym); }
+
+    // Moves the pointer to (x, y) of the screen and clicks `button` (1 left, 3 right).
+    void clickAt(int x, int y, unsigned button) {
+        XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+        XTestFakeButtonEvent(display_, button, True, CurrentTime);
+        XTestFakeButtonEvent(display_, button, False, CurrentTime);
+        XSync(display_, False);
+    }
 
 private:
     Display* display_;

@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-constexpr const char* kPermissionText = "Screen recording permission required in System Settings.";
+constexpr const char* kPermissionText = "Screen capture is not available (cannot open the X display).";
 constexpr const char* kNoDisplayText = "No display detected.";
 
 std::string describeTarget(const CaptureTarget& target) {

@@ -8,6 +8,7 @@
 #include "core/config/ConfigFile.h"
 #include "core/config/ConfigReader.h"
 #include "core/log/Log.h"
+#include "core/shortcuts/ShortcutNotation.h"
 
 namespace corvane {
 namespace {
@@ -101,8 +102,8 @@ std::string RecordItem::readableTitle() const {
 }
 
 std::vector<RecordItem> defaultRecords() {
-    return {RecordItem(30, "Cmd+Shift+1"), RecordItem(60, "Cmd+Shift+2"),
-            RecordItem(120, "Cmd+Shift+3")};
+    return {RecordItem(30, "Super+Shift+1"), RecordItem(60, "Super+Shift+2"),
+            RecordItem(120, "Super+Shift+3")};
 }
 
 PixelSize targetDimensionsFor(std::string_view resolution) {
@@ -288,7 +289,8 @@ std::string settingsFormText(const AppConfig& v) {
     for (const RecordItem& record : v.records) {
         lines.push_back("[[records]]");
         lines.push_back("duration = " + std::to_string(clampRecordDuration(record.durationSeconds)));
-        lines.push_back("hotkey = " + quoted(record.hotkey));
+        // Respelled the program's way ("Cmd+Shift+1" of an older file becomes "Super+Shift+1").
+        lines.push_back("hotkey = " + quoted(writtenShortcut(record.hotkey)));
         lines.push_back("");
     }
     std::string text;

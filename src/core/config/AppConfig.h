@@ -32,7 +32,7 @@ std::string makeUuid();
 struct RecordItem {
     std::string id;               // identity; new for every profile created, never stored in the file
     int64_t durationSeconds = 30;  // clip length, 5...600 when built through a constructor
-    std::string hotkey;            // shortcut notation ("Cmd+Shift+1"); may be empty
+    std::string hotkey;            // shortcut notation ("Super+Shift+1"); may be empty
 
     // New identifier; duration clamped to 5...600; shortcut stripped of white space and line breaks.
     // Assigning the fields afterwards neither clamps nor strips.
@@ -47,7 +47,7 @@ struct RecordItem {
     bool operator==(const RecordItem&) const = default;
 };
 
-// The three profiles of a fresh configuration (30 s, 60 s, 120 s on Cmd+Shift+1/2/3).
+// The three profiles of a fresh configuration (30 s, 60 s, 120 s on Super+Shift+1/2/3).
 std::vector<RecordItem> defaultRecords();
 
 struct PixelSize {

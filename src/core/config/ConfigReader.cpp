@@ -170,9 +170,9 @@ ConfigReadResult ConfigReader::read(std::string_view text, ConfigReadMode mode) 
 std::vector<RecordItem> legacyOrDefaultRecords(const ConfigReadResult& result) {
     if (!result.sawLegacyKey()) return defaultRecords();
     return {
-        RecordItem(30, result.clip30s.value_or("Cmd+Shift+1")),
-        RecordItem(60, result.clip60s.value_or("Cmd+Shift+2")),
-        RecordItem(120, result.clip120s.value_or("Cmd+Shift+3")),
+        RecordItem(30, result.clip30s.value_or("Super+Shift+1")),
+        RecordItem(60, result.clip60s.value_or("Super+Shift+2")),
+        RecordItem(120, result.clip120s.value_or("Super+Shift+3")),
     };
 }
 

@@ -49,7 +49,7 @@ public:
 };
 
 // Profiles for a file that yielded none: 30 s, 60 s and 120 s with the legacy clip_* texts where
-// present (stripped) and Cmd+Shift+1/2/3 otherwise.
+// present (stripped) and Super+Shift+1/2/3 otherwise.
 std::vector<RecordItem> legacyOrDefaultRecords(const ConfigReadResult& result);
 
 // Value rules of the file, independent of the process locale.

@@ -406,8 +406,8 @@ ClipSaveOutcome CorvaneEngine::runSave(const std::shared_ptr<SaveJob>& job, doub
         outcome.shortfall = shortfallNote(durationSeconds, result.actualSeconds);
         if (SoundPlayer* chime = deps_.savedChime; chime && currentPlaySound_.load())
             postToMain([chime] { chime->playSavedChime(); });
-        deps_.notifier.showNotification(clipSavedTitle(result.actualSeconds),
-                                        clipSavedBody(result.path, folder, outcome.shortfall));
+        deps_.notifier.showClipSaved(clipSavedTitle(result.actualSeconds),
+                                     clipSavedBody(result.path, folder, outcome.shortfall), result.path);
         postToMain([this, path = result.path] {
             if (deps_.clipSavedAnnouncer) deps_.clipSavedAnnouncer->announce(path);
         });

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "core/config/ConfigReader.h"
+#include "core/shortcuts/ShortcutNotation.h"
 
 namespace corvane {
 
@@ -72,8 +73,10 @@ std::string abbreviateHome(std::string_view path, std::string_view home) {
 }
 
 std::string normalizedHotkey(std::string_view hotkey) {
+    // Spellings of one combination ("Cmd+Shift+1", "shift+super+1") are the same shortcut.
+    const std::string text = writtenShortcut(hotkey);
     std::string out;
-    for (char c : hotkey) {
+    for (char c : text) {
         if (c == ' ' || c == '\t') continue;
         out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }

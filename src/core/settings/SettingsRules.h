@@ -28,7 +28,8 @@ std::optional<std::string> clipsFolderProblem(std::string_view folder);
 // home that is only a prefix of a longer folder name ("/home/al" vs "/home/alice"), unchanged.
 std::string abbreviateHome(std::string_view path, std::string_view home);
 
-// A shortcut text as duplicates are compared: without spaces and tabs, lower-cased.
+// A shortcut text as duplicates are compared, lower-cased: a text that reads as its written form
+// (so "Cmd+Shift+1" and "shift+super+1" are the same), any other without spaces and tabs.
 std::string normalizedHotkey(std::string_view hotkey);
 
 }  // namespace corvane

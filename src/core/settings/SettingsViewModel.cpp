@@ -142,7 +142,7 @@ void SettingsViewModel::setRecordHotkey(const std::string& id, const std::string
 
 void SettingsViewModel::addRecord() {
     const size_t n = records_.size();
-    const std::string hotkey = n <= 8 ? "Cmd+Shift+" + std::to_string(n + 1) : "Ctrl+Shift+R";
+    const std::string hotkey = n <= 8 ? "Super+Shift+" + std::to_string(n + 1) : "Ctrl+Shift+R";
     const int64_t last = n == 0 ? 0 : records_.back().durationSeconds;
     // Saturating: a hand-edited huge duration must not overflow on the way to the clamp.
     const int64_t duration = n == 0 ? 30 : (last > kMaxRecordSeconds ? last : last + 30);

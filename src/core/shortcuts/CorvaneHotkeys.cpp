@@ -11,6 +11,17 @@ constexpr std::string_view kBindingIdPrefix = "profile-";
 
 std::string bindingIdFor(int32_t id) { return std::string(kBindingIdPrefix) + std::to_string(id); }
 
+std::string refusalReason(HotkeyBindStatus status) {
+    switch (status) {
+        case HotkeyBindStatus::inUseByAnotherProgram: return "in use by another program";
+        case HotkeyBindStatus::duplicateInSet: return "an earlier profile has the same shortcut";
+        case HotkeyBindStatus::keyNotOnKeyboard: return "no key of the keyboard layout makes it";
+        case HotkeyBindStatus::unavailable: return "global shortcuts are not available";
+        case HotkeyBindStatus::bound: break;
+    }
+    return "refused";
+}
+
 }  // namespace
 
 CorvaneHotkeys::CorvaneHotkeys(std::unique_ptr<HotkeyBackend> backend)
@@ -65,11 +76,11 @@ void CorvaneHotkeys::finishBind(uint64_t generation, std::vector<HotkeyBindResul
         ++next;
         const HotkeyBindResult& result = *registration.result;
         if (result.status != HotkeyBindStatus::bound) {
-            logLine("Error RegisterEventHotKey (" + std::to_string(result.code) + ") for '" +
-                    shortcut + "'");
+            logLine("Error binding global shortcut (" + std::to_string(result.code) + ") for '" +
+                    displayString(shortcut) + "': " + refusalReason(result.status));
             continue;
         }
-        logLine("Hotkey registered: [" + shortcut + "] -> Action ID " +
+        logLine("Hotkey registered: [" + displayString(shortcut) + "] -> Action ID " +
                 std::to_string(registration.request.id));
         if (!result.assignedTrigger.empty()) {
             logLine("The desktop assigned \"" + result.assignedTrigger + "\" to \"" +

@@ -6,7 +6,7 @@
 // Use (the engine):
 //   auto hotkeys = std::make_unique<CorvaneHotkeys>(std::move(backend));
 //   hotkeys->onHotKeyTriggered = [weak](int32_t id) { ... };   // id = profile position
-//   hotkeys->registerHotKeys({{1, "Cmd+Shift+1", "Save last 30 seconds"}, ...});
+//   hotkeys->registerHotKeys({{1, "Super+Shift+1", "Save last 30 seconds"}, ...});
 //   on reload: registerHotKeys(...) again (it replaces the set);   on stop: unregisterAll().
 // Each request prints one "[Corvane] " line once the back end answered (at once on X11): its
 // registration, or why it failed. A failed request does not hold up the others.

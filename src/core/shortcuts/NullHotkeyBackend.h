@@ -13,7 +13,7 @@ namespace corvane {
 
 class NullHotkeyBackend final : public HotkeyBackend {
 public:
-    // The code every refusal carries in the log line ("Error RegisterEventHotKey (-2) ...").
+    // The code every refusal carries in the log line ("Error binding global shortcut (-2) ...").
     static constexpr int kUnavailableCode = -2;
 
     // reason: why there are no global shortcuts, lower case ("cannot open the X display").

@@ -24,7 +24,7 @@ struct RecorderKeyOutcome {
 
 // keyCode: the notation key code of the physical key, or nothing for a key the notation has no
 // code for (Home, a modifier key ...). modifierMask: notation modifier bits held at the press.
-// A usable combination needs Cmd, Ctrl or Opt, except F1 to F12 which may stand alone or with
+// A usable combination needs Super, Ctrl or Alt, except F1 to F12 which may stand alone or with
 // Shift; keys without a written name never capture.
 RecorderKeyOutcome classifyRecorderKey(std::optional<uint16_t> keyCode, uint32_t modifierMask);
 

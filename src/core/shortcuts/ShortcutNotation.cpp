@@ -1,6 +1,7 @@
 #include "core/shortcuts/ShortcutNotation.h"
 
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -62,6 +63,7 @@ constexpr std::array kWrittenNames = {
     NamedKey{".", 47},     NamedKey{"/", 44},     NamedKey{"\\", 42},
 };
 
+// "command" is the logo key (Super), "option" is Alt: the stored format's names for them.
 enum class ModifierName { none, command, shift, option, control };
 
 bool isBlank(char c) {
@@ -91,7 +93,9 @@ std::string uppered(std::string_view text) {
 }
 
 ModifierName modifierNamed(std::string_view lowerName) {
-    if (lowerName == "cmd" || lowerName == "command") return ModifierName::command;
+    if (lowerName == "super" || lowerName == "meta" || lowerName == "cmd" || lowerName == "command") {
+        return ModifierName::command;
+    }
     if (lowerName == "shift") return ModifierName::shift;
     if (lowerName == "opt" || lowerName == "option" || lowerName == "alt") {
         return ModifierName::option;
@@ -127,13 +131,10 @@ std::vector<std::string> lowerParts(std::string_view text) {
 }
 
 std::string keyDisplayText(const std::string& lowerKey) {
-    if (lowerKey == "up" || lowerKey == "uparrow") return "\u2191";
-    if (lowerKey == "down" || lowerKey == "downarrow") return "\u2193";
-    if (lowerKey == "left" || lowerKey == "leftarrow") return "\u2190";
-    if (lowerKey == "right" || lowerKey == "rightarrow") return "\u2192";
-    if (lowerKey == "return" || lowerKey == "enter") return "\u21B5";
-    if (lowerKey == "tab") return "\u21E5";
-    if (lowerKey == "space") return "Space";
+    if (const std::optional<uint16_t> code = keycodeForString(lowerKey)) {
+        if (std::optional<std::string> name = keyName(*code)) return *name;
+        if (*code == kKeyCodeEscape) return "Esc";
+    }
     return uppered(lowerKey);
 }
 
@@ -185,45 +186,49 @@ std::optional<std::string> shortcutText(uint16_t keyCode, uint32_t modifiers) {
     std::optional<std::string> name = keyName(keyCode);
     if (!name) return std::nullopt;
     std::string text;
-    if (modifiers & kCmdKeyMask) text += "Cmd+";
+    if (modifiers & kCmdKeyMask) text += "Super+";
     if (modifiers & kControlKeyMask) text += "Ctrl+";
-    if (modifiers & kOptionKeyMask) text += "Opt+";
+    if (modifiers & kOptionKeyMask) text += "Alt+";
     if (modifiers & kShiftKeyMask) text += "Shift+";
     return text + *name;
+}
+
+std::string writtenShortcut(std::string_view text) {
+    if (const std::optional<ParsedShortcut> parsed = parseShortcut(text)) {
+        if (std::optional<std::string> written = shortcutText(parsed->keyCode, parsed->modifiers)) {
+            return *written;
+        }
+    }
+    return std::string(text);
 }
 
 std::string displayString(std::string_view text) {
     const std::string_view whole = trimmed(text);
     if (whole.empty()) return "Record shortcut";
 
-    bool control = false;
-    bool option = false;
-    bool shift = false;
-    bool command = false;
+    uint32_t mask = 0;
     std::string key;
     for (const std::string& part : lowerParts(whole)) {
-        switch (modifierNamed(part)) {
-            case ModifierName::control: control = true; break;
-            case ModifierName::option: option = true; break;
-            case ModifierName::shift: shift = true; break;
-            case ModifierName::command: command = true; break;
-            case ModifierName::none: key = keyDisplayText(part); break;
+        const ModifierName modifier = modifierNamed(part);
+        if (modifier == ModifierName::none) {
+            key = keyDisplayText(part);
+        } else {
+            mask |= maskOf(modifier);
         }
     }
 
-    std::vector<std::string> items;
-    if (control) items.emplace_back("\u2303");
-    if (option) items.emplace_back("\u2325");
-    if (shift) items.emplace_back("\u21E7");
-    if (command) items.emplace_back("\u2318");
-    if (!key.empty()) items.push_back(key);
-
-    std::string joined;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) joined += ' ';
-        joined += items[i];
+    std::string shown;
+    for (const auto& [bit, name] : {std::pair{kCmdKeyMask, "Super"}, std::pair{kControlKeyMask, "Ctrl"},
+                                    std::pair{kOptionKeyMask, "Alt"}, std::pair{kShiftKeyMask, "Shift"}}) {
+        if ((mask & bit) == 0) continue;
+        if (!shown.empty()) shown += '+';
+        shown += name;
     }
-    return joined;
+    if (!key.empty()) {
+        if (!shown.empty()) shown += '+';
+        shown += key;
+    }
+    return shown;
 }
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ struct EncoderCandidates {
     }
     const std::string& software(VideoCodec codec) const {
         return codec == VideoCodec::HEVC ? hevcSoftware : h264Software;
+    }
+    // The same list without the dedicated encoders named in `unusable`.
+    EncoderCandidates without(const std::vector<std::string>& unusable) const {
+        EncoderCandidates kept = *this;
+        for (auto* list : {&kept.h264Hardware, &kept.hevcHardware}) {
+            std::erase_if(*list, [&](const std::string& name) {
+                return std::find(unusable.begin(), unusable.end(), name) != unusable.end();
+            });
+        }
+        return kept;
     }
 };
 

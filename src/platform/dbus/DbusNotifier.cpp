@@ -1,10 +1,13 @@
 #include "platform/dbus/DbusNotifier.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -18,36 +21,65 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 QString escapeMarkup(const QString& text) { return text.toHtmlEscaped(); }
 
+// Notifications of saved clips remembered for their actions; servers close and forget theirs
+// (NotificationClosed), this only bounds the map when one never says so.
+constexpr size_t kRememberedClipNotifications = 32;
+
 }  // namespace
 
 DbusNotifier::DbusNotifier(QObject* parent)
-    : DbusNotifier(QDBusConnection::sessionBus(), kDefaultService, kReplyTimeoutMs, parent) {}
+    : DbusNotifier(QDBusConnection::sessionBus(), kDefaultService, kReplyTimeoutMs, parent) {
+    appIcon_ = programIcon();
+}
+
+QString DbusNotifier::programIcon() {
+    // Installed: the theme's icon by name. From a build folder: the picture the build puts
+    // beside the program.
+    const QString installed = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation, QStringLiteral("icons/hicolor/scalable/apps/corvane.svg"));
+    if (!installed.isEmpty() || !QCoreApplication::instance()) return QStringLiteral("corvane");
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/assets/menubar_icon.png");
+    return QFileInfo::exists(beside) ? beside : QStringLiteral("corvane");
+}
 
 DbusNotifier::DbusNotifier(QDBusConnection bus, QString service, int replyTimeoutMs, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), service_(std::move(service)), replyTimeoutMs_(replyTimeoutMs) {}
+    : QObject(parent), bus_(std::move(bus)), service_(std::move(service)), replyTimeoutMs_(replyTimeoutMs) {
+    // Matched on the owner of the service name: only the notification server is heard.
+    bus_.connect(service_, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(onActionInvoked(uint, QString)));
+    bus_.connect(service_, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
+                 SLOT(onNotificationClosed(uint, uint)));
+}
 
 DbusNotifier::~DbusNotifier() = default;
 
 void DbusNotifier::showNotification(const std::string& title, const std::string& body) {
     // Queued even on the main thread, so a caller never re-enters D-Bus handling.
+    showClipSaved(title, body, {});
+}
+
+void DbusNotifier::showClipSaved(const std::string& title, const std::string& body,
+                                 const std::string& clipPath) {
     QMetaObject::invokeMethod(
         this,
-        [this, t = QString::fromStdString(title), b = QString::fromStdString(body)]() mutable {
-            enqueueOnMainThread(std::move(t), std::move(b));
+        [this, request = Request{QString::fromStdString(title), QString::fromStdString(body),
+                                 QString::fromStdString(clipPath)}]() mutable {
+            enqueueOnMainThread(std::move(request));
         },
         Qt::QueuedConnection);
 }
 
-void DbusNotifier::enqueueOnMainThread(QString title, QString body) {
+void DbusNotifier::enqueueOnMainThread(Request request) {
     if (!bus_.isConnected()) {
-        logFallback(title, body);
+        logFallback(request.title, request.body);
         return;
     }
     if (markup_ == Markup::Yes || markup_ == Markup::No) {
-        send(title, body);
+        send(request);
         return;
     }
-    pending_.emplace_back(std::move(title), std::move(body));
+    pending_.push_back(std::move(request));
     if (markup_ == Markup::Unknown) queryCapabilities();
 }
 
@@ -65,10 +97,11 @@ void DbusNotifier::queryCapabilities() {
             markup_ = Markup::Unknown;
             auto failed = std::move(pending_);
             pending_.clear();
-            for (auto& [title, body] : failed) logFallback(title, body);
+            for (const Request& request : failed) logFallback(request.title, request.body);
             return;
         }
         markup_ = reply.value().contains(QStringLiteral("body-markup")) ? Markup::Yes : Markup::No;
+        actions_ = reply.value().contains(QStringLiteral("actions"));
         flushPending();
     });
 }
@@ -76,31 +109,58 @@ void DbusNotifier::queryCapabilities() {
 void DbusNotifier::flushPending() {
     auto ready = std::move(pending_);
     pending_.clear();
-    for (auto& [title, body] : ready) send(title, body);
+    for (const Request& request : ready) send(request);
 }
 
-void DbusNotifier::send(const QString& title, const QString& body) {
+void DbusNotifier::send(const Request& request) {
     QDBusMessage call =
         QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
-    call << QStringLiteral("Corvane") << uint(0) << QString() << title
-         << (markup_ == Markup::Yes ? escapeMarkup(body) : body) << QStringList() << hints
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("corvane"));
+    QStringList actions;
+    const bool withActions = actions_ && !request.clipPath.isEmpty();
+    if (withActions) {
+        // "default" is a click on the notification itself: it opens the clip too.
+        actions << QStringLiteral("default") << QStringLiteral("Open") << kActionOpen
+                << QStringLiteral("Open") << kActionShowInFiles << QStringLiteral("Show in Files");
+    }
+    call << QStringLiteral("Corvane") << uint(0) << appIcon_ << request.title
+         << (markup_ == Markup::Yes ? escapeMarkup(request.body) : request.body) << actions << hints
          << int(-1);
     auto* watcher = new QDBusPendingCallWatcher(
         bus_.asyncCall(call, replyTimeoutMs_), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, title, body](QDBusPendingCallWatcher* w) {
+            [this, request, withActions](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
-                if (w->isError()) {
+                QDBusPendingReply<uint> reply = *w;
+                if (reply.isError()) {
                     // The server went away or hangs; ask for its capabilities again next time.
                     markup_ = Markup::Unknown;
-                    logFallback(title, body);
-                } else {
-                    ++delivered_;
+                    logFallback(request.title, request.body);
+                    return;
                 }
+                ++delivered_;
+                if (!withActions) return;
+                if (clipOfNotification_.size() >= kRememberedClipNotifications) {
+                    clipOfNotification_.erase(clipOfNotification_.begin());  // the oldest id
+                }
+                clipOfNotification_[reply.value()] = request.clipPath;
             });
 }
+
+void DbusNotifier::onActionInvoked(uint id, const QString& actionKey) {
+    const auto found = clipOfNotification_.find(id);
+    if (found == clipOfNotification_.end()) return;  // not ours, or forgotten
+    const std::string path = found->second.toStdString();
+    if (actionKey == kActionShowInFiles) {
+        if (clipActions_.showInFiles) clipActions_.showInFiles(path);
+    } else if (actionKey == kActionOpen || actionKey == QLatin1String("default")) {
+        if (clipActions_.open) clipActions_.open(path);
+    }
+}
+
+void DbusNotifier::onNotificationClosed(uint id, uint) { clipOfNotification_.erase(id); }
 
 void DbusNotifier::logFallback(const QString& title, const QString& body) {
     ++fallbacks_;

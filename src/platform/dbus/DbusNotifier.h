@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 
@@ -19,6 +21,10 @@ namespace corvane {
 // reply time, so a hung notification server never blocks the main thread. When there is no
 // session bus, or the server does not answer, the notification is written as one "[Corvane] "
 // line instead. The body is escaped when the server interprets markup.
+//
+// The notification of a saved clip offers "Open" and "Show in Files" when the server supports
+// actions; a click on one (ActionInvoked) calls the matching handler with the clip's path on the
+// main thread. Every notification carries the program's icon.
 class DbusNotifier final : public QObject, public Notifier {
     Q_OBJECT
 public:
@@ -31,6 +37,22 @@ public:
     ~DbusNotifier() override;
 
     void showNotification(const std::string& title, const std::string& body) override;
+    void showClipSaved(const std::string& title, const std::string& body,
+                       const std::string& clipPath) override;
+
+    // What the actions of a clip's notification do (main thread; either may be unset).
+    struct ClipActions {
+        std::function<void(const std::string& path)> open;         // in the default player
+        std::function<void(const std::string& path)> showInFiles;  // in the file manager
+    };
+    void setClipActions(ClipActions actions) { clipActions_ = std::move(actions); }
+    // The notification's icon: an icon name of the theme or an absolute file path. The default
+    // constructor takes programIcon(), the other "corvane".
+    void setAppIcon(QString icon) { appIcon_ = std::move(icon); }
+    // "corvane" when the icon is installed in the theme, else the picture beside the program.
+    static QString programIcon();
+    static inline const QString kActionOpen = QStringLiteral("open");
+    static inline const QString kActionShowInFiles = QStringLiteral("show-in-files");
 
     // How long a Notify call may take before it counts as failed.
     static constexpr int kReplyTimeoutMs = 5000;
@@ -39,13 +61,22 @@ public:
     int deliveredCount() const { return delivered_; }
     int fallbackCount() const { return fallbacks_; }
 
+private Q_SLOTS:
+    void onActionInvoked(uint id, const QString& actionKey);
+    void onNotificationClosed(uint id, uint reason);
+
 private:
     enum class Markup { Unknown, Querying, Yes, No };
+    struct Request {
+        QString title;
+        QString body;
+        QString clipPath;  // empty: a plain notification
+    };
 
-    void enqueueOnMainThread(QString title, QString body);
+    void enqueueOnMainThread(Request request);
     void queryCapabilities();
     void flushPending();
-    void send(const QString& title, const QString& body);
+    void send(const Request& request);
     void logFallback(const QString& title, const QString& body);
 
     QDBusConnection bus_;
@@ -53,8 +84,12 @@ private:
     const int replyTimeoutMs_;
     int delivered_ = 0;
     int fallbacks_ = 0;
-    Markup markup_ = Markup::Unknown;                   // main thread
-    std::deque<std::pair<QString, QString>> pending_;   // main thread; waiting for capabilities
+    Markup markup_ = Markup::Unknown;  // main thread
+    bool actions_ = false;             // main thread; the server shows actions
+    std::deque<Request> pending_;      // main thread; waiting for capabilities
+    QString appIcon_ = QStringLiteral("corvane");
+    ClipActions clipActions_;
+    std::map<uint, QString> clipOfNotification_;  // main thread; shown clip notifications by id
 };
 
 }  // namespace corvane

@@ -4,7 +4,7 @@
 // functions, any thread, no connection: the keysym and mask values are fixed by the X protocol,
 // so they are spelled out here and the table is tested without a server.
 //
-// Cmd is the Super key on Mod4, Opt is Alt on Mod1. Grabbing goes notation -> keysym ->
+// Super (the logo key) is Mod4, Alt is Mod1. Grabbing goes notation -> keysym ->
 // keycode of the current layout (X11HotkeyBackend); the recorder goes physical keycode ->
 // keysyms -> notation (X11KeyboardLayout), so a shortcut recorded by pressing it is the one
 // that gets grabbed.

@@ -2,7 +2,7 @@
 
 // Records one shortcut from the application's own keyboard: while recording, an event filter
 // on the whole application sees every key press before any widget or shortcut does, swallows
-// it, and turns the first usable combination into its notation text ("Cmd+Shift+1").
+// it, and turns the first usable combination into its notation text ("Super+Shift+1").
 // Escape cancels, Backspace/Delete alone clear, a left click anywhere or another window taking
 // the focus stops without capturing. At most one controller records at a time. Nothing is
 // registered system-wide: the text goes to the settings, which apply it later. While recording,

@@ -139,11 +139,13 @@ bool KeybindRecorderView::clearButtonShown() const {
 QMenu* KeybindRecorderView::createContextMenu(QWidget* parent) {
     if (hotkey_.isEmpty()) return nullptr;
     auto* menu = new QMenu(parent);
-    const QString stored = hotkey_;
-    menu->addAction(QStringLiteral("Copy Shortcut (%1)").arg(stored), this, [stored] {
+    // The shortcut in the program's own spelling ("Super+Shift+1"), which also reads back in
+    // the configuration file; a text that does not read is copied as stored.
+    const QString copied = QString::fromStdString(writtenShortcut(hotkey_.toStdString()));
+    menu->addAction(QStringLiteral("Copy Shortcut (%1)").arg(copied), this, [copied] {
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->clear();
-        clipboard->setText(stored);
+        clipboard->setText(copied);
     });
     menu->addAction(QStringLiteral("Clear Shortcut"), this, [this] { editHotkey(QString()); });
     return menu;

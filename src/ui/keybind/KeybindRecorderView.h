@@ -1,7 +1,7 @@
 #pragma once
 
-// The shortcut field of a recording profile row: shows the profile's shortcut in symbol form
-// ("⇧ ⌘ 1"), records a new one when clicked, offers clearing and copying.
+// The shortcut field of a recording profile row: shows the profile's shortcut as people read it
+// ("Super+Shift+1"), records a new one when clicked, offers clearing and copying.
 //
 // Use (a settings row):
 //   auto* field = new KeybindRecorderView(row);

@@ -144,7 +144,7 @@ QWidget* ClipsView::buildLeftPane() {
     totalSize_ = secondaryLabel(QString(), medium);
     sb->addWidget(totalSize_);
     hh->addWidget(sizeBox);
-    auto* folder = iconButton(QStringLiteral("folder"), QStyle::SP_DirIcon, tr("Reveal clips folder in File Manager"), this);
+    auto* folder = iconButton(QStringLiteral("folder"), QStyle::SP_DirIcon, tr("Show Clips Folder in Files"), this);
     connect(folder, &QToolButton::clicked, this, [this] { model_.openClipsFolder(); });
     hh->addWidget(folder);
     v->addWidget(headerRow);
@@ -190,7 +190,7 @@ QWidget* ClipsView::buildLeftPane() {
         QMenu menu(this);
         menu.addAction(QIcon::fromTheme(QStringLiteral("edit-cut")), tr("Trim Clip..."), this, [this, clip] { showTrim(*clip); });
         menu.addAction(QIcon::fromTheme(QStringLiteral("edit-rename")), tr("Rename..."), this, [this, clip] { showRename(*clip); });
-        menu.addAction(QIcon::fromTheme(QStringLiteral("folder")), tr("Reveal in File Manager"), this,
+        menu.addAction(QIcon::fromTheme(QStringLiteral("folder")), tr("Show in Files"), this,
                        [this, clip] { model_.revealInFinder(*clip); });
         menu.addSeparator();
         menu.addAction(QIcon::fromTheme(QStringLiteral("user-trash")), tr("Move to Trash"), this, [this, clip] { confirmDelete(*clip); });
@@ -306,7 +306,7 @@ QWidget* ClipsView::buildRightPane() {
     } buttons[] = {
         {"Trim", "Trim clip in-app", "edit-cut", [this](const ClipItem& c) { showTrim(c); }},
         {"Rename", "Rename clip", "edit-rename", [this](const ClipItem& c) { showRename(c); }},
-        {"Reveal", "Reveal in File Manager", "folder", [this](const ClipItem& c) { model_.revealInFinder(c); }},
+        {"Show in Files", "Show the clip in the file manager", "folder", [this](const ClipItem& c) { model_.revealInFinder(c); }},
         {"Delete", "Move clip to Trash", "user-trash", [this](const ClipItem& c) { confirmDelete(c); }},
     };
     for (const auto& b : buttons) {

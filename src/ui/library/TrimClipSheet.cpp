@@ -332,7 +332,8 @@ void TrimClipSheet::showReplaceConfirmation() {
     box->setTextFormat(Qt::RichText);
     box->setText(alertHtml(tr("Replace Original Clip?"), QStringLiteral("This will overwrite '") + QString::fromStdString(clip_.name) +
                             QStringLiteral("' with the trimmed version. This action cannot be undone.")));
-    box->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    // Enter keeps the original: overwriting it needs a deliberate click.
+    box->setDefaultButton(box->addButton(tr("Cancel"), QMessageBox::RejectRole));
     QPushButton* replace = box->addButton(tr("Replace Original"), QMessageBox::DestructiveRole);
     connect(box, &QMessageBox::buttonClicked, this, [this, replace](QAbstractButton* clicked) {
         if (clicked == replace) executeTrim(false);

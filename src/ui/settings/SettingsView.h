@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include "core/settings/LoginAutostart.h"
 #include "core/settings/SettingsViewModel.h"
 
 class QCheckBox;
@@ -45,6 +46,7 @@ public:
     QPushButton* browseButton() const { return browseButton_; }
     QCheckBox* recordAudioToggle() const { return recordAudio_; }
     QCheckBox* playSoundToggle() const { return playSound_; }
+    QCheckBox* startAtLoginToggle() const { return startAtLogin_; }
     QPushButton* addShortcutButton() const { return addButton_; }
     QLabel* duplicateWarning() const { return duplicateWarning_; }
     QLabel* errorLine() const { return errorLine_; }
@@ -62,6 +64,8 @@ private:
     void fillResolutionPicker();
     void fillRecordRows();
     void openClipsFolder();
+    void showStartAtLogin();
+    void setStartAtLogin(bool on);
 
     SettingsViewModel& model_;
     SettingsViewModel::ObserverId observer_ = 0;
@@ -78,6 +82,9 @@ private:
     QToolButton* openFolderButton_ = nullptr;
     QCheckBox* recordAudio_ = nullptr;
     QCheckBox* playSound_ = nullptr;
+    // The autostart entry under $XDG_CONFIG_HOME as it was when the view was made.
+    LoginAutostart autostart_;
+    QCheckBox* startAtLogin_ = nullptr;
     QVBoxLayout* rowsLayout_ = nullptr;
     std::vector<RecordRowView*> rows_;
     QPushButton* addButton_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "core/config/ConfigFile.h"
+#include "core/shortcuts/ShortcutNotation.h"
 #include "core/time/WholeSeconds.h"
 
 namespace corvane {
@@ -19,7 +20,7 @@ QString menuText(QString text) { return text.replace(QLatin1Char('&'), QStringLi
 
 QString profileTitle(const RecordItem& record) {
     std::string title = "Save last " + record.readableTitle();
-    if (!record.hotkey.empty()) title += " (" + record.hotkey + ")";
+    if (!record.hotkey.empty()) title += " (" + displayString(record.hotkey) + ")";
     return menuText(QString::fromStdString(title));
 }
 
@@ -64,6 +65,11 @@ void CorvaneUI::setupMenubar(const std::vector<RecordItem>& records) {
     trayIcon_->setIcon(art_.icon(iconState_));
     trayIcon_->setToolTip(kDefaultTooltip);
     trayIcon_->setContextMenu(menu_.get());
+    // Linux trays open the program's window on a left click; the menu stays on the right button.
+    connect(trayIcon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) actionOpenUI();
+            });
     trayIcon_->show();
 
     updateRecords(records);
@@ -105,7 +111,7 @@ void CorvaneUI::updateUI() {
     QString tooltip;
     TrayIconState state;
     if (!status.hasPermission) {
-        tooltip = QStringLiteral("Corvane - Screen recording permission required");
+        tooltip = QStringLiteral("Corvane - Screen capture unavailable");
         state = TrayIconState::Unavailable;
     } else if (isSavingClip_) {
         tooltip = QStringLiteral("Corvane - Saving clip to disk");

@@ -20,6 +20,8 @@ namespace corvane {
 // The tray item and its menu: a header, "Preferences & Clips...", the save command of every
 // recording profile, the buffer line, the clips folder, the capture-unavailable line and quit.
 // The item shows the recorder's state in its tooltip and icon (a tray item has no title text).
+// A left click on the item opens the main window, as "Preferences & Clips..." does; the menu
+// opens on the right button.
 //
 // GUI thread only. The item is shown whether or not a tray host exists at that moment: Qt
 // embeds it when a host appears later (common when the program autostarts before the panel).

@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
+
 #include "core/config/AppConfig.h"
 #include "core/config/ConfigFile.h"
 #include "core/log/Log.h"
@@ -34,6 +36,13 @@ constexpr QSize kMinimumSize(800, 500);
 // editing commands would; widgets without the slot ignore them.
 void sendToFocusWidget(const char* slot) {
     if (QWidget* focus = QApplication::focusWidget()) QMetaObject::invokeMethod(focus, slot);
+}
+
+// The available area (without panels) of the screen at `point`, else of the primary screen.
+QRect availableAreaAround(QPoint point) {
+    QScreen* screen = QGuiApplication::screenAt(point);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(), kContentSize);
 }
 
 }  // namespace
@@ -97,11 +106,14 @@ void CorvaneWindowManager::createWindow(CorvaneTab tab) {
     if (icon.isNull() && QFile::exists(QStringLiteral(":/corvane/menubar_icon.png")))
         icon = QIcon(QStringLiteral(":/corvane/menubar_icon.png"));
     if (!icon.isNull()) window_->setWindowIcon(icon);
-    window_->setMinimumSize(kMinimumSize);
-    window_->resize(kContentSize);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        window_->move(screen->availableGeometry().center() - QPoint(kContentSize.width() / 2, kContentSize.height() / 2));
-    }
+    // On a small or highly scaled screen (1080p at scale 2 is 960x540 logical pixels) the usual
+    // sizes do not fit; they give way, leaving room for the window manager's frame.
+    const QRect area = availableAreaAround(QPoint());
+    const QSize room(area.width() * 9 / 10, area.height() * 9 / 10);
+    window_->setMinimumSize(kMinimumSize.boundedTo(room));
+    const QSize size = kContentSize.boundedTo(room);
+    window_->resize(size);
+    window_->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
     restoreGeometry();
 
     appView_ = new CorvaneAppView(scheduler_, captureSources_, sourcesQueue_, clipsPage_, tab, window_);
@@ -165,6 +177,11 @@ void CorvaneWindowManager::buildMenus() {
                            QStringLiteral("Corvane %1\nInstant replay screen recorder for Linux.")
                                .arg(QStringLiteral("1.0.0")));
     });
+    // Ctrl+, is the settings key the tray menu shows beside "Preferences & Clips...".
+    QAction* settings = app->addAction(QStringLiteral("Settings..."), this,
+                                       [this] { appView_->selectTab(CorvaneTab::settings); });
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings->setObjectName(QStringLiteral("settingsAction"));
     app->addSeparator();
     QAction* quit = app->addAction(QStringLiteral("Quit Corvane"), this, [this] {
         flushPendingSettings();
@@ -216,7 +233,18 @@ void CorvaneWindowManager::restoreGeometry() {
     if (!file.ok()) return;
     const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromStdString(file.text).trimmed());
     // A damaged file is ignored: the window keeps its default size and place.
-    if (!bytes.isEmpty()) window_->restoreGeometry(bytes);
+    if (bytes.isEmpty() || !window_->restoreGeometry(bytes)) return;
+    // Kept on another screen (larger, or less scaled): brought inside this one's area, with the
+    // title bar on screen.
+    const QRect frame = window_->frameGeometry();
+    const QRect area = availableAreaAround(frame.center());
+    const QSize frameExtra = frame.size() - window_->size();
+    const QSize size = window_->size().boundedTo(area.size() - frameExtra);
+    if (size != window_->size()) window_->resize(size);
+    const QSize frameSize = size + frameExtra;
+    const int x = std::clamp(frame.x(), area.left(), std::max(area.left(), area.right() + 1 - frameSize.width()));
+    const int y = std::clamp(frame.y(), area.top(), std::max(area.top(), area.bottom() + 1 - frameSize.height()));
+    if (QPoint(x, y) != frame.topLeft()) window_->move(x, y);  // a top-level's pos() is its frame's
 }
 
 void CorvaneWindowManager::saveGeometry() {

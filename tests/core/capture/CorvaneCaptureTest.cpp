@@ -151,7 +151,7 @@ TEST_F(CaptureTest, StartFailuresCarryTheirErrors) {
     auto denied = startNow();
     ASSERT_TRUE(denied);
     EXPECT_EQ(denied->domain + " " + std::to_string(denied->code) + " " + denied->message,
-              "Corvane 1 Screen recording permission required in System Settings.");
+              "Corvane 1 Screen capture is not available (cannot open the X display).");
     EXPECT_EQ(screen.accessRequests, 1);
     screen.available = true;
     screen.content.displays.clear();

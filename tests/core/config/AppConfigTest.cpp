@@ -65,15 +65,15 @@ window_id = 0
 # ==============================================================================
 [[records]]
 duration = 30
-hotkey = "Cmd+Shift+1"
+hotkey = "Super+Shift+1"
 
 [[records]]
 duration = 60
-hotkey = "Cmd+Shift+2"
+hotkey = "Super+Shift+2"
 
 [[records]]
 duration = 120
-hotkey = "Cmd+Shift+3")x";
+hotkey = "Super+Shift+3")x";
 
 AppConfig nonDefaultValues() {
     AppConfig v;
@@ -187,10 +187,10 @@ TEST(ConfigLoad, NoProfilesFallsBackToLegacyKeysThenDefaults) {
     writeTextFile(path, "clip_60s = \"  Ctrl+9 \"\n[[records]]\nduration = 40\n");
     AppConfig c = AppConfig::loadOrCreate(path.string());
     ASSERT_EQ(c.records.size(), 3u);
-    EXPECT_EQ(c.records[0].hotkey, "Cmd+Shift+1");
+    EXPECT_EQ(c.records[0].hotkey, "Super+Shift+1");
     EXPECT_EQ(c.records[1].hotkey, "Ctrl+9");
     EXPECT_EQ(c.records[2].durationSeconds, 120);
-    EXPECT_EQ(c.records[2].hotkey, "Cmd+Shift+3");
+    EXPECT_EQ(c.records[2].hotkey, "Super+Shift+3");
 }
 
 TEST(ConfigSave, WritesFloorAndClampedDurations) {

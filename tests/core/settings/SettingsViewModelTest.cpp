@@ -4,6 +4,7 @@
 
 #include "core/config/ConfigReader.h"
 #include "core/log/Log.h"
+#include "core/settings/LoginAutostart.h"
 #include "core/sched/ManualScheduler.h"
 #include "support/FakeCaptureSources.h"
 #include "support/TempDir.h"
@@ -71,7 +72,7 @@ TEST_F(SettingsViewModelTest, BurstOfEditsIsSavedAndApplied350msAfterTheLastEdit
 }
 
 TEST_F(SettingsViewModelTest, LoadingNeverSavesAndKeepsWhatTheFileSays) {
-    const std::string file = "fps = 30\nwindow_id = 4194305\nresolution = \"1080p\"\nclip_60s = \"Ctrl+F2\"\n";
+    const std::string file = "fps = 30\nwindow_id = 4194305\nresolution = \"1080p\"\nclip_60s = \"Cmd+F2\"\n";
     writeTextFile(configPath_, file);
     auto model = makeModel();
     scheduler_.advanceBy(10s);
@@ -80,20 +81,22 @@ TEST_F(SettingsViewModelTest, LoadingNeverSavesAndKeepsWhatTheFileSays) {
     // The target was built from the ids without the window rule resetting the resolution.
     EXPECT_EQ(model->captureTarget(), "window:4194305");
     EXPECT_EQ(model->resolution(), "1080p");
-    EXPECT_EQ(model->records()[1].hotkey, "Ctrl+F2");  // no profiles: the older key fills in
+    EXPECT_EQ(model->records()[1].hotkey, "Cmd+F2");  // no profiles: the older key fills in
 }
 
 TEST_F(SettingsViewModelTest, SavedFileIsTheSettingsFormByteForByte) {
     writeTextFile(configPath_,
               "fps = 60\nbitrate_kbps = 50000\nresolution = \"1080p\"\nmax_buffer_seconds = 20\n"
               "output_dir = \"/data/clips\"\nshow_menubar = false\ncodec = \"hevc\"\n"
-              "[[records]]\nduration = 2\nhotkey = \"Ctrl+Alt+F9\"\n[[records]]\nduration = 120\nhotkey = \"\"\n");
+              "[[records]]\nduration = 2\nhotkey = \"opt+ctrl+f9\"\n[[records]]\nduration = 120\nhotkey = \"\"\n"
+              "[[records]]\nduration = 30\nhotkey = \"Cmd+Foo\"\n");
     auto model = makeModel();
     model->setCaptureTarget("display:9");
     scheduler_.advanceBy(350ms);
 
     const std::string banner = "# " + std::string(78, '=');
-    // The file's bitrate gives way to the one computed for 1080p at 60 fps.
+    // The file's bitrate gives way to the one computed for 1080p at 60 fps; shortcuts that read
+    // are written the program's way, others as they were.
     const std::string expected = banner + "\n# Corvane Configuration (Linux)\n" + banner +
         "\n\n# Target frame rate for screen capture (typically 48 or 60 fps).\nfps = 60\n\n"
         "# Video bitrate in kilobits per second (kbps).\nbitrate_kbps = 12000\n\n"
@@ -108,7 +111,8 @@ TEST_F(SettingsViewModelTest, SavedFileIsTheSettingsFormByteForByte) {
         "# Target window ID (0 = none / capture display, >0 = capture specific window).\nwindow_id = 0\n\n" +
         banner + "\n# Recording Profiles & Shortcuts\n"
         "# Customizable recording durations (between 5s and 600s / 10min) and global hotkeys.\n" + banner +
-        "\n[[records]]\nduration = 5\nhotkey = \"Ctrl+Alt+F9\"\n\n[[records]]\nduration = 120\nhotkey = \"\"\n";
+        "\n[[records]]\nduration = 5\nhotkey = \"Ctrl+Alt+F9\"\n\n[[records]]\nduration = 120\nhotkey = \"\"\n\n"
+        "[[records]]\nduration = 30\nhotkey = \"Cmd+Foo\"\n";
     EXPECT_EQ(readTextFile(configPath_), expected);
 }
 
@@ -232,6 +236,31 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
 }
 
+// The autostart entry's Exec line starts the running program, quoted and escaped as desktop
+// entries require; the launcher entry's other lines stay.
+TEST(LoginAutostartTest, EntryStartsTheGivenProgramWithItsPathEscaped) {
+    const std::string launcher = "[Desktop Entry]\nName=Corvane\nExec=corvane\nIcon=corvane\n";
+    for (const auto& [program, exec] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"/usr/bin/corvane", "Exec=/usr/bin/corvane"},
+             {"/opt/my apps/corvane", "Exec=\"/opt/my apps/corvane\""},
+             {"/a$b\\c/100%/corvane", "Exec=\"/a\\\\$b\\\\\\\\c/100%%/corvane\""}}) {
+        EXPECT_EQ(LoginAutostart::entryText(launcher, program),
+                  "[Desktop Entry]\nName=Corvane\n" + std::string(exec) + "\nIcon=corvane\n")
+            << program;
+    }
+
+    test::TempDir home;
+    LoginAutostart autostart(home.path().string(), launcher, "/usr/bin/corvane");
+    EXPECT_EQ(autostart.entryPath(), home.path().string() + "/autostart/corvane.desktop");
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.setEnabled(true), "");
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(readTextFile(autostart.entryPath()), LoginAutostart::entryText(launcher, "/usr/bin/corvane"));
+    EXPECT_EQ(autostart.setEnabled(false), "");
+    EXPECT_EQ(autostart.setEnabled(false), "");  // already gone: nothing to do
+    EXPECT_FALSE(autostart.isEnabled());
+}
+
 TEST_F(SettingsViewModelTest, ListsAreMadeOnTheWorkerOneListingAtATime) {
     ManualScheduler worker;
     SettingsViewModel model(scheduler_, &sources_, worker);
@@ -264,11 +293,13 @@ TEST_F(SettingsViewModelTest, ListsAreMadeOnTheWorkerOneListingAtATime) {
     EXPECT_EQ(scheduler_.runDue(), 1);
 }
 
-TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundIgnoringCaseAndSpacesButNotEmptyOnes) {
+TEST_F(SettingsViewModelTest, DuplicateShortcutsAreFoundWhateverTheirSpellingButNotEmptyOnes) {
     auto model = makeModel();
-    model->setRecords({RecordItem(30, "Cmd+Shift+1"), RecordItem(60, "cmd+shift+1"), RecordItem(90, ""),
-                       RecordItem(120, ""), RecordItem(150, "Ctrl+ F1"), RecordItem(180, "ctrl+f1")});
-    EXPECT_EQ(model->duplicateHotkeyErrors(), (std::set<std::string>{"cmd+shift+1", "ctrl+f1"}));
+    model->setRecords({RecordItem(30, "Cmd+Shift+1"), RecordItem(60, "shift+super+1"), RecordItem(90, ""),
+                       RecordItem(120, ""), RecordItem(150, "Ctrl+ F1"), RecordItem(180, "ctrl+f1"),
+                       RecordItem(210, "Ctrl+Foo"), RecordItem(240, "ctrl + foo"), RecordItem(270, "Opt+F2")});
+    EXPECT_EQ(model->duplicateHotkeyErrors(),
+              (std::set<std::string>{"super+shift+1", "ctrl+f1", "ctrl+foo"}));
 }
 
 }  // namespace

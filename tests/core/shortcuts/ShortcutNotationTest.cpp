@@ -15,6 +15,9 @@ TEST(ShortcutNotationTest, ReadsTrimmedCaseInsensitivePartsInAnyOrderLastKeyWinn
                           {"1+Shift+Cmd", ParsedShortcut{18, 768}},
                           {"Command+Option+Control+Shift+Z", ParsedShortcut{6, 6912}},
                           {"opt+escape", ParsedShortcut{53, 2048}}, {"F5", ParsedShortcut{96, 0}},
+                          // The Linux names and the older ones are the same keys.
+                          {"Super+Shift+1", ParsedShortcut{18, 768}}, {"meta+alt+z", ParsedShortcut{6, 2304}},
+                          {"Ctrl+Alt+9", ParsedShortcut{25, 6144}},
                           {"ctrl+control+Ctrl+up", ParsedShortcut{126, kControlKeyMask}},
                           {"Cmd+A+B", ParsedShortcut{11, 256}}, {"Cmd++1", ParsedShortcut{18, 256}},
                           {"Cmd+1+", std::nullopt}, {"Cmd+Shift", std::nullopt},
@@ -52,14 +55,26 @@ TEST(ShortcutNotationTest, WrittenFormRoundTripsForEveryNameableKey) {
     EXPECT_EQ(keyName(42), "\\");
 }
 
-TEST(ShortcutNotationTest, DisplayFormUsesSymbolsInFixedOrder) {
+// Shown with the Linux key names in one fixed order, never the symbols of another platform.
+TEST(ShortcutNotationTest, DisplayFormUsesLinuxNamesInFixedOrder) {
     for (const auto& [text, shown] : std::initializer_list<std::pair<const char*, const char*>>{
-             {" \t\n", "Record shortcut"}, {"Cmd+Shift+1", "\u21E7 \u2318 1"},
-             {"Shift+Cmd+return", "\u21E7 \u2318 \u21B5"}, {"Up+Alt+Control", "\u2303 \u2325 \u2191"},
-             {"Cmd+Shift", "\u21E7 \u2318"}, {"opt+esc", "\u2325 ESC"}, {"f5", "F5"},
-             {"Ctrl+foo", "\u2303 FOO"},  // shown even though it does not read
-             {"Ctrl+Tab+space", "\u2303 Space"}}) {
+             {" \t\n", "Record shortcut"}, {"Cmd+Shift+1", "Super+Shift+1"},
+             {"Shift+Cmd+return", "Super+Shift+Return"}, {"Up+Opt+Control", "Ctrl+Alt+Up"},
+             {"Cmd+Shift", "Super+Shift"}, {"opt+esc", "Alt+Esc"}, {"f5", "F5"},
+             {"alt+ctrl+9", "Ctrl+Alt+9"}, {"Meta+Command+a", "Super+A"},
+             {"Ctrl+foo", "Ctrl+FOO"},  // shown even though it does not read
+             {"Ctrl+Tab+space", "Ctrl+Space"}}) {
         EXPECT_EQ(displayString(text), shown) << text;
+    }
+}
+
+// Writers respell what reads; what does not read, or has no written key name, stays as it is.
+TEST(ShortcutNotationTest, WrittenShortcutRespellsOnlyWhatReads) {
+    for (const auto& [text, written] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"Cmd+Shift+1", "Super+Shift+1"}, {" shift+cmd+1 ", "Super+Shift+1"},
+             {"Ctrl+Opt+F2", "Ctrl+Alt+F2"}, {"Super+Shift+1", "Super+Shift+1"},
+             {"Cmd+Foo", "Cmd+Foo"}, {"Opt+Esc", "Opt+Esc"}, {"", ""}}) {
+        EXPECT_EQ(writtenShortcut(text), written) << text;
     }
 }
 
@@ -71,10 +86,10 @@ TEST(RecorderKeyRulesTest, DecisionTable) {
     for (const Case& c : std::vector<Case>{
              {"shift+A alone", 0, shift, {A::keepRecording, ""}},
              {"A alone", 0, 0, {A::keepRecording, ""}},
-             {"order of modifiers", 18, shift | opt | ctrl | cmd, {A::capture, "Cmd+Ctrl+Opt+Shift+1"}},
+             {"order of modifiers", 18, shift | opt | ctrl | cmd, {A::capture, "Super+Ctrl+Alt+Shift+1"}},
              {"F5 alone", 96, 0, {A::capture, "F5"}},
              {"shift+F5", 96, shift, {A::capture, "Shift+F5"}},
-             {"keypad 5 with cmd", 87, cmd, {A::capture, "Cmd+5"}},
+             {"keypad 5 with cmd", 87, cmd, {A::capture, "Super+5"}},
              {"backspace alone clears", 51, 0, {A::clear, ""}},
              {"delete alone clears", 117, 0, {A::clear, ""}},
              {"shift+backspace is ignored", 51, shift, {A::keepRecording, ""}},

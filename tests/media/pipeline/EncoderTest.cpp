@@ -1,9 +1,13 @@
+#include <unistd.h>
+
+#include <cstdio>
 #include <mutex>
 
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
 #include "media/HardwareAcceleration.h"
+#include "media/MediaLogging.h"
 #include "media/encoder/LiveCodec.h"
 #include "support/CaptureLogLines.h"
 
@@ -126,7 +130,7 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
     test::LogCapture log;
     CorvaneEncoder dead(test::encoderSettings(320, 240), sink, failing);
     EXPECT_FALSE(dead.isReady());
-    EXPECT_EQ(log.lines().back(), "[Corvane] Error VTCompressionSessionCreate: " + status);
+    EXPECT_EQ(log.lines().back(), "[Corvane] Error opening the video encoder no_such_software: " + status);
     test::MovingPattern pattern(320, 240);
     dead.encode(pattern.frame(0, micros(0)));
     dead.finish();
@@ -145,6 +149,60 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
         EXPECT_EQ(sizeLog.contains("H.264 hardware encoder setup failed"), !c.hevc) << size;
         EXPECT_EQ(encoder.videoCodec(), c.hevc ? VideoCodec::HEVC : VideoCodec::H264) << size;
     }
+}
+
+// What FFmpeg writes to standard error while alive (its log goes there).
+class StderrCapture {
+public:
+    StderrCapture() : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
+        std::fflush(stderr);
+        ::dup2(::fileno(file_), STDERR_FILENO);
+    }
+    ~StderrCapture() { restore(); }
+    std::string take() {
+        restore();
+        std::string text;
+        std::rewind(file_);
+        for (int c; (c = std::fgetc(file_)) != EOF;) text.push_back(static_cast<char>(c));
+        return text;
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::FILE* file_;
+    int saved_;
+};
+
+// Start-up asks for the banner and the capture opens encoders, again at every restart: the
+// dedicated encoders are probed once, without FFmpeg's errors for the ones that cannot open
+// here (no GPU: "Cannot load libcuda.so.1", no VA display), and the result is one line.
+TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
+    quietMediaLibraryLogs();  // as the program does: FFmpeg's errors still print
+    resetHardwareEncoderSurveyForTesting();
+    test::LogCapture log;
+    StderrCapture err;
+    const std::string banner = describeHardwareAcceleration(VideoCodec::H264);
+    EXPECT_FALSE(describeHardwareAcceleration(VideoCodec::HEVC).empty());
+    FfmpegVideoEncoderFactory factory;
+    auto sink = std::make_shared<CollectingSink>();
+    std::string used;
+    for (int start = 0; start < 2; ++start) {
+        std::unique_ptr<VideoEncoder> encoder = factory.create(test::encoderSettings(320, 240), sink);
+        ASSERT_TRUE(encoder->isReady());
+        used = static_cast<CorvaneEncoder&>(*encoder).encoderName();
+    }
+    EXPECT_EQ(err.take(), "");
+    EXPECT_EQ(log.count("Hardware video encoders: "), 1) << ::testing::PrintToString(log.lines());
+    EXPECT_EQ(log.lines().size(), 1u) << ::testing::PrintToString(log.lines());
+    const HardwareEncoderSurvey& survey = hardwareEncoderSurvey();
+    EXPECT_EQ(used, survey.h264.value_or(survey.hevc.value_or("libx264")));
+    EXPECT_EQ(banner, used == "libx264" ? "none (libx264 software)" : banner);
 }
 
 TEST(EncoderRateControl, SixtyFourBitArithmeticClampedWhereLibavcodecTakesAnInt) {

@@ -24,6 +24,8 @@ public:
     QStringList capabilities;
     bool answer = true;  // false: calls are taken and never answered (a hung server)
     std::vector<std::pair<QString, QString>> received;  // summary, body
+    std::vector<QStringList> actions;                   // of each Notify, in order
+    std::vector<QString> icons;                         // app_icon of each Notify
     std::vector<QDBusMessage> unanswered;
 
     QString introspect(const QString&) const override { return {}; }
@@ -31,6 +33,8 @@ public:
         QVariant result = QVariant(capabilities);
         if (message.member() == QLatin1String("Notify")) {
             received.emplace_back(message.arguments().value(3).toString(), message.arguments().value(4).toString());
+            icons.push_back(message.arguments().value(2).toString());
+            actions.push_back(message.arguments().value(5).toStringList());
             result = uint(received.size());
         } else if (message.member() != QLatin1String("GetCapabilities")) {
             return false;
@@ -66,13 +70,35 @@ protected:
     std::vector<std::string> lines;  // log lines, all written on this thread
 };
 
-TEST_F(DbusNotifierTest, SessionNotificationServerAcceptsTheSaveNotification) {
+// The session's own server (dunst): it takes the clip's notification with its actions, and a
+// click on it (dunst's NotificationAction, what its mouse binding does) opens the clip.
+TEST_F(DbusNotifierTest, SessionNotificationServerAcceptsTheSaveNotificationAndItsClickOpensTheClip) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    auto dunst = [&](const char* member, QVariantList args = {}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(DbusNotifier::kDefaultService,
+                                                           QStringLiteral("/org/freedesktop/Notifications"),
+                                                           QStringLiteral("org.dunstproject.cmd0"),
+                                                           QString::fromLatin1(member));
+        call.setArguments(args);
+        return bus.call(call, QDBus::Block, 2000);
+    };
+    ASSERT_NE(dunst("NotificationCloseAll").type(), QDBusMessage::ErrorMessage)
+        << "tests need the session's dunst";
     DbusNotifier notifier;
+    std::vector<std::string> opened;
+    notifier.setClipActions({.open = [&](const std::string& p) { opened.push_back(p); }, .showInFiles = {}});
     // A title of its own: other tests watch the session bus for the real save notifications.
-    notifier.showNotification("Corvane notification test", "Clip_x_12s.mp4\nSaved in ~/Videos/Corvane");
+    notifier.showClipSaved("Corvane notification test", "Clip_x_12s.mp4\nSaved in ~/Videos/Corvane",
+                           "/clips/Clip_x_12s.mp4");
     ASSERT_TRUE(waitUntil([&] { return notifier.deliveredCount() + notifier.fallbackCount() > 0; }));
     EXPECT_EQ(notifier.deliveredCount(), 1) << "the session's notification server did not accept it";
     EXPECT_TRUE(lines.empty());
+    // dunst shows it after its own short delay; until then it is waiting, not displayed.
+    ASSERT_TRUE(waitUntil([&] {
+        dunst("NotificationAction", {QVariant::fromValue(uint(0))});
+        return !opened.empty();
+    }, 5000)) << "a click on the notification did not open the clip";
+    EXPECT_EQ(opened, std::vector<std::string>{"/clips/Clip_x_12s.mp4"});
 }
 
 TEST_F(DbusNotifierTest, BodyIsEscapedOnlyForMarkupServersAndEarlyNotificationsKeepTheirOrder) {
@@ -93,6 +119,48 @@ TEST_F(DbusNotifierTest, BodyIsEscapedOnlyForMarkupServersAndEarlyNotificationsK
               (std::vector<Shown>{{"Corvane - Clip not saved", "Could not write &lt;clips&gt; &amp; &quot;more&quot;"},
                                   {"first", "a <b> & c"},
                                   {"second", "2"}}));
+}
+
+// As a notification server reports a click on an action: ActionInvoked from the owner of the
+// service name, for the id its Notify answered.
+TEST_F(DbusNotifierTest, SavedClipOffersOpenAndShowInFilesWithTheIconAndTheirClicksReachTheHandlers) {
+    server.capabilities = {QStringLiteral("body"), QStringLiteral("actions")};
+    serve();
+    DbusNotifier notifier(QDBusConnection::sessionBus(), serviceName, 2000);
+    notifier.setAppIcon(QStringLiteral("/usr/share/icons/corvane.svg"));
+    std::vector<std::string> opened, shown;
+    notifier.setClipActions({.open = [&](const std::string& p) { opened.push_back(p); },
+                             .showInFiles = [&](const std::string& p) { shown.push_back(p); }});
+    notifier.showNotification("Corvane - Clip not saved", "reason");  // nothing to act on
+    notifier.showClipSaved("Corvane - Clip saved (5s)", "Clip_5s.mp4", "/clips/Clip_5s.mp4");
+    notifier.showClipSaved("Corvane - Clip saved (9s)", "Clip_9s.mp4", "/clips/Clip_9s.mp4");
+    ASSERT_TRUE(waitUntil([&] { return notifier.deliveredCount() == 3; }));
+    const QStringList offered = {"default", "Open", "open", "Open", "show-in-files", "Show in Files"};
+    EXPECT_EQ(server.actions, (std::vector<QStringList>{{}, offered, offered}));
+    EXPECT_EQ(server.icons, std::vector<QString>(3, QStringLiteral("/usr/share/icons/corvane.svg")));
+
+    auto invoke = [&](uint id, const char* key) {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                         QStringLiteral("org.freedesktop.Notifications"),
+                                                         QStringLiteral("ActionInvoked"));
+        signal << id << QString::fromLatin1(key);
+        serverBus.send(signal);
+    };
+    // Notify answered 1, 2, 3 in order: 2 and 3 are the clips.
+    invoke(3, "show-in-files");
+    invoke(2, "default");
+    invoke(1, "open");  // the plain notification has no clip
+    ASSERT_TRUE(waitUntil([&] { return shown.size() == 1 && opened.size() == 1; }));
+    serveEvents(100);
+    EXPECT_EQ(shown, std::vector<std::string>{"/clips/Clip_9s.mp4"});
+    EXPECT_EQ(opened, std::vector<std::string>{"/clips/Clip_5s.mp4"});
+
+    // A server without actions gets none; the notification itself still comes.
+    server.capabilities = {QStringLiteral("body")};
+    DbusNotifier plain(QDBusConnection::sessionBus(), serviceName, 2000);
+    plain.showClipSaved("Corvane - Clip saved (5s)", "Clip_5s.mp4", "/clips/Clip_5s.mp4");
+    ASSERT_TRUE(waitUntil([&] { return plain.deliveredCount() == 1; }));
+    EXPECT_EQ(server.actions.back(), QStringList());
 }
 
 TEST_F(DbusNotifierTest, WithoutServerOrBusTheNotificationBecomesOneLogLine) {

@@ -247,6 +247,9 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
               "Replace Original Clip?\nThis will overwrite 'a.mp4' with the trimmed version. This action cannot be undone.");
     EXPECT_FALSE(sheet->isExporting());  // nothing happens before confirming
     EXPECT_TRUE(sheet->player());        // the alert opening leaves the preview alone
+    // Enter takes the safe choice.
+    EXPECT_EQ(sheet->replaceConfirmation()->defaultButton(),
+              test::buttonWithText(sheet->replaceConfirmation(), "Cancel"));
     test::buttonWithText(sheet->replaceConfirmation(), "Replace Original")->click();
     rig.runWorkers();
     EXPECT_TRUE(sheet->isVisible());

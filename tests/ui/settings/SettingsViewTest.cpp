@@ -48,6 +48,8 @@ void typeInto(QLineEdit* field, const QString& text) {
 class SettingsViewTest : public ::testing::Test {
 protected:
     SettingsViewTest() {
+        // The tab's autostart entry goes here, never into the real ~/.config/autostart.
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(configHome_.string()));
         sources_.content.displays = {{7, "HDMI-1", 0, 0, 1920, 1080, true}};
         sources_.content.windows = {{0x400001, "Notes", "editor", 0, 0, 1000, 600, 1.0}};
         test::writeTextFile(configPath_, original_);
@@ -60,7 +62,18 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&*view_));
     }
 
+    ~SettingsViewTest() override {
+        view_.reset();
+        if (savedConfigHome_.isNull()) {
+            qunsetenv("XDG_CONFIG_HOME");
+        } else {
+            qputenv("XDG_CONFIG_HOME", savedConfigHome_);
+        }
+    }
+
     test::TempDir dir_;
+    const QByteArray savedConfigHome_ = qgetenv("XDG_CONFIG_HOME");
+    const std::filesystem::path configHome_ = dir_ / "config-home";
     std::filesystem::path configPath_ = dir_ / "config.toml";
     const std::string original_ = "fps = 60\nresolution = \"1080p\"\noutput_dir = \"~/Clips\"\n"
                                   "[[records]]\nduration = 30\nhotkey = \"Cmd+Shift+1\"\n"
@@ -136,6 +149,35 @@ TEST_F(SettingsViewTest, ProfileRowsClampMarkDuplicatesAndKeepTheLastOne) {
     ASSERT_EQ(model_.records().size(), 1u);
     QTest::mouseClick(view_->recordRows()[0]->deleteButton(), Qt::LeftButton);
     EXPECT_EQ(model_.records().size(), 1u);
+}
+
+// The autostart entry is the setting: ticking writes the launcher entry starting this very program,
+// unticking removes it, config.toml is never touched, and an entry made or removed outside shows
+// when the tab is shown again.
+TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
+    const std::filesystem::path entry = configHome_ / "autostart/corvane.desktop";
+    QCheckBox* toggle = view_->startAtLoginToggle();
+    const QPoint box(6, toggle->height() / 2);  // a check box takes clicks on its box and label
+    EXPECT_FALSE(toggle->isChecked());
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, box);
+    ASSERT_TRUE(std::filesystem::exists(entry));
+    EXPECT_TRUE(toggle->isChecked());
+    const std::string text = test::readTextFile(entry);
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\nName=Corvane\n")) << text;
+    EXPECT_NE(text.find("\nExec=" + QCoreApplication::applicationFilePath().toStdString() + "\n"),
+              std::string::npos) << text;
+    EXPECT_NE(text.find("\nIcon=corvane\n"), std::string::npos) << text;
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, box);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    EXPECT_FALSE(toggle->isChecked());
+    scheduler_.advanceBy(std::chrono::seconds(2));
+    EXPECT_EQ(test::readTextFile(configPath_), original_);
+    EXPECT_EQ(applied_, 0);
+
+    test::writeTextFile(entry, "[Desktop Entry]\nExec=corvane\n");
+    view_->hide();
+    view_->show();
+    EXPECT_TRUE(toggle->isChecked());
 }
 
 // The real X11 listing, made on a worker: the Xvfb screen shows up in the picker.

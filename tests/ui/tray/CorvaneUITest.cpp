@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QImage>
 #include <QMenu>
+#include <QProcess>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 
 #include "support/QtEventWait.h"
 #include "support/TempDir.h"
+#include "support/XKeyboardTestSupport.h"  // last: Xlib's macros
 
 namespace corvane::test {
 namespace {
@@ -58,18 +60,19 @@ protected:
 
 TEST_F(CorvaneUITest, ItemIsInTheTrayHostWithTheProfilesBetweenTheSeparatorsOnceEachAfterEveryUpdate) {
     ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "tests need a tray host (trayer)";
-    ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, ""), RecordItem(120, "Cmd+Shift+3")});
+    // Shortcuts are shown the Linux way whichever spelling the file has.
+    ui.setupMenubar({RecordItem(30, "Cmd+Shift+1"), RecordItem(90, ""), RecordItem(120, "shift+super+3")});
     EXPECT_TRUE(waitUntil([&] { return !ui.trayIcon()->geometry().isEmpty(); }))
         << "the tray host did not embed the item";
     EXPECT_EQ(menuLines(*ui.menu()),
               (std::vector<std::string>{"Corvane [disabled]", "Preferences & Clips...", "-",
-                                        "Save last 30 seconds (Cmd+Shift+1)", "Save last 1m 30s",
-                                        "Save last 2 minutes (Cmd+Shift+3)", "-",
+                                        "Save last 30 seconds (Super+Shift+1)", "Save last 1m 30s",
+                                        "Save last 2 minutes (Super+Shift+3)", "-",
                                         "Replay Buffer: Idle [disabled]", "Open Clips Folder...",
                                         "Screen Capture Unavailable [disabled] [hidden]", "-",
                                         "Quit Corvane"}));
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
-    ui.updateRecords({RecordItem(45, "Ctrl+Alt+9")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Opt+9")});
+    ui.updateRecords({RecordItem(45, "Ctrl+Opt+9")});
     std::vector<std::string> lines = menuLines(*ui.menu());
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 5),
               (std::vector<std::string>{"-", "Save last 45 seconds (Ctrl+Alt+9)", "-"}));
@@ -77,6 +80,41 @@ TEST_F(CorvaneUITest, ItemIsInTheTrayHostWithTheProfilesBetweenTheSeparatorsOnce
     lines = menuLines(*ui.menu());
     EXPECT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[3], "-") << "with no profiles the separators meet";
+}
+
+// As a user clicks the item in the panel: the left button opens the window, the right one the
+// menu (and not the window).
+TEST_F(CorvaneUITest, LeftClickOnTheItemOpensTheWindowAndRightClickTheMenu) {
+    XKeyboard pointer;
+    ASSERT_TRUE(pointer.get()) << "no X display: run inside scripts/with-test-session.sh";
+    int opened = 0;
+    ui.onOpenMainWindow = [&] { ++opened; };
+    ui.setupMenubar({});
+    ASSERT_TRUE(waitUntil([&] { return !ui.trayIcon()->geometry().isEmpty(); }))
+        << "the tray host did not embed the item";
+    // The item's geometry is within the tray host's panel (trayer, named "panel"): where that
+    // panel is on the screen comes from the X server.
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                              QStringLiteral("^panel$"), QStringLiteral("getwindowgeometry"),
+                                              QStringLiteral("--shell")});
+    ASSERT_TRUE(xdotool.waitForFinished(5000));
+    QPoint panel;
+    for (const QString& line : QString::fromUtf8(xdotool.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("X="))) panel.setX(line.mid(2).toInt());
+        if (line.startsWith(QLatin1String("Y="))) panel.setY(line.mid(2).toInt());
+    }
+    const QPoint centre = panel + ui.trayIcon()->geometry().center();
+    serveEvents(300);  // the panel settles its layout after embedding
+    pointer.clickAt(centre.x(), centre.y(), 3);
+    EXPECT_TRUE(waitUntil([&] { return ui.menu()->isVisible(); })) << "a right click showed no menu";
+    EXPECT_EQ(opened, 0);
+    ui.menu()->hide();
+    serveEvents(100);
+    pointer.clickAt(centre.x(), centre.y(), 1);
+    EXPECT_TRUE(waitUntil([&] { return opened == 1; }))
+        << "a left click at " << centre.x() << "," << centre.y() << " did nothing";
+    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThenSaving) {
@@ -90,7 +128,7 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
         {true, false, true, "Replay Buffer: Active (12s ready)", "Corvane - Recording active (12s buffered)",
          TrayIconState::Recording},
         {true, true, true, "Replay Buffer: Active (12s ready)", "Corvane - Saving clip to disk", TrayIconState::Saving},
-        {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen recording permission required",
+        {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen capture unavailable",
          TrayIconState::Unavailable},
         {false, false, true, "Replay Buffer: Idle", "Corvane - Capture stream idle or sleeping", TrayIconState::Idle},
     };

@@ -1,6 +1,7 @@
 // The main window on a real X server (Xvfb), with time on a ManualScheduler.
 #include "ui/window/CorvaneWindowManager.h"
 
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,10 @@ TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandAndOnlyHiddenWhenClosed) {
     show(*manager_, CorvaneTab::clips);
     EXPECT_EQ(manager_->window(), window);
     EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::clips);
+
+    // Ctrl+, (the key the tray menu shows) goes to the settings.
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::settings);
 }
 
 TEST_F(WindowManagerTest, TitleFollowsTheRecordingTimeOnlyWhileShown) {
@@ -91,6 +96,31 @@ TEST_F(WindowManagerTest, SizeIsKeptInItsOwnFileAndADamagedFileIsIgnored) {
     manager_ = makeManager();
     show(*manager_, CorvaneTab::clips);
     EXPECT_EQ(manager_->window()->size(), QSize(960, 620));
+}
+
+// Also run at Qt scale 2 (tests/CMakeLists.txt), where a 1920x1080 screen has 960x540 logical
+// pixels: less than the window's usual size. The first opening and a restored size from a larger
+// screen both stay inside the screen's available area, title bar included.
+TEST_F(WindowManagerTest, WindowIsFittedIntoTheScreensAvailableArea) {
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
+    show(*manager_, CorvaneTab::clips);
+    MainWindow* window = manager_->window();
+    if (!scale.isEmpty()) {
+        EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale.toDouble());
+    }
+    const QRect area = window->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(window->frameGeometry()))
+        << "frame " << window->frameGeometry().width() << "x" << window->frameGeometry().height() << "+"
+        << window->frameGeometry().x() << "+" << window->frameGeometry().y() << " outside the area "
+        << area.width() << "x" << area.height();
+
+    // A size and place kept on a larger screen.
+    window->setGeometry(area.x() - 200, area.y() - 150, area.width() + 400, area.height() + 300);
+    QCoreApplication::processEvents();
+    window->close();
+    manager_ = makeManager();
+    show(*manager_, CorvaneTab::clips);
+    EXPECT_TRUE(area.contains(manager_->window()->frameGeometry()));
 }
 
 TEST_F(WindowManagerTest, QuitKeyWritesPendingSettingsWithoutApplyingThenAsksTheCallback) {
