@@ -360,27 +360,27 @@ TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
 TEST_F(CaptureTest, RestartsKeepTheBufferOnlyWhileThePictureStaysTheSame) {
     struct Case {
         const char* what;
-        std::function<void(CaptureTest&)> act;
+        std::function<void()> act;
         bool kept;
     };
-    auto reconfigure = [](auto change) {
-        return [change](CaptureTest& t) {
-            CaptureSettings next = t.capture->settings();
+    auto reconfigure = [this](std::function<void(CaptureSettings&)> change) {
+        return [this, change] {
+            CaptureSettings next = capture->settings();
             change(next);
-            t.capture->updateConfig(next);
+            capture->updateConfig(next);
         };
     };
     const Case cases[] = {
-        {"stream interrupted", [](CaptureTest& t) { t.screen.last().video.onStopped("read error"); }, true},
-        {"restart asked for", [](CaptureTest& t) { t.capture->restart(); }, true},
+        {"stream interrupted", [this] { screen.last().video.onStopped("read error"); }, true},
+        {"restart asked for", [this] { capture->restart(); }, true},
         {"bit rate only", reconfigure([](CaptureSettings& s) { s.bitrateKbps = 3000; }), true},
         {"frame rate", reconfigure([](CaptureSettings& s) { s.fps = 24; }), false},
         {"size", reconfigure([](CaptureSettings& s) { s.targetWidth = 1280, s.targetHeight = 720; }), false},
         {"codec", reconfigure([](CaptureSettings& s) { s.codec = VideoCodec::HEVC; }), false},
-        {"stop and start (sleep)", [](CaptureTest& t) {
-             t.capture->stop();
-             t.sched.runDue();
-             t.capture->start();
+        {"stop and start (sleep)", [this] {
+             capture->stop();
+             sched.runDue();
+             capture->start();
          }, false},
     };
     make();
@@ -389,7 +389,7 @@ TEST_F(CaptureTest, RestartsKeepTheBufferOnlyWhileThePictureStaysTheSame) {
         capture->updateConfig(settings);  // back to the first picture
         sched.advanceBy(1s);
         seedVideo();
-        c.act(*this);
+        c.act();
         sched.advanceBy(1s);
         EXPECT_TRUE(capture->isRunning()) << c.what;
         EXPECT_EQ(ring->getStatus().videoCount, c.kept ? 1u : 0u) << c.what;
