@@ -162,11 +162,13 @@ public:
 class FakePlayer final : public PreviewPlayer {
 public:
     explicit FakePlayer(std::string p) : path(std::move(p)) {}
+    void play() override { paused = false; }
     void pause() override { paused = true; }
+    bool isPlaying() const override { return !paused; }
     double positionSeconds() const override { return position; }
     void seek(double s) override { position = s; }
     std::string path;
-    bool paused = false;
+    bool paused = true;  // loaded, not started
     double position = 0;
 };
 

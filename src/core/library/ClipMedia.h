@@ -62,7 +62,9 @@ public:
 class PreviewPlayer {
 public:
     virtual ~PreviewPlayer() = default;
+    virtual void play() = 0;
     virtual void pause() = 0;
+    virtual bool isPlaying() const = 0;
     virtual double positionSeconds() const = 0;
     virtual void seek(double seconds) = 0;
 };

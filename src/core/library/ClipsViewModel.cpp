@@ -108,17 +108,23 @@ void ClipsViewModel::notify(unsigned changes) {
     if (changes && onChange) onChange(changes);
 }
 
+bool ClipsViewModel::matchesSearch(const std::string& name) const {
+    return trimmed(searchText_, " \t").empty() || !nameMatcher || nameMatcher(name, searchText_);
+}
+
 std::vector<ClipItem> ClipsViewModel::filteredClips() const {
     if (trimmed(searchText_, " \t").empty()) return clips_;
     std::vector<ClipItem> out;
     for (const ClipItem& clip : clips_)
-        if (nameMatcher(clip.name, searchText_)) out.push_back(clip);
+        if (matchesSearch(clip.name)) out.push_back(clip);
     return out;
 }
 
 void ClipsViewModel::setSearchText(std::string text) {
     if (text == searchText_) return;
     searchText_ = std::move(text);
+    // A clip the search hides is not shown, so it must not go on playing unseen.
+    if (selectedClip_ && player_ && !matchesSearch(selectedClip_->name)) player_->pause();
     notify(ClipsChanged);
 }
 

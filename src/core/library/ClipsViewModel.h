@@ -72,6 +72,8 @@ public:
     // --- state ---
     const std::vector<ClipItem>& clips() const { return clips_; }
     std::vector<ClipItem> filteredClips() const;
+    // Whether a clip of this name is in filteredClips() (every clip while the search is blank).
+    bool matchesSearch(const std::string& name) const;
     const std::optional<ClipItem>& selectedClip() const { return selectedClip_; }
     PreviewPlayer* player() const { return player_.get(); }
     const std::string& searchText() const { return searchText_; }

@@ -20,7 +20,10 @@ ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipLibraryParts parts, ClipSaved
     deps.fileManager = &parts.fileManager;
     deps.watcher = &parts.watcher;
     deps.sound = sound;
-    deps.playerFactory = [](const std::string& path) { return std::make_unique<QtPreviewPlayer>(path); };
+    deps.playerFactory = [this](const std::string& path) {
+        if (!previewEngine_) previewEngine_ = std::make_unique<QtPreviewEngine>();
+        return std::make_unique<QtPreviewPlayer>(*previewEngine_, path);
+    };
     model_ = std::make_unique<ClipsViewModel>(std::move(deps));
     // No view is shown yet: the view turns the preview on when it appears.
     model_->setPreviewVisible(false);
@@ -42,6 +45,7 @@ ClipLibrary::~ClipLibrary() {
     trimQueue_.stop(SerialQueue::StopMode::Discard);
     listModel_.reset();
     model_.reset();
+    previewEngine_.reset();  // after the model, which may still hold a preview on it
     cache_.reset();
 }
 

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include "ui/library/QtPreviewPlayer.h"
+
 #include <memory>
 #include <string>
 
@@ -66,6 +68,8 @@ private:
     Scheduler& scheduler_;
     SerialQueue probeQueue_{"library-probe"};
     SerialQueue trimQueue_{"library-trim"};
+    // Made when the first preview is shown, kept until the model that uses it is gone.
+    std::unique_ptr<QtPreviewEngine> previewEngine_;
     std::unique_ptr<ClipMediaCache> cache_;
     std::unique_ptr<ClipsViewModel> model_;
     std::unique_ptr<ClipListModel> listModel_;

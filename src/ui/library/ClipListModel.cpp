@@ -1,5 +1,7 @@
 #include "ui/library/ClipListModel.h"
 
+#include "ui/library/ClipMimeData.h"
+
 #include <algorithm>
 
 #include <QDateTime>
@@ -43,6 +45,25 @@ ClipListModel::~ClipListModel() {
 
 int ClipListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+Qt::ItemFlags ClipListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractListModel::flags(index);
+    if (index.isValid()) f |= Qt::ItemIsDragEnabled;
+    return f;
+}
+
+QStringList ClipListModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list"), QStringLiteral("x-special/gnome-copied-files")};
+}
+
+QMimeData* ClipListModel::mimeData(const QModelIndexList& indexes) const {
+    std::vector<std::string> paths;
+    for (const QModelIndex& index : indexes) {
+        if (const ClipItem* clip = index.isValid() ? clipAt(index.row()) : nullptr) paths.push_back(clip->path);
+    }
+    if (paths.empty()) return nullptr;
+    return clipFilesMimeData(paths).release();  // the drag takes ownership
 }
 
 const ClipItem* ClipListModel::clipAt(int row) const {

@@ -29,6 +29,11 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    // Rows drag out as the clip files themselves (see clipFilesMimeData).
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
     ClipsViewModel& clipsModel() { return model_; }
     const ClipItem* clipAt(int row) const;

@@ -1,6 +1,13 @@
 #include "ui/library/ClipsView.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QShortcut>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,7 +16,6 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QPushButton>
-#include <QSlider>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyle>
@@ -22,10 +28,12 @@
 
 #include "core/library/ClipTexts.h"
 #include "ui/library/ClipListModel.h"
+#include "ui/library/ClipMimeData.h"
 #include "ui/library/ClipRowDelegate.h"
 #include "ui/library/PlainText.h"
 #include "ui/library/QtPreviewPlayer.h"
 #include "ui/library/RenameClipSheet.h"
+#include "ui/library/SeekSlider.h"
 #include "ui/library/TrimClipSheet.h"
 
 namespace corvane {
@@ -55,6 +63,24 @@ QToolButton* iconButton(const QString& themeIcon, QStyle::StandardPixmap fallbac
     return b;
 }
 
+// A white play or pause sign: the theme's media icons are dark and all but vanish on the
+// player's black bar.
+QIcon playbackIcon(bool playing) {
+    QPixmap pixmap(48, 48);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    if (playing) {
+        p.drawRoundedRect(QRectF(11, 8, 9, 32), 2, 2);
+        p.drawRoundedRect(QRectF(28, 8, 9, 32), 2, 2);
+    } else {
+        p.drawPolygon(QPolygonF({QPointF(12, 6), QPointF(42, 24), QPointF(12, 42)}));
+    }
+    return QIcon(pixmap);
+}
+
 QFrame* divider() {
     auto* line = new QFrame;
     line->setFrameShape(QFrame::HLine);
@@ -77,6 +103,7 @@ ClipsView::ClipsView(ClipListModel& list, Scheduler& scheduler, QWidget* parent)
     split->setSizes({300, 660});
     layout->addWidget(split);
 
+    installKeys();
     connect(&list_, &ClipListModel::changed, this, &ClipsView::onChanged);
     onChanged(ClipsViewModel::ClipsChanged | ClipsViewModel::SelectionChanged | ClipsViewModel::PlayerChanged |
               ClipsViewModel::TotalSizeChanged);
@@ -160,12 +187,13 @@ QWidget* ClipsView::buildLeftPane() {
     emptyIcon->setPixmap(style()->standardIcon(QStyle::SP_MediaStop).pixmap(36, 36));
     emptyIcon->setAlignment(Qt::AlignCenter);
     ev->addWidget(emptyIcon);
-    auto* emptyTitle = secondaryLabel(tr("No clips found"), scaled(this, 1.0, true));
-    emptyTitle->setAlignment(Qt::AlignCenter);
-    ev->addWidget(emptyTitle);
-    auto* emptyText = secondaryLabel(tr("Recorded replays will show up here."), scaled(this, 0.85));
-    emptyText->setAlignment(Qt::AlignCenter);
-    ev->addWidget(emptyText);
+    emptyTitle_ = secondaryLabel(tr("No clips found"), scaled(this, 1.0, true));
+    emptyTitle_->setAlignment(Qt::AlignCenter);
+    ev->addWidget(emptyTitle_);
+    emptyText_ = secondaryLabel(tr("Recorded replays will show up here."), scaled(this, 0.85));
+    emptyText_->setAlignment(Qt::AlignCenter);
+    emptyText_->setWordWrap(true);
+    ev->addWidget(emptyText_);
     ev->addStretch(1);
     leftStack_->addWidget(empty);
 
@@ -177,6 +205,9 @@ QWidget* ClipsView::buildLeftPane() {
     listView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView_->setContextMenuPolicy(Qt::CustomContextMenu);
     listView_->setFrameShape(QFrame::NoFrame);
+    listView_->setDragEnabled(true);
+    listView_->setDragDropMode(QAbstractItemView::DragOnly);
+    listView_->setDefaultDropAction(Qt::CopyAction);
     connect(listView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (syncingSelection_ || !current.isValid()) return;
@@ -188,6 +219,9 @@ QWidget* ClipsView::buildLeftPane() {
         const auto clip = clipAtRow(listView_->indexAt(pos).row());
         if (!clip) return;
         QMenu menu(this);
+        menu.addAction(QIcon::fromTheme(QStringLiteral("media-playback-start")), tr("Open"), this, [this, clip] { openClip(*clip); });
+        menu.addAction(QIcon::fromTheme(QStringLiteral("edit-copy")), tr("Copy"), this, [this, clip] { copyClip(*clip); });
+        menu.addSeparator();
         menu.addAction(QIcon::fromTheme(QStringLiteral("edit-cut")), tr("Trim Clip..."), this, [this, clip] { showTrim(*clip); });
         menu.addAction(QIcon::fromTheme(QStringLiteral("edit-rename")), tr("Rename..."), this, [this, clip] { showRename(*clip); });
         menu.addAction(QIcon::fromTheme(QStringLiteral("folder")), tr("Show in Files"), this,
@@ -256,26 +290,22 @@ QWidget* ClipsView::buildRightPane() {
     controls->setStyleSheet(QStringLiteral("background: black; color: white;"));
     auto* ch = new QHBoxLayout(controls);
     ch->setContentsMargins(8, 4, 8, 4);
-    playPause_ = iconButton(QStringLiteral("media-playback-start"), QStyle::SP_MediaPlay, tr("Play / Pause"), this);
+    playPause_ = new QToolButton(this);
+    playPause_->setToolTip(tr("Play / Pause (Space)"));
+    playPause_->setIconSize(QSize(20, 20));
+    playPause_->setStyleSheet(QStringLiteral("QToolButton { border: none; border-radius: 4px; padding: 3px; }"
+                                             "QToolButton:hover { background: rgba(255,255,255,50); }"));
+    showPlaying(false);
     ch->addWidget(playPause_);
-    seekBar_ = new QSlider(Qt::Horizontal);
+    seekBar_ = new SeekSlider;
     seekBar_->setRange(0, 0);
     ch->addWidget(seekBar_, 1);
     position_ = new QLabel(QStringLiteral("0:00 / 0:00"));
     position_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     ch->addWidget(position_);
-    connect(playPause_, &QToolButton::clicked, this, [this] {
-        auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player());
-        if (!player) return;
-        QMediaPlayer& mp = player->mediaPlayer();
-        if (mp.playbackState() == QMediaPlayer::PlayingState) {
-            mp.pause();
-        } else {
-            mp.play();
-        }
-    });
-    connect(seekBar_, &QSlider::sliderMoved, this, [this](int ms) {
-        if (auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player())) player->mediaPlayer().setPosition(ms);
+    connect(playPause_, &QToolButton::clicked, this, &ClipsView::togglePlayback);
+    connect(seekBar_, &SeekSlider::seekRequested, this, [this](int ms) {
+        if (PreviewPlayer* player = model_.player()) player->seek(ms / 1000.0);
     });
     v->addWidget(controls);
     v->addWidget(divider());
@@ -349,6 +379,13 @@ void ClipsView::refreshHeader() {
     }
     totalSize_->setText(QString::fromStdString(model_.formattedTotalSize()));
     leftStack_->setCurrentIndex(shown == 0 ? 0 : 1);
+    if (all > 0 && shown == 0) {
+        emptyTitle_->setText(tr("No matching clips"));
+        emptyText_->setText(tr("No clip name contains \u201c%1\u201d.").arg(QString::fromStdString(model_.searchText())));
+    } else {
+        emptyTitle_->setText(tr("No clips found"));
+        emptyText_->setText(tr("Recorded replays will show up here."));
+    }
 }
 
 void ClipsView::attachPlayer() {
@@ -356,7 +393,11 @@ void ClipsView::attachPlayer() {
     playerConnections_.clear();
     seekBar_->setRange(0, 0);
     position_->setText(QStringLiteral("0:00 / 0:00"));
-    playPause_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    showPlaying(false);
+    // The sink keeps the last picture of the previous clip (or of the moment the page was left)
+    // until a new frame arrives: clear it so nothing stale shows.
+    if (QVideoSink* sink = video_->videoSink()) sink->setVideoFrame(QVideoFrame());
+    video_->update();
     auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player());
     if (!player) return;
     QMediaPlayer& mp = player->mediaPlayer();
@@ -372,8 +413,7 @@ void ClipsView::attachPlayer() {
     });
     playerConnections_ << connect(&mp, &QMediaPlayer::positionChanged, this, showPosition);
     playerConnections_ << connect(&mp, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
-        playPause_->setIcon(style()->standardIcon(state == QMediaPlayer::PlayingState ? QStyle::SP_MediaPause
-                                                                                     : QStyle::SP_MediaPlay));
+        showPlaying(state == QMediaPlayer::PlayingState);
     });
 }
 
@@ -390,7 +430,10 @@ void ClipsView::syncListSelection() {
 }
 
 void ClipsView::refreshDetails() {
-    const auto& clip = model_.selectedClip();
+    const auto& selected = model_.selectedClip();
+    // A clip hidden by the search is not shown, even while it stays selected.
+    const std::optional<ClipItem> clip =
+        selected && list_.rowOfPath(selected->path) >= 0 ? selected : std::nullopt;
     // A damaged clip has no player but keeps its details, with Rename and Delete.
     const bool preview = clip && (model_.player() || clip->damaged);
     rightStack_->setCurrentIndex(preview ? 1 : 0);
@@ -406,6 +449,52 @@ void ClipsView::refreshDetails() {
     details_->setText(length + sep +
                       QString::fromStdString(formatByteCount(clip->fileSize)) + sep +
                       ClipListModel::dateText(*clip));
+}
+
+void ClipsView::showPlaying(bool playing) {
+    playPause_->setIcon(playbackIcon(playing));
+}
+
+void ClipsView::installKeys() {
+    // Keys of the list act on the selected clip; the search field keeps its own Space, Delete
+    // and Enter because these shortcuts belong to the list only.
+    auto onList = [this](const QKeySequence& key, auto action) {
+        auto* shortcut = new QShortcut(key, listView_, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, action] {
+            const auto& clip = model_.selectedClip();
+            if (clip && list_.rowOfPath(clip->path) >= 0) action(*clip);
+        });
+    };
+    onList(QKeySequence(Qt::Key_Space), [this](const ClipItem&) { togglePlayback(); });
+    onList(QKeySequence(Qt::Key_Delete), [this](const ClipItem& c) { confirmDelete(c); });
+    onList(QKeySequence(Qt::Key_F2), [this](const ClipItem& c) { showRename(c); });
+    onList(QKeySequence(Qt::Key_Return), [this](const ClipItem& c) { openClip(c); });
+    onList(QKeySequence(Qt::Key_Enter), [this](const ClipItem& c) { openClip(c); });
+    onList(QKeySequence::Copy, [this](const ClipItem& c) { copyClip(c); });
+    auto* find = new QShortcut(QKeySequence::Find, this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, this, [this] {
+        search_->setFocus(Qt::ShortcutFocusReason);
+        search_->selectAll();
+    });
+}
+
+void ClipsView::togglePlayback() {
+    PreviewPlayer* player = model_.player();
+    if (!player) return;
+    if (player->isPlaying()) {
+        player->pause();
+    } else {
+        player->play();
+    }
+}
+
+void ClipsView::copyClip(const ClipItem& clip) {
+    QGuiApplication::clipboard()->setMimeData(clipFilesMimeData({clip.path}).release());
+}
+
+void ClipsView::openClip(const ClipItem& clip) {
+    model_.pausePlayback();  // one picture with sound at a time
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(clip.path)));
 }
 
 void ClipsView::showEvent(QShowEvent* event) {

@@ -12,7 +12,6 @@
 class QLabel;
 class QLineEdit;
 class QListView;
-class QSlider;
 class QStackedWidget;
 class QToolButton;
 class QVideoWidget;
@@ -20,6 +19,7 @@ class QVideoWidget;
 namespace corvane {
 
 class ClipListModel;
+class SeekSlider;
 
 // The clips tab: the searchable list of clips on the left; on the right the preview with the
 // selected clip's details and commands, or a placeholder. Opens the rename dialog, the trim
@@ -37,6 +37,11 @@ public:
     void showRename(const ClipItem& clip);
     void showTrim(const ClipItem& clip);
     void confirmDelete(const ClipItem& clip);
+    // The file itself on the clipboard, as a file manager copies it.
+    void copyClip(const ClipItem& clip);
+    // In the desktop's default player for its type.
+    void openClip(const ClipItem& clip);
+    void togglePlayback();
 
     // For tests and the window's accessibility: the parts whose text the user reads.
     QLineEdit* searchField() const { return search_; }
@@ -50,6 +55,8 @@ public:
     QLabel* detailsLabel() const { return details_; }
     QLabel* storageLabel() const { return storage_; }
     QToolButton* playPauseButton() const { return playPause_; }
+    SeekSlider* seekBar() const { return seekBar_; }
+    QLabel* emptyTitleLabel() const { return emptyTitle_; }
     RenameClipSheet* renameSheet() const { return rename_; }
     TrimClipSheet* trimSheet() const { return trim_; }
     QMessageBox* deleteAlert() const { return deleteAlert_; }
@@ -70,6 +77,8 @@ private:
     void refreshDetails();
     void syncListSelection();
     void attachPlayer();
+    void installKeys();
+    void showPlaying(bool playing);
     std::optional<ClipItem> clipAtRow(int row) const;
     void showTrashFailure(const ClipItem& clip, const std::string& reason);
 
@@ -85,7 +94,9 @@ private:
     QStackedWidget* rightStack_ = nullptr;
     QVideoWidget* video_ = nullptr;
     QToolButton* playPause_ = nullptr;
-    QSlider* seekBar_ = nullptr;
+    SeekSlider* seekBar_ = nullptr;
+    QLabel* emptyTitle_ = nullptr;
+    QLabel* emptyText_ = nullptr;
     QLabel* position_ = nullptr;
     QList<QMetaObject::Connection> playerConnections_;
     QLabel* title_ = nullptr;

@@ -5,6 +5,9 @@
 #include <QMediaPlayer>
 #include <QToolButton>
 
+#include <fstream>
+#include <iostream>
+
 #include <gtest/gtest.h>
 
 #include "media/probe/FfmpegClipProber.h"
@@ -26,6 +29,15 @@ namespace corvane {
 namespace {
 
 using test::waitUntil;
+
+// A line of /proc/self/status ("Threads", "VmRSS" in kB).
+long statusField(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
 // The first playback builds the GStreamer registry; the limit only keeps a broken test from hanging.
 constexpr int kPlaybackLimitMs = 20000;
 
@@ -85,6 +97,43 @@ TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
     EXPECT_TRUE(std::filesystem::exists(home / "data/Trash/files/short one.mp4"));
     EXPECT_EQ(model.clips().size(), 1u);
     EXPECT_EQ(model.selectedClip()->path, path);  // the original was left alone throughout
+}
+
+// Every save selects the new clip. Each selection used to build a new media player whose threads
+// and buffers stayed behind; the preview now reuses one. Prints the figures for the record.
+TEST(ClipLibraryEndToEnd, SelectingClipsOneAfterAnotherKeepsThreadsFlat) {
+    test::TempDir home;
+    const std::filesystem::path clips = home / "clips";
+    std::filesystem::create_directories(clips);
+    constexpr int kClips = 20;
+    for (int i = 0; i < kClips; ++i)
+        ASSERT_EQ(test::writeTestClip((clips / ("c" + std::to_string(i) + ".mp4")).string(), {.frames = 15}), "");
+    QtMainScheduler scheduler;
+    LocalClipFiles files;
+    FreedesktopTrash trash(files);
+    test::FakeFileManager fileManager;
+    InotifyFolderWatcher watcher;
+    FfmpegClipProber prober;
+    FfmpegClipTrimmer trimmer;
+    ClipLibrary library(scheduler, {files, trash, fileManager, watcher, prober, trimmer}, nullptr, nullptr);
+    ClipsView* view = library.createView(nullptr);
+    view->show();
+    library.setOutputDir(clips.string());
+    ClipsViewModel& model = library.model();
+    ASSERT_EQ(model.clips().size(), static_cast<size_t>(kClips));
+    long threadsAfterTwo = 0;
+    for (int i = 0; i < kClips; ++i) {
+        model.selectClip(model.clips()[static_cast<size_t>(i)]);
+        auto* preview = dynamic_cast<QtPreviewPlayer*>(model.player());
+        ASSERT_TRUE(preview);
+        ASSERT_TRUE(waitUntil([&] { return preview->mediaPlayer().duration() > 0; }, kPlaybackLimitMs)) << i;
+        if (i == 1) threadsAfterTwo = statusField("Threads");
+        if (i == 1 || i == 9 || i == kClips - 1)
+            std::cout << "after " << i + 1 << " selections: " << statusField("VmRSS") / 1024 << " MB resident, "
+                      << statusField("Threads") << " threads\n";
+    }
+    EXPECT_LE(statusField("Threads"), threadsAfterTwo + 2) << "players pile up";
+    delete view;
 }
 
 }  // namespace

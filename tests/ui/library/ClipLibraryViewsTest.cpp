@@ -2,6 +2,10 @@
 #include "ui/library/ClipsView.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -20,6 +24,7 @@
 #include "support/TempDir.h"
 #include "ui/library/ClipListModel.h"
 #include "ui/library/RenameClipSheet.h"
+#include "ui/library/SeekSlider.h"
 #include "ui/library/TrimClipSheet.h"
 #include "ui/library/TrimTimelineBar.h"
 
@@ -27,6 +32,17 @@ namespace corvane {
 namespace {
 
 using test::addClip;
+
+// Catches what would go to the desktop's default application.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
 
 // The list and detail view over a model of files in a temporary folder.
 class ClipsViewTest : public ::testing::Test {
@@ -178,6 +194,105 @@ TEST_F(ClipsViewTest, RenameDialogStaysOpenWithTheReasonOnRefusal) {
     EXPECT_EQ(test::readFile(dir / "clip.mp4"), "body");
 }
 
+TEST_F(ClipsViewTest, ListKeysActOnTheSelectedClip) {
+    addClip(dir / "a.mp4", 1);
+    addClip(dir / "b.mp4", 9);
+    rig.model.reloadClips();
+    view.resize(960, 620);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const std::string b = (dir / "b.mp4").string();
+    OpenedUrls opened;
+    const struct {
+        QKeySequence key;
+        std::function<bool()> happened;
+        std::function<void()> undo;
+    } keys[] = {
+        {Qt::Key_Space, [&] { return rig.currentPlayer()->isPlaying(); }, [] {}},
+        {Qt::Key_Space, [&] { return rig.currentPlayer()->paused; }, [] {}},
+        {Qt::Key_Delete, [&] { return view.deleteAlert() && view.deleteAlert()->isVisible(); },
+         [&] { test::buttonWithText(view.deleteAlert(), "Cancel")->click(); }},
+        {Qt::Key_F2, [&] { return view.renameSheet() && view.renameSheet()->isVisible(); },
+         [&] { view.renameSheet()->reject(); }},
+        {Qt::Key_Return, [&] { return opened.urls == QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(b))}; },
+         [&] { opened.urls.clear(); }},
+        {Qt::Key_Enter, [&] { return opened.urls.size() == 1; }, [&] { opened.urls.clear(); }},
+        {QKeySequence::Copy, [&] { return QApplication::clipboard()->mimeData()->urls().value(0).toLocalFile().toStdString() == b; },
+         [] { QApplication::clipboard()->clear(); }},
+    };
+    for (const auto& k : keys) {
+        const QString name = k.key.toString();
+        view.listView()->setCurrentIndex(list.index(list.rowOfPath(b)));
+        view.listView()->setFocus();
+        QTest::keySequence(view.listView(), k.key);
+        EXPECT_TRUE(k.happened()) << name.toStdString();
+        k.undo();
+    }
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.mp4", "b.mp4"}));  // Delete asked, nothing went
+
+    QTest::keySequence(&view, QKeySequence::Find);
+    EXPECT_TRUE(view.searchField()->hasFocus());
+    QTest::keyClick(view.searchField(), Qt::Key_Space);  // Space in the search field is a space
+    EXPECT_EQ(view.searchField()->text(), " ");
+    EXPECT_TRUE(rig.currentPlayer()->paused);
+}
+
+TEST_F(ClipsViewTest, NothingMatchingSaysSoAndHidesTheSelectedClip) {
+    addClip(dir / "keep.mp4", 1);
+    rig.model.reloadClips();
+    ASSERT_TRUE(view.isPreviewShown());
+    rig.currentPlayer()->play();
+    view.searchField()->setText("zz");
+    EXPECT_TRUE(rig.currentPlayer()->paused) << "a hidden clip does not play on unseen";
+    EXPECT_TRUE(view.isEmptyStateShown());
+    EXPECT_EQ(view.emptyTitleLabel()->text(), "No matching clips");
+    EXPECT_FALSE(view.isPreviewShown()) << "the selected clip is not in the list";
+    view.searchField()->clear();
+    EXPECT_TRUE(view.isPreviewShown());
+    std::filesystem::remove(dir / "keep.mp4");
+    rig.model.reloadClips();
+    EXPECT_EQ(view.emptyTitleLabel()->text(), "No clips found");
+}
+
+TEST_F(ClipsViewTest, ClipsDragAndCopyAsFilesNotNames) {
+    const std::string name = "a b#%.mp4";  // characters a URL must escape
+    addClip(dir / name, 1);
+    rig.model.reloadClips();
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString((dir / name).string()));
+    EXPECT_TRUE(list.flags(list.index(0)) & Qt::ItemIsDragEnabled);
+    std::unique_ptr<QMimeData> dragged(list.mimeData({list.index(0)}));
+    ASSERT_TRUE(dragged);
+    view.copyClip(rig.model.clips()[0]);
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    for (const QMimeData* data : {static_cast<const QMimeData*>(dragged.get()), copied}) {
+        EXPECT_EQ(data->urls(), QList<QUrl>{url});
+        EXPECT_EQ(data->data("x-special/gnome-copied-files"), "copy\n" + url.toEncoded());
+        EXPECT_FALSE(data->hasText()) << "a paste into a text field inserts no path";
+    }
+    EXPECT_EQ(QString::fromUtf8(url.toEncoded()), "file://" + QString::fromStdString(dir.path().string()) + "/a%20b%23%25.mp4");
+}
+
+TEST_F(ClipsViewTest, SeekBarJumpsToAClickAndItsGrooveShowsOnBlack) {
+    addClip(dir / "a.mp4", 1);
+    rig.model.reloadClips();
+    view.resize(960, 620);
+    view.show();
+    SeekSlider* bar = view.seekBar();
+    bar->setRange(0, 10000);
+    bar->setValue(0);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() * 3 / 4, bar->height() / 2));
+    EXPECT_NEAR(rig.currentPlayer()->position, 7.5, 0.6) << "a click jumps, not a page step";
+    EXPECT_NEAR(bar->value(), 7500, 600);
+
+    bar->setValue(0);  // all groove, no played part
+    const QImage image = bar->grab().toImage();
+    int light = 0;
+    const int y = image.height() / 2, from = image.width() / 3, to = image.width() - 10;
+    for (int x = from; x < to; ++x) light += qGray(image.pixel(x, y)) > 60;
+    EXPECT_GT(light, (to - from) * 9 / 10) << "the groove is drawn light along its length";
+}
+
 // A 30 s clip (the fake trimmer writes "cut:ORIGINAL") in an open trim sheet.
 class TrimClipSheetTest : public ClipsViewTest {
 protected:
@@ -266,3 +381,5 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
 
 }  // namespace
 }  // namespace corvane
+
+#include "ClipLibraryViewsTest.moc"
