@@ -71,7 +71,9 @@ TEST(FrameGrid, HourLongJitteryRunStaysOnTheGridNearItsArrivals) {
         ASSERT_TRUE(pts) << k;
         ASSERT_GT(pts->value(), last);
         const int64_t ticks = pts->convertedTo(90000).value();
-        if (k > 0) ASSERT_EQ(ticks - lastTicks, 1875) << k;  // exactly 1/48 s at 90 kHz
+        if (k > 0) {
+            ASSERT_EQ(ticks - lastTicks, 1875) << k;  // exactly 1/48 s at 90 kHz
+        }
         lastTicks = ticks;
         ASSERT_GE(pts->value() - arrival, -1'000'000 * 3 / (4 * 48)) << k;
         ASSERT_LE(pts->value() - arrival, 1'000'000 / 96) << k;
