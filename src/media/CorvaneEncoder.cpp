@@ -33,6 +33,15 @@ bool exceedsH264Limit(int32_t width, int32_t height) {
 
 }  // namespace
 
+int CorvaneEncoder::conversionFlags(int32_t sourceWidth, int32_t sourceHeight) const {
+    // Same size (the usual case): only the colours change. Point sampling then skips the
+    // horizontal and vertical filters entirely (RGB input still averages chroma pairs while
+    // reading); the fast-bilinear path instead runs a plain C scaler over every line at 1:1, which
+    // made the conversion cost more than the encoder at 1080p. A real resize keeps a filter.
+    if (sourceWidth == width_ && sourceHeight == height_) return SWS_POINT;
+    return SWS_FAST_BILINEAR;
+}
+
 CorvaneEncoder::CorvaneEncoder(const EncoderSettings& settings, std::weak_ptr<VideoPacketSink> sink,
                                EncoderCandidates candidates)
     : fps_(std::clamp(settings.fps, 1, 240)),
@@ -178,8 +187,8 @@ void CorvaneEncoder::encode(const RawVideoFrame& frame) {
 
     const AVPixelFormat source = frame.format == RawPixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
     sws_ = sws_getCachedContext(sws_, frame.width, frame.height, source, width_, height_,
-                                AVPixelFormat(codec_->softwarePixelFormat()), SWS_FAST_BILINEAR,
-                                nullptr, nullptr, nullptr);
+                                AVPixelFormat(codec_->softwarePixelFormat()),
+                                conversionFlags(frame.width, frame.height), nullptr, nullptr, nullptr);
     if (!sws_) {
         std::lock_guard lock(mutex_);
         freeFrames_.push_back(target);

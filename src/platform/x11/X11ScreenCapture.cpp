@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/capture/CaptureClock.h"
+#include "core/capture/FrameGrid.h"
 #include "platform/x11/X11Content.h"
 #include "platform/x11/Xcb.h"
 
@@ -214,7 +215,8 @@ public:
           poolWidth_(poolWidth),
           poolHeight_(poolHeight),
           interval_(std::chrono::nanoseconds(1'000'000'000LL / std::max(1, config.fps))),
-          deadline_(std::chrono::steady_clock::now()) {}
+          deadline_(std::chrono::steady_clock::now()),
+          grid_(config.fps) {}
 
     ~GrabLoop() {
         if (pixmap_ != XCB_NONE && !xcb_connection_has_error(c_)) {
@@ -245,8 +247,9 @@ private:
             if (state_->stopped) return std::nullopt;
         }
         const SteadyTime now = std::chrono::steady_clock::now();
-        deadline_ += interval_;
-        if (deadline_ < now) deadline_ = now + interval_;  // fell behind: skip, don't burst
+        // Fell behind: skip the missed ticks, don't burst, and stay in phase with the frame grid.
+        do deadline_ += interval_;
+        while (deadline_ <= now);
         return now;
     }
 
@@ -254,7 +257,9 @@ private:
         if (xcb_connection_has_error(c_)) return StepResult::end(kConnectionLost);
         std::shared_ptr<ShmFrame> frame = pool_.acquire();
         if (!frame) return StepResult::next();  // the encoder is behind; drop this frame
-        const MediaTime pts = captureClockTime(now);
+        // Stamped on the rate's grid, not with the wake-up time: regular intervals in the file.
+        const std::optional<MediaTime> pts = grid_.place(captureClockTime(now));
+        if (!pts) return StepResult::next();  // a second frame for one slot
         CursorRequest cursor(c_, config_.showsCursor);
 
         GrabSource source;
@@ -277,7 +282,7 @@ private:
             drawCursor(image.get(), frame->pixels, stride, source.area.width, source.area.height,
                        source.originOnRoot.x, source.originOnRoot.y);
         }
-        deliver(std::move(frame), source, stride, pts);
+        deliver(std::move(frame), source, stride, *pts);
         return StepResult::next();
     }
 
@@ -405,6 +410,7 @@ private:
     const int32_t poolHeight_;
     const std::chrono::nanoseconds interval_;
     SteadyTime deadline_;
+    FrameGrid grid_;
     xcb_pixmap_t pixmap_ = XCB_NONE;  // window capture with Composite
     int32_t pixmapWidth_ = 0;
     int32_t pixmapHeight_ = 0;
