@@ -1,10 +1,6 @@
 # Warnings and sanitizers for every project target (third-party code is not compiled here).
 add_compile_options(-Wall -Wextra -Wno-missing-field-initializers)
 
-# Main-thread-only classes check their caller's thread in the checked builds (see ThreadChecker.h).
-if(CORVANE_SANITIZE OR CORVANE_TSAN)
-  add_compile_definitions(CORVANE_THREAD_CHECKS)
-endif()
 if(CORVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

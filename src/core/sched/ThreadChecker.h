@@ -4,12 +4,18 @@
 #include <cstdlib>
 #include <thread>
 
+#if !defined(CORVANE_THREAD_CHECKS) && (!defined(NDEBUG) || defined(__SANITIZE_ADDRESS__) || \
+                                         defined(__SANITIZE_THREAD__))
+#define CORVANE_THREAD_CHECKS 1
+#endif
+
 namespace corvane {
 
-// Remembers the thread that constructed its owner and checks later calls against it. Active when
-// CORVANE_THREAD_CHECKS is defined (the sanitizer and thread-sanitizer builds, which CI runs);
-// otherwise empty and free. A wrong thread aborts with the caller's name, so a misplaced call
-// shows up in the first test that makes it instead of as a rare data race.
+// Remembers the thread that constructed its owner and checks later calls against it. Active in
+// debug builds and in the sanitizer builds CI runs (GCC and Clang announce -fsanitize=address and
+// -fsanitize=thread with the macros above; RelWithDebInfo defines NDEBUG); otherwise empty and
+// free. A wrong thread aborts with the caller's name, so a misplaced call shows up in the first
+// test that makes it instead of as a rare data race.
 class ThreadChecker {
 public:
 #ifdef CORVANE_THREAD_CHECKS
