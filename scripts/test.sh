@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
 # and runs every test (unit, media, desktop-session and command-line) inside a private session.
+# Then builds once more with ThreadSanitizer and runs the unit, media and session suites again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -10,5 +11,13 @@ build_dir=${CORVANE_TEST_BUILD_DIR:-$root/build-test}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-cd "$build_dir"
-"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 "$@"
+(cd "$build_dir" && "$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 "$@")
+
+# ThreadSanitizer: data races fail the run; the suppressions name third-party libraries only.
+# CORVANE_SKIP_TSAN=1 leaves this pass out (quick local runs).
+[ "${CORVANE_SKIP_TSAN:-0}" = 1 ] && exit 0
+tsan_dir=${CORVANE_TSAN_BUILD_DIR:-$root/build-tsan}
+"$root/scripts/build.sh" "$tsan_dir" -DCORVANE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan-suppressions.txt}
+cd "$tsan_dir"
+"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 -L 'unit|media|session' "$@"

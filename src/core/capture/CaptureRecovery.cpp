@@ -28,6 +28,7 @@ bool CaptureRecovery::isIdle() const {
 }
 
 void CaptureRecovery::checkHealth(bool isSystemSleeping) {
+    mainThread_.assertOnOwnerThread("CaptureRecovery::checkHealth");
     if (isSystemSleeping || accessCheckPending_ || !isIdle()) return;
     accessCheckPending_ = true;
     const uint64_t stopMark = deliberateStops_;
@@ -44,6 +45,7 @@ void CaptureRecovery::checkHealth(bool isSystemSleeping) {
 }
 
 void CaptureRecovery::requestRestart() {
+    mainThread_.assertOnOwnerThread("CaptureRecovery::requestRestart");
     if (!restarting_) {
         beginRestart();
         return;
@@ -60,6 +62,7 @@ void CaptureRecovery::noteDeliberateStop() {
 }
 
 void CaptureRecovery::windowResized(double width, double height, std::function<bool()> stillCurrent) {
+    mainThread_.assertOnOwnerThread("CaptureRecovery::windowResized");
     if (!stillCurrent()) return;
     resizeTask_.startOnce(scheduler_, kResizeDebounce,
                           [this, width, height, stillCurrent = std::move(stillCurrent)] {

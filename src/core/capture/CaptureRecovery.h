@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/sched/ThreadChecker.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/sched/Scheduler.h"
 
@@ -60,6 +61,7 @@ public:
     void windowResized(double width, double height, std::function<bool()> stillCurrent);
 
 private:
+    ThreadChecker mainThread_;  // the constructing (main) thread
     bool isIdle() const;
     void beginRestart();
     void attemptStart(int attempt);

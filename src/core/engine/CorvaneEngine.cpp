@@ -221,6 +221,7 @@ void CorvaneEngine::setupSleepWakeObservers() {
 }
 
 int32_t CorvaneEngine::start() {
+    mainThread_.assertOnOwnerThread("CorvaneEngine::start");
     started_ = true;
     registerAllHotkeys();
     if (config_.showMenubar) ui_->setupMenubar(records_);
@@ -236,6 +237,7 @@ int32_t CorvaneEngine::start() {
 }
 
 void CorvaneEngine::stop() {
+    mainThread_.assertOnOwnerThread("CorvaneEngine::stop");
     if (stopped_) return;
     stopped_ = true;
     statusTimer_.cancel();
@@ -369,6 +371,7 @@ std::shared_ptr<CorvaneEngine::SaveJob> CorvaneEngine::tryBeginSave(
 }
 
 void CorvaneEngine::requestClip(double seconds, std::function<void(const ClipSaveOutcome&)> done) {
+    mainThread_.assertOnOwnerThread("CorvaneEngine::requestClip");
     if (!isAcceptableClipLength(seconds)) {
         if (done) done(failed(std::string(kClipTooShort) + "."));
         return;
@@ -501,6 +504,7 @@ void CorvaneEngine::postToMain(std::function<void()> task) {
 // ---- Live reconfiguration ----
 
 ConfigReloadOutcome CorvaneEngine::reloadConfigAndApply() {
+    mainThread_.assertOnOwnerThread("CorvaneEngine::reloadConfigAndApply");
     const std::vector<RecordItem> previous = records_;
     ConfigReloadOutcome outcome = reloadConfigFromFile();
     if (!outcome.applied) return outcome;

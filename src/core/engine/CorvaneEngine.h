@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sched/ThreadChecker.h"
 #include "core/capture/CaptureControl.h"
 #include "core/capture/CaptureSettings.h"
 #include "core/config/AppConfig.h"
@@ -137,6 +138,7 @@ public:
     bool isSystemSleeping() const { return isSystemSleeping_; }
 
 private:
+    ThreadChecker mainThread_;  // the constructing (main) thread
     enum class PauseKind { SystemSleep, ScreensSleep };
 
     void setupCallbacks();

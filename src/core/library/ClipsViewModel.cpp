@@ -121,6 +121,7 @@ std::vector<ClipItem> ClipsViewModel::filteredClips() const {
 }
 
 void ClipsViewModel::setSearchText(std::string text) {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::setSearchText");
     if (text == searchText_) return;
     searchText_ = std::move(text);
     // A clip the search hides is not shown, so it must not go on playing unseen.
@@ -169,6 +170,7 @@ void ClipsViewModel::scheduleReload() {
 }
 
 void ClipsViewModel::reloadClips() {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::reloadClips");
     const std::string dir = expandedOutputDir();
     auto entries = deps_.files.list(dir);
     if (!entries) {
@@ -284,6 +286,7 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
 }
 
 void ClipsViewModel::selectClip(const std::optional<ClipItem>& clip) {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::selectClip");
     selectedClip_ = clip;
     player_.reset();
     // A damaged file has nothing to play; it stays selectable to be renamed or trashed.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sched/ThreadChecker.h"
 #include "core/library/ClipFiles.h"
 #include "core/library/ClipItem.h"
 #include "core/library/ClipMedia.h"
@@ -130,6 +131,7 @@ public:
     std::function<std::string()> uuidSource;
 
 private:
+    ThreadChecker mainThread_;  // the constructing (main) thread
     struct Alive;
     void notify(unsigned changes);
     void releasePlayer();

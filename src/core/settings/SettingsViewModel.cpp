@@ -173,6 +173,7 @@ void SettingsViewModel::afterEdit() {
 // ---- File ----
 
 void SettingsViewModel::load() {
+    mainThread_.assertOnOwnerThread("SettingsViewModel::load");
     flushPendingSave(ApplyAfterFlush::yes);
     PublishBatch batch(*this);
     isLoading_ = true;
@@ -252,6 +253,7 @@ bool SettingsViewModel::save() {
 }
 
 void SettingsViewModel::scheduleAutoSaveAndApply() {
+    mainThread_.assertOnOwnerThread("SettingsViewModel::scheduleAutoSaveAndApply");
     if (isLoading_ || !loadError_.empty()) return;
     autoSaveTask_.startOnce(scheduler_, kAutoSaveDelay, [this] {
         autoSaveTask_.cancel();  // marks it done, so hasPendingSave() and flushes see no pending save

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sched/ThreadChecker.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/config/AppConfig.h"
 #include "core/sched/Scheduler.h"
@@ -140,6 +141,7 @@ public:
     void removeObserver(ObserverId id);
 
 private:
+    ThreadChecker mainThread_;  // the constructing (main) thread
     friend class PublishBatch;
     struct SourceListing;
     struct Alive;

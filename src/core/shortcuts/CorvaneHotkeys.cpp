@@ -36,6 +36,7 @@ CorvaneHotkeys::~CorvaneHotkeys() {
 }
 
 void CorvaneHotkeys::registerHotKeys(const std::vector<HotkeyRequest>& requests) {
+    mainThread_.assertOnOwnerThread("CorvaneHotkeys::registerHotKeys");
     if (suspendCount_ > 0) {
         deferredWhileSuspended_ = requests;
         return;
@@ -90,6 +91,7 @@ void CorvaneHotkeys::finishBind(uint64_t generation, std::vector<HotkeyBindResul
 }
 
 void CorvaneHotkeys::unregisterAll() {
+    mainThread_.assertOnOwnerThread("CorvaneHotkeys::unregisterAll");
     ++generation_;  // a pending answer no longer applies
     registrations_.clear();
     deferredWhileSuspended_.reset();

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/sched/ThreadChecker.h"
 #include "core/shortcuts/GlobalShortcuts.h"
 #include "core/shortcuts/HotkeyBackend.h"
 #include "core/shortcuts/ShortcutNotation.h"
@@ -60,6 +61,7 @@ public:
     std::function<void(int32_t id)> onHotKeyTriggered;
 
 private:
+    ThreadChecker mainThread_;  // the constructing (main) thread
     struct Registration {
         HotkeyRequest request;
         std::optional<ParsedShortcut> combination;  // nothing: the text does not parse
