@@ -48,6 +48,12 @@ public:
     void setSavingClip(bool) override {}
 };
 
+bool isWaylandSession() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (wayland && *wayland) || (type && std::string(type) == "wayland");
+}
+
 }  // namespace
 
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
@@ -194,7 +200,7 @@ void Recorder::removeLeftoversOfEarlierRuns() {
 }
 
 void Recorder::start() {
-    if (parts_->backends.screenName == "X11" && isWaylandSession()) {
+    if (isWaylandSession()) {
         logLine("Wayland session: capture and global shortcuts only reach X11 (XWayland) windows.");
     }
     removeLeftoversOfEarlierRuns();

@@ -99,9 +99,7 @@ private:
 
     // Control lane.
     bool screenReachable();
-    enum class StartReason { asked, recovery };
-    std::optional<CaptureError> startOnLane(StartReason reason);
-    std::optional<CaptureError> startStreamsOnLane(StartReason reason);
+    std::optional<CaptureError> startOnLane();
     void stopOnLane();
     void stopStreamsOnLane();
     std::optional<CaptureError> openAudioOnLane(uint64_t generation);
