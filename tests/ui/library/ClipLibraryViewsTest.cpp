@@ -268,7 +268,6 @@ TEST_F(ClipsViewTest, ClipsDragAndCopyAsFilesNotNames) {
     for (const QMimeData* data : {static_cast<const QMimeData*>(dragged.get()), copied}) {
         EXPECT_EQ(data->urls(), QList<QUrl>{url});
         EXPECT_EQ(data->data("x-special/gnome-copied-files"), "copy\n" + url.toEncoded());
-        EXPECT_FALSE(data->hasText()) << "a paste into a text field inserts no path";
     }
     EXPECT_EQ(QString::fromUtf8(url.toEncoded()), "file://" + QString::fromStdString(dir.path().string()) + "/a%20b%23%25.mp4");
 }
