@@ -158,16 +158,6 @@ public:
 private:
     CaptureSettings settings_;
 };
-class NoTray final : public TrayMenu {
-public:
-    void setCallbacks(TrayCallbacks) override {}
-    void setOutputDir(const std::string&) override {}
-    void setConfigPath(const std::string&) override {}
-    void setupMenubar(const std::vector<RecordItem>&) override {}
-    void updateRecords(const std::vector<RecordItem>&) override {}
-    void updateUI() override {}
-    void setSavingClip(bool) override {}
-};
 class NoNotifier final : public Notifier {
 public:
     void showNotification(const std::string&, const std::string&) override {}
@@ -217,7 +207,7 @@ struct SavingEngine {
         engine = std::make_unique<CorvaneEngine>(config, EngineDependencies{
             .scheduler = mainThread, .exporter = exporter, .notifier = notifier,
             .makeCapture = [](const CaptureSettings&, auto) { return std::make_unique<NoCapture>(); },
-            .makeHotkeyBackend = {}, .makeTray = [] { return std::make_unique<NoTray>(); },
+            .makeHotkeyBackend = {}, .makeTray = [] { return std::make_unique<NoTrayMenu>(); },
             // Virtual wall time: the buffer never turns stale however long the runs take.
             .bufferClock = &mainThread});
         fillBuffer(*engine->ringBuffer(), tenSeconds, 132, audioEncoders);

@@ -35,18 +35,6 @@
 namespace corvane {
 namespace {
 
-// Stands in for the tray when there are no widgets (no display): the recorder still saves clips
-// on request over D-Bus and notifies, it just shows nothing.
-class NoTrayMenu final : public TrayMenu {
-public:
-    void setCallbacks(TrayCallbacks) override {}
-    void setOutputDir(const std::string&) override {}
-    void setConfigPath(const std::string&) override {}
-    void setupMenubar(const std::vector<RecordItem>&) override {}
-    void updateRecords(const std::vector<RecordItem>&) override {}
-    void updateUI() override {}
-    void setSavingClip(bool) override {}
-};
 
 bool isWaylandSession() {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");

@@ -35,4 +35,17 @@ public:
     virtual void setSavingClip(bool saving) = 0;
 };
 
+// Stands in for the tray when there are no widgets (no display): the recorder still saves clips
+// on request over D-Bus and notifies, it just shows nothing.
+class NoTrayMenu final : public TrayMenu {
+public:
+    void setCallbacks(TrayCallbacks) override {}
+    void setOutputDir(const std::string&) override {}
+    void setConfigPath(const std::string&) override {}
+    void setupMenubar(const std::vector<RecordItem>&) override {}
+    void updateRecords(const std::vector<RecordItem>&) override {}
+    void updateUI() override {}
+    void setSavingClip(bool) override {}
+};
+
 }  // namespace corvane
