@@ -44,6 +44,11 @@ public:
     // true until a check has said otherwise. Never blocks.
     virtual bool hasPermission() const = 0;
     virtual void setOnStateChanged(std::function<void(bool running)> callback) = 0;
+    // System audio ended by itself and has not come back yet (it is being reconnected).
+    virtual bool isSystemAudioLost() const { return false; }
+    // Called on the main thread once when system audio has been lost for a few seconds (true)
+    // and once when it is back after that (false). Set before start.
+    virtual void setOnSystemAudioNotice(std::function<void(bool lost)>) {}
 };
 
 }  // namespace corvane

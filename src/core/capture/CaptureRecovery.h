@@ -21,7 +21,8 @@ public:
     virtual bool isRunning() const = 0;
     // A start is queued or under way (the first one or a restart's).
     virtual bool isStartPending() const = 0;
-    // Stops the stream and empties the replay buffer.
+    // Stops the stream; the start that follows keeps the replay buffer when the picture stays
+    // the same and empties it otherwise.
     virtual void stopForRestart(std::function<void()> done) = 0;
     virtual void startForRestart(std::function<void(const std::optional<CaptureError>&)> done) = 0;
     // Whether the screen can be reached. A positive answer may be remembered; asking the display
@@ -29,7 +30,7 @@ public:
     virtual void checkAccess(std::function<void(bool reachable)> done) = 0;
 };
 
-// Keeps capture alive: the watchdog step, the restart procedure (stop, empty buffer, 0.5 s
+// Keeps capture alive: the watchdog step, the restart procedure (stop, 0.5 s
 // pause, up to five starts 1.5 s apart) and the window-resize debounce.
 //
 // Scheduler-only: every method runs on the scheduler's thread, every pause is a scheduler task,

@@ -68,6 +68,7 @@ void CorvaneCapture::postToMain(std::function<void()> task) {
 void CorvaneCapture::start(StartCompletion done) {
     ++startsInFlight_;
     postToLane([this, done = std::move(done)] {
+        keepBufferOnNextStart_ = false;  // a plain start begins a new replay
         std::optional<CaptureError> error = startOnLane();
         --startsInFlight_;
         if (done) done(error);
@@ -77,6 +78,7 @@ void CorvaneCapture::start(StartCompletion done) {
 void CorvaneCapture::stop(std::function<void()> done) {
     postToLane([this, done = std::move(done)] {
         stopOnLane();
+        keepBufferOnNextStart_ = false;
         if (done) done();
     });
     // Queued after the stop: a restart that now ends at once cannot start behind it.
@@ -112,6 +114,9 @@ CaptureSettings CorvaneCapture::settings() const {
 void CorvaneCapture::setOnStateChanged(std::function<void(bool)> callback) {
     onStateChanged_ = std::move(callback);
 }
+void CorvaneCapture::setOnSystemAudioNotice(std::function<void(bool lost)> callback) {
+    onAudioNotice_ = std::move(callback);
+}
 
 std::optional<SteadyTime> CorvaneCapture::recordingStartTime() const {
     int64_t ns = startTimeNs_.load();
@@ -140,7 +145,8 @@ void CorvaneCapture::updateConfig(const CaptureSettings& settings) {
 void CorvaneCapture::stopForRestart(std::function<void()> done) {
     postToLane([this, done = std::move(done)] {
         stopOnLane();
-        ringBuffer_->clear();
+        // The next start decides: the footage continues when the picture stays the same.
+        keepBufferOnNextStart_ = true;
         postToMain(done);
     });
 }
@@ -205,12 +211,20 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
 
     // Whatever is left of an interrupted stream goes before the new one starts.
     stopStreamsOnLane();
-    ringBuffer_->clear();
 
     const int32_t fps = effectiveFps(settings.fps);
     const EncoderSettings encoderSettings{target->width, target->height, fps,
                                           encoderBitrateKbps(settings, target->width, target->height),
                                           settings.codec};
+    // A restart that keeps the picture continues the replay (the buffer's age rule still drops
+    // footage that is too old); any other start, or a new picture, begins an empty one.
+    const bool samePicture = lastPicture_ && lastPicture_->width == encoderSettings.width &&
+                             lastPicture_->height == encoderSettings.height &&
+                             lastPicture_->fps == encoderSettings.fps &&
+                             lastPicture_->codec == encoderSettings.codec;
+    if (!(keepBufferOnNextStart_ && samePicture)) ringBuffer_->clear();
+    keepBufferOnNextStart_ = false;
+    lastPicture_ = encoderSettings;
     std::shared_ptr<VideoEncoder> encoder =
         encoders_.create(encoderSettings, std::weak_ptr<VideoPacketSink>(ringBuffer_));
 
@@ -246,35 +260,15 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
 
     // Video never depends on audio: without an audio server the clip simply has silence.
     if (settings.recordAudio) {
-        CaptureError audioError{"PulseAudio", 0, "no audio back end"};
-        if (audio_) {
-            auto lane = audioEncoders_ ? std::make_shared<AudioLane>(*audioEncoders_, *ringBuffer_) : nullptr;
-            AudioStreamCallbacks callbacks;
-            callbacks.onAudio = [this, generation, lane](const AudioBlock& block) {
-                {
-                    std::lock_guard lock(streamMutex_);
-                    if (generation != activeGeneration_) return;
-                }
-                if (lane) lane->push(block);
-            };
-            callbacks.onStopped = [this, generation](const std::string& text) {
-                postToLane([this, generation, text] { handleAudioStopped(generation, text); });
-            };
-            auto audioStream = audio_->openSystemAudio(audioQueue_, std::move(callbacks));
-            if (audioStream) {
-                audioStream_ = audioStream.takeValue();
-                audioLane_ = std::move(lane);
-                audioUnavailableReported_ = false;
-            } else {
-                audioError = audioStream.error();
-            }
-        }
-        if (!audioStream_ && !audioUnavailableReported_) {
+        std::optional<CaptureError> audioError = openAudioOnLane(generation);
+        if (audioError && !audioUnavailableReported_) {
             audioUnavailableReported_ = true;
-            logLine("System audio unavailable (" + audioError.message +
+            logLine("System audio unavailable (" + audioError->message +
                     "); recording video only.");
         }
     }
+    const bool audioOpen = audioStream_ != nullptr;
+    postToMain([this, audioOpen] { audioReconnect_.reset(audioOpen); });
 
     startTimeNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                        scheduler_.now().time_since_epoch())
@@ -287,6 +281,48 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
     return std::nullopt;
 }
 
+std::optional<CaptureError> CorvaneCapture::openAudioOnLane(uint64_t generation) {
+    if (!audio_) return CaptureError{"PulseAudio", 0, "no audio back end"};
+    auto lane = audioEncoders_ ? std::make_shared<AudioLane>(*audioEncoders_, *ringBuffer_) : nullptr;
+    AudioStreamCallbacks callbacks;
+    callbacks.onAudio = [this, generation, lane](const AudioBlock& block) {
+        {
+            std::lock_guard lock(streamMutex_);
+            if (generation != activeGeneration_) return;
+        }
+        if (lane) lane->push(block);
+    };
+    callbacks.onStopped = [this, generation](const std::string& text) {
+        postToLane([this, generation, text] { handleAudioStopped(generation, text); });
+    };
+    auto audioStream = audio_->openSystemAudio(audioQueue_, std::move(callbacks));
+    if (!audioStream) return audioStream.error();
+    audioStream_ = audioStream.takeValue();
+    audioLane_ = std::move(lane);
+    audioUnavailableReported_ = false;
+    return std::nullopt;
+}
+
+// A reconnect attempt: only while the stream that lost its audio still runs. The new audio run
+// starts where the blocks say; the outage between is silence by the audio lane's rules.
+bool CorvaneCapture::reopenAudioOnLane() {
+    uint64_t generation;
+    {
+        std::lock_guard lock(streamMutex_);
+        generation = activeGeneration_;
+    }
+    if (!isRunning_.load() || generation == 0 || !settings().recordAudio) return false;
+    if (audioStream_) return true;
+    std::optional<CaptureError> error = openAudioOnLane(generation);
+    if (error) {
+        logLine("System audio reconnect failed (" + error->message + ")");
+        return false;
+    }
+    systemAudioLost_ = false;
+    logLine("System audio reconnected.");
+    return true;
+}
+
 void CorvaneCapture::stopOnLane() {
     ++resizeGeneration_;
     if (!videoStream_) {
@@ -297,6 +333,8 @@ void CorvaneCapture::stopOnLane() {
     stopStreamsOnLane();
     isRunning_ = false;
     startTimeNs_ = 0;
+    systemAudioLost_ = false;
+    postToMain([this] { audioReconnect_.reset(false); });
     {
         std::lock_guard lock(streamMutex_);
         resizeDetector_.reset();
@@ -364,7 +402,9 @@ void CorvaneCapture::handleAudioStopped(uint64_t generation, const std::string& 
     audioStream_->stop();
     audioStream_.reset();
     endAudioLane();
-    logLine("System audio stopped (" + errorText + "); recording video only.");
+    logLine("System audio stopped (" + errorText + "); recording video only until it is back.");
+    systemAudioLost_ = true;
+    postToMain([this] { audioReconnect_.audioLost(); });
 }
 
 void CorvaneCapture::notifyState(bool running) {

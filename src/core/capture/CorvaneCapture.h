@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/capture/AudioLane.h"
+#include "core/capture/AudioReconnect.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/capture/CaptureControl.h"
 #include "core/capture/CaptureRecovery.h"
@@ -21,9 +22,11 @@
 namespace corvane {
 
 // The live capture: picks the configured display or window, sizes the stream, creates a new
-// encoder and an empty replay buffer on every start, and routes frames to the encoder and audio to
-// the buffer. Keeping the stream alive (watchdog, restarts, window-resize debounce) is the job of
-// its CaptureRecovery, which it feeds with stream ends and size changes.
+// encoder on every start, and routes frames to the encoder and audio to the buffer. A plain start
+// (the first, after sleep) empties the replay buffer; a restart that keeps the picture (size,
+// frame rate, codec) keeps it and continues it. Keeping the stream alive (watchdog, restarts,
+// window-resize debounce) is the job of its CaptureRecovery, which it feeds with stream ends and
+// size changes. Lost system audio is reopened by its AudioReconnect while video runs on.
 //
 // Threads:
 //   - Starts, stops and the screen-access check run one at a time on the control lane (a serial
@@ -80,6 +83,9 @@ public:
     bool hasPermission() const override { return access_.load() != Access::Denied; }
     // Main thread, before start().
     void setOnStateChanged(std::function<void(bool running)> callback) override;
+    // Main thread, before start(); called on the main thread.
+    void setOnSystemAudioNotice(std::function<void(bool lost)> callback) override;
+    bool isSystemAudioLost() const override { return systemAudioLost_.load(); }
 
 private:
     struct Lifetime {};
@@ -96,6 +102,8 @@ private:
     std::optional<CaptureError> startOnLane();
     void stopOnLane();
     void stopStreamsOnLane();
+    std::optional<CaptureError> openAudioOnLane(uint64_t generation);
+    bool reopenAudioOnLane();
     void endAudioLane();
     void handleStreamStopped(uint64_t generation, const std::string& errorText);
     void handleAudioStopped(uint64_t generation, const std::string& errorText);
@@ -129,6 +137,7 @@ private:
     std::atomic<int32_t> captureHeight_{0};
     std::atomic<int64_t> startTimeNs_{0};              // scheduler time since epoch; 0: none
     std::atomic<int> startsInFlight_{0};
+    std::atomic<bool> systemAudioLost_{false};  // the running stream's audio ended by itself
 
     // Control lane only.
     std::unique_ptr<CaptureStream> videoStream_;
@@ -137,6 +146,10 @@ private:
     // once that queue is idle.
     std::shared_ptr<AudioLane> audioLane_;
     bool audioUnavailableReported_ = false;
+    // A restart (not a plain start) is stopping and starting the stream: a start that keeps the
+    // last run's picture keeps the buffer.
+    bool keepBufferOnNextStart_ = false;
+    std::optional<EncoderSettings> lastPicture_;  // the last encoder run's settings
 
     // Shared between the control lane and the video/audio queues.
     mutable std::mutex streamMutex_;
@@ -148,6 +161,18 @@ private:
 
     // Main thread only.
     CaptureRecovery recovery_{scheduler_, *this};
+    std::function<void(bool)> onAudioNotice_;  // set before start
+    AudioReconnect audioReconnect_{
+        scheduler_,
+        {[this](std::function<void(bool)> done) {
+             postToLane([this, done = std::move(done)] {
+                 const bool opened = reopenAudioOnLane();
+                 postToMain([done, opened] { done(opened); });
+             });
+         },
+         [this](bool lost) {
+             if (onAudioNotice_) onAudioNotice_(lost);
+         }}};
 
     // Declared last: destroyed first, so no queue task outlives the members it uses.
     SerialQueue videoQueue_{"com.corvane.video-queue"};

@@ -181,6 +181,17 @@ void CorvaneEngine::setupCallbacks() {
     };
     ui_->setCallbacks(std::move(callbacks));
 
+    // On the main thread, once per long outage and once when audio is back after it.
+    capture_->setOnSystemAudioNotice([this](bool lost) {
+        if (lost) {
+            deps_.notifier.showNotification("System audio lost",
+                                            "Recording video only until the audio server is back.");
+        } else {
+            deps_.notifier.showNotification("System audio is back", "Clips have sound again.");
+        }
+        ui_->updateUI();
+    });
+
     // Arrives on the capture's lane.
     capture_->setOnStateChanged([this](bool) {
         postToMain([this] {
@@ -318,6 +329,7 @@ CorvaneStatus CorvaneEngine::getStatus() {
     status.isRecording = capture_->isRunning();
     status.captureWidth = capture_->captureWidth();
     status.captureHeight = capture_->captureHeight();
+    status.systemAudioLost = capture_->isSystemAudioLost();
     return status;
 }
 

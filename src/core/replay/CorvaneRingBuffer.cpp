@@ -234,10 +234,11 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
                               "s ago). Clearing stale buffer.");
         }
 
-        // A clip never spans two stream formats: only the newest encoder's run counts.
+        // A clip never spans two stream formats: only the newest format's run counts (it may
+        // cover several encoder runs when restarts kept the picture and header the same).
         size_t runStart = videoSamples_.size() - 1;
-        while (runStart > 0 && videoSamples_[runStart - 1].sampleBuffer->format ==
-                                   newest.sampleBuffer->format)
+        while (runStart > 0 && sameVideoFormat(videoSamples_[runStart - 1].sampleBuffer->format,
+                                               newest.sampleBuffer->format))
             --runStart;
 
         double available = secondsBetween(newest.pts, videoSamples_[runStart].pts);

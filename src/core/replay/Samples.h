@@ -18,7 +18,16 @@ struct VideoStreamFormat {
     int32_t height = 0;
     int32_t fps = 0;
     std::vector<uint8_t> extradata;  // SPS/PPS (and VPS), as the encoder put them in its header
+
+    bool operator==(const VideoStreamFormat&) const = default;
 };
+
+// Whether packets of the two formats can share one MP4 track: the same object, or an encoder run
+// after a restart with the same picture and an identical header.
+inline bool sameVideoFormat(const std::shared_ptr<const VideoStreamFormat>& a,
+                            const std::shared_ptr<const VideoStreamFormat>& b) {
+    return a == b || (a && b && *a == *b);
+}
 
 // One compressed video frame: immutable once made, shared by reference between the encoder,
 // the replay buffer and a running export.

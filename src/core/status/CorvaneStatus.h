@@ -16,6 +16,7 @@ struct CorvaneStatus {
     int32_t captureWidth = 0;            // 0 before the first start
     int32_t captureHeight = 0;
     bool hasPermission = true;           // the screen can be captured (the X display opens)
+    bool systemAudioLost = false;        // system audio ended by itself and is being reconnected
 };
 
 // What the main window's title shows: whether capture runs and for how long since it last

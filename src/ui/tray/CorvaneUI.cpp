@@ -98,12 +98,13 @@ void CorvaneUI::updateUI() {
     if (!callbacks_.getStatusHandler) return;
     const CorvaneStatus status = callbacks_.getStatusHandler();
     const std::string seconds = std::to_string(truncatedClamped(status.bufferDurationSeconds));
+    const std::string audioNote = status.systemAudioLost ? ", system audio lost" : "";
 
     if (permissionMenuItem_) permissionMenuItem_->setVisible(!status.hasPermission);
     if (bufferStatusItem_) {
         bufferStatusItem_->setText(
             status.isRecording
-                ? QString::fromStdString("Replay Buffer: Active (" + seconds + "s ready)")
+                ? QString::fromStdString("Replay Buffer: Active (" + seconds + "s ready" + audioNote + ")")
                 : QStringLiteral("Replay Buffer: Idle"));
     }
     if (!trayIcon_) return;
@@ -117,7 +118,7 @@ void CorvaneUI::updateUI() {
         tooltip = QStringLiteral("Corvane - Saving clip to disk");
         state = TrayIconState::Saving;
     } else if (status.isRecording) {
-        tooltip = QString::fromStdString("Corvane - Recording active (" + seconds + "s buffered)");
+        tooltip = QString::fromStdString("Corvane - Recording active (" + seconds + "s buffered" + audioNote + ")");
         state = TrayIconState::Recording;
     } else {
         tooltip = QStringLiteral("Corvane - Capture stream idle or sleeping");

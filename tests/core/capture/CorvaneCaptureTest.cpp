@@ -210,6 +210,44 @@ TEST_F(CaptureTest, AudioIsOptional) {
     EXPECT_TRUE(noBackend.isRunning());
 }
 
+TEST_F(CaptureTest, LostSystemAudioReconnectsWithBackoffWhileVideoRuns) {
+    settings.recordAudio = true;
+    make();
+    std::vector<bool> notices;
+    capture->setOnSystemAudioNotice([&](bool lost) { notices.push_back(lost); });
+    ASSERT_FALSE(startNow());
+    seedVideo();
+    audio.streams[0]->audio.onAudio(test::audioBlock(1));
+    audio.fail = true;  // the audio server is gone
+    audio.streams[0]->audio.onStopped("Connection terminated");
+    sched.runDue();
+    EXPECT_TRUE(capture->isSystemAudioLost());
+    EXPECT_EQ(ring->getStatus().audioCount, 2u) << "what was captured is flushed into the buffer";
+    sched.advanceBy(7s);  // attempts at 1 s and 3 s fail; the loss is announced at 5 s
+    EXPECT_EQ(log.count("System audio reconnect failed"), 2);
+    EXPECT_EQ(notices, std::vector<bool>{true});
+    audio.fail = false;
+    sched.advanceBy(1ms);  // the third attempt, at 7 s
+    ASSERT_EQ(audio.streams.size(), 2u);
+    EXPECT_FALSE(capture->isSystemAudioLost());
+    EXPECT_EQ(notices, (std::vector<bool>{true, false}));
+    EXPECT_EQ(screen.opened.size(), 1u) << "video never restarted";
+    EXPECT_EQ(encoders.made[0]->finished.load(), 0);
+    audio.streams[1]->audio.onAudio(test::audioBlock(8));
+    EXPECT_EQ(ring->getStatus().audioCount, 3u) << "a new audio run in the same buffer";
+    audio.streams[0]->audio.onAudio(test::audioBlock(8.5));  // the dead stream: ignored
+    EXPECT_EQ(ring->getStatus().audioCount, 3u);
+    sched.advanceBy(120s);
+    EXPECT_EQ(audio.streams.size(), 2u) << "no attempts once back";
+
+    // A stop ends the attempts of a new loss.
+    audio.streams[1]->audio.onStopped("Connection terminated");
+    sched.runDue();
+    stopNow();
+    sched.advanceBy(120s);
+    EXPECT_EQ(audio.streams.size(), 2u);
+}
+
 // ---- Overlap and stale events -----------------------------------------------------------------
 
 TEST_F(CaptureTest, StartsNeverOverlapAndADeliberateStopIsNotAnInterruption) {
@@ -240,7 +278,7 @@ TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
     sched.runDue();
     EXPECT_EQ(log.count("[Corvane] Stream interrupted: The captured window was closed"), 1);
     EXPECT_EQ(log.count("[Corvane] Restarting capture stream..."), 1);
-    EXPECT_EQ(ring->getStatus().videoCount, 0u);
+    EXPECT_EQ(ring->getStatus().videoCount, 1u) << "the same picture: the replay continues";
     sched.advanceBy(499ms);
     EXPECT_EQ(screen.opened.size(), 1u);
     sched.advanceBy(1ms);
@@ -317,6 +355,46 @@ TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
     EXPECT_EQ(screen.opened.back().width, 1280);
     EXPECT_EQ(encoders.made.back()->settings.codec, VideoCodec::HEVC);
     EXPECT_EQ(encoders.made.back()->settings.bitrateKbps, calculateDynamicBitrate(1280, 720, 24));
+}
+
+TEST_F(CaptureTest, RestartsKeepTheBufferOnlyWhileThePictureStaysTheSame) {
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        bool kept;
+    };
+    auto reconfigure = [this](std::function<void(CaptureSettings&)> change) {
+        return [this, change] {
+            CaptureSettings next = capture->settings();
+            change(next);
+            capture->updateConfig(next);
+        };
+    };
+    const Case cases[] = {
+        {"stream interrupted", [this] { screen.last().video.onStopped("read error"); }, true},
+        {"restart asked for", [this] { capture->restart(); }, true},
+        {"bit rate only", reconfigure([](CaptureSettings& s) { s.bitrateKbps = 3000; }), true},
+        {"frame rate", reconfigure([](CaptureSettings& s) { s.fps = 24; }), false},
+        {"size", reconfigure([](CaptureSettings& s) { s.targetWidth = 1280, s.targetHeight = 720; }), false},
+        {"codec", reconfigure([](CaptureSettings& s) { s.codec = VideoCodec::HEVC; }), false},
+        {"stop and start (sleep)", [this] {
+             capture->stop();
+             sched.runDue();
+             capture->start();
+         }, false},
+    };
+    make();
+    for (const Case& c : cases) {
+        ASSERT_FALSE(startNow());
+        capture->updateConfig(settings);  // back to the first picture
+        sched.advanceBy(1s);
+        seedVideo();
+        c.act();
+        sched.advanceBy(1s);
+        EXPECT_TRUE(capture->isRunning()) << c.what;
+        EXPECT_EQ(ring->getStatus().videoCount, c.kept ? 1u : 0u) << c.what;
+        ring->clear();
+    }
 }
 
 TEST_F(CaptureTest, OwnControlLaneStopsWithinTimeout) {

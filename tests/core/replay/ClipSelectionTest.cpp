@@ -105,15 +105,20 @@ TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStallOrAFormatChange) {
     appendStream(sparse, 0, 20, 30, 2.0);
     EXPECT_EQ(sparse.getSamplesForClip(5.5, false).clip->startPTS, at(14));
 
-    // Nor is the start taken from before a change of stream format.
+    // Nor is the start taken from before a change of stream format (here only the header
+    // differs); a new encoder run with an identical format continues the clip.
     CorvaneRingBuffer formats(130, clock);
-    auto first = std::make_shared<const VideoStreamFormat>(), second = std::make_shared<const VideoStreamFormat>();
+    auto first = std::make_shared<const VideoStreamFormat>();
+    auto second = std::make_shared<const VideoStreamFormat>(VideoStreamFormat{.extradata = {1, 2}});
+    auto secondAgain = std::make_shared<const VideoStreamFormat>(*second);
     appendStream(formats, 0, 10, 30, 1.0, first);
-    appendStream(formats, 10, 13, 30, 1.0, second);
+    appendStream(formats, 10, 12, 30, 1.0, second);
+    appendStream(formats, 12, 13, 30, 1.0, secondAgain);
     ClipSelection f = formats.getSamplesForClip(30, false);
     ASSERT_TRUE(f);
     EXPECT_EQ(f.clip->startPTS, at(10));
-    for (const auto& v : f.clip->video) EXPECT_EQ(v->format, second);
+    EXPECT_EQ(f.clip->video.size(), 90u);
+    for (const auto& v : f.clip->video) EXPECT_TRUE(sameVideoFormat(v->format, second));
 
     // Too little of the new format yet: refused, not padded with the old one.
     appendStream(formats, 13, 13 + 10 / 30.0, 30, 1.0, first);

@@ -7,7 +7,12 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
@@ -116,6 +121,90 @@ TEST(PulseSystemAudio, FollowsANewDefaultSinkAndNoServerIsAnErrorNotAHang) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().domain, "PulseAudio");
     EXPECT_FALSE(missing.error().message.empty());
+}
+
+// A private audio server (its own socket and runtime folder) that the test can kill and start
+// again without touching the session's.
+class PrivateServer {
+public:
+    PrivateServer() : dir_("/tmp/corvane-pulse-" + std::to_string(::getpid())) {
+        std::filesystem::create_directories(dir_);
+    }
+    ~PrivateServer() {
+        kill();
+        std::filesystem::remove_all(dir_);
+    }
+    std::string address() const { return "unix:" + dir_ + "/native"; }
+    bool start() {
+        const std::string env = "XDG_RUNTIME_DIR=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + " HOME=" + dir_;
+        const std::string cmd = env + " setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no"
+                                      " --load='module-native-protocol-unix socket=" + dir_ + "/native auth-anonymous=1'"
+                                      " --load='module-null-sink sink_name=corvane_private_sink rate=48000 channels=2'"
+                                      " >/dev/null 2>&1 & echo $! >" + dir_ + "/pid";
+        if (std::system(cmd.c_str()) != 0) return false;
+        for (int i = 0; i < 100; ++i) {
+            const std::string probe = "PULSE_SERVER=" + address() + " pactl info >/dev/null 2>&1";
+            if (std::system(probe.c_str()) == 0) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    void kill() {
+        const std::string cmd = "[ -f " + dir_ + "/pid ] && pid=$(cat " + dir_ + "/pid) && kill $pid 2>/dev/null; "
+                                "while [ -n \"$pid\" ] && kill -0 $pid 2>/dev/null; do sleep 0.05; done; rm -f " +
+                                dir_ + "/pid";
+        int rc = std::system(cmd.c_str());
+        (void)rc;
+    }
+
+private:
+    std::string dir_;
+};
+
+TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
+    PrivateServer server;
+    ASSERT_TRUE(server.start());
+    PulseSystemAudioBackend backend(server.address());
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t blocks = 0;
+    std::string stopText;
+    AudioStreamCallbacks callbacks{[&](const AudioBlock&) {
+                                       std::lock_guard lock(mutex);
+                                       ++blocks;
+                                       changed.notify_all();
+                                   },
+                                   [&](const std::string& text) {
+                                       std::lock_guard lock(mutex);
+                                       stopText = text.empty() ? "(no text)" : text;
+                                       changed.notify_all();
+                                   }};
+    auto waitFor = [&](auto condition) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, condition);
+    };
+    SerialQueue queue("test-audio");
+    auto first = backend.openSystemAudio(queue, callbacks);
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(waitFor([&] { return blocks > 0; })) << "the null sink's monitor delivers silence";
+
+    server.kill();
+    EXPECT_TRUE(waitFor([&] { return !stopText.empty(); })) << "a dead server is reported as a stop";
+    EXPECT_FALSE(backend.openSystemAudio(queue, callbacks).ok()) << "nothing to reopen yet";
+
+    ASSERT_TRUE(server.start());
+    callbacks.onStopped = [](const std::string& text) { ADD_FAILURE() << "unexpected stop: " << text; };
+    auto second = backend.openSystemAudio(queue, callbacks);
+    ASSERT_TRUE(second.ok()) << second.error().message;
+    size_t before;
+    {
+        std::lock_guard lock(mutex);
+        before = blocks;
+    }
+    EXPECT_TRUE(waitFor([&] { return blocks > before + 2; })) << "blocks arrive again after the restart";
+    second.value()->stop();
+    first.value()->stop();
+    queue.waitIdle();
 }
 
 }  // namespace

@@ -123,10 +123,13 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
         const char* bufferLine;
         const char* toolTip;
         TrayIconState icon;
+        bool audioLost = false;
     };
     const Case cases[] = {
         {true, false, true, "Replay Buffer: Active (12s ready)", "Corvane - Recording active (12s buffered)",
          TrayIconState::Recording},
+        {true, false, true, "Replay Buffer: Active (12s ready, system audio lost)",
+         "Corvane - Recording active (12s buffered, system audio lost)", TrayIconState::Recording, true},
         {true, true, true, "Replay Buffer: Active (12s ready)", "Corvane - Saving clip to disk", TrayIconState::Saving},
         {true, true, false, "Replay Buffer: Active (12s ready)", "Corvane - Screen capture unavailable",
          TrayIconState::Unavailable},
@@ -137,6 +140,7 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
     for (const Case& c : cases) {
         status.isRecording = c.recording;
         status.hasPermission = c.permission;
+        status.systemAudioLost = c.audioLost;
         ui.setSavingClip(c.saving);
         ui.updateUI();
         EXPECT_TRUE(findAction(*ui.menu(), c.bufferLine)) << c.toolTip;

@@ -1,0 +1,94 @@
+// Bringing system audio back, in virtual time: the backoff between reopen attempts, the cap, the
+// one "lost" and one "back" notice, and a capture restart ending the attempts.
+#include "core/capture/AudioReconnect.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/sched/ManualScheduler.h"
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Harness {
+    ManualScheduler scheduler;
+    std::vector<SteadyTime> attempts;
+    std::vector<bool> notices;
+    int failuresLeft = 1000;
+    AudioReconnect reconnect{scheduler,
+                             {[this](std::function<void(bool)> done) {
+                                  attempts.push_back(scheduler.now());
+                                  const bool opened = failuresLeft-- <= 0;
+                                  scheduler.post([done, opened] { done(opened); });
+                              },
+                              [this](bool lost) { notices.push_back(lost); }}};
+
+    std::vector<int64_t> attemptSeconds(SteadyTime origin) const {
+        std::vector<int64_t> out;
+        for (SteadyTime t : attempts)
+            out.push_back(std::chrono::duration_cast<std::chrono::seconds>(t - origin).count());
+        return out;
+    }
+};
+
+TEST(AudioReconnect, BacksOffDoublingUpToThirtySeconds) {
+    Harness h;
+    const SteadyTime origin = h.scheduler.now();
+    h.reconnect.audioLost();
+    h.reconnect.audioLost();  // a repeat changes nothing
+    h.scheduler.advanceBy(200s);
+    const std::vector<int64_t> expected{1, 3, 7, 15, 31, 61, 91, 121, 151, 181};
+    EXPECT_EQ(h.attemptSeconds(origin), expected);
+    EXPECT_EQ(h.notices, std::vector<bool>{true});  // lost announced once, at 5 s
+    EXPECT_TRUE(h.reconnect.isLost());
+}
+
+TEST(AudioReconnect, AnnouncesLossAndReturnOnlyForLongOutages) {
+    struct Case {
+        int failures;
+        std::vector<bool> notices;
+    };
+    // Attempts at 1, 3, 7 s: back at 1 s or 3 s is before the 5 s notice, back at 7 s is after.
+    for (const Case& c : {Case{0, {}}, Case{1, {}}, Case{2, {true, false}}}) {
+        Harness h;
+        h.failuresLeft = c.failures;
+        h.reconnect.audioLost();
+        h.scheduler.advanceBy(100s);
+        EXPECT_EQ(h.notices, c.notices) << c.failures;
+        EXPECT_FALSE(h.reconnect.isLost());
+        EXPECT_EQ(h.attempts.size(), static_cast<size_t>(c.failures + 1));
+    }
+}
+
+TEST(AudioReconnect, ALaterLossStartsAgainFromOneSecond) {
+    Harness h;
+    h.failuresLeft = 3;
+    h.reconnect.audioLost();
+    h.scheduler.advanceBy(60s);  // back at 15 s
+    ASSERT_EQ(h.attempts.size(), 4u);
+    const SteadyTime second = h.scheduler.now();
+    h.failuresLeft = 0;
+    h.reconnect.audioLost();
+    h.scheduler.advanceBy(10s);
+    ASSERT_EQ(h.attempts.size(), 5u);
+    EXPECT_EQ(h.attempts.back() - second, std::chrono::duration_cast<Duration>(1s));
+}
+
+TEST(AudioReconnect, ResetEndsAttemptsAndIgnoresTheOneInFlight) {
+    Harness h;
+    h.reconnect.audioLost();
+    h.scheduler.advanceBy(6s);  // attempts at 1 and 3 s failed; the loss was announced
+    ASSERT_EQ(h.notices, std::vector<bool>{true});
+    h.reconnect.reset(false);  // capture stopped without audio: nothing is back
+    h.scheduler.advanceBy(100s);
+    EXPECT_EQ(h.attempts.size(), 2u);
+    EXPECT_EQ(h.notices, std::vector<bool>{true});
+    h.reconnect.reset(true);  // a start that opened audio ends the announced loss
+    EXPECT_EQ(h.notices, (std::vector<bool>{true, false}));
+}
+
+}  // namespace
+}  // namespace corvane
