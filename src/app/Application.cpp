@@ -28,8 +28,12 @@ int Application::run() {
 
     // Without a back end there is nothing to capture; say so on standard error and keep
     // running (the recorder idles; saves over D-Bus answer with the reason).
-    hasDisplay_ = canOpenX11Display();
-    backendChoice_ = chooseBackendForThisSession(hasDisplay_);
+    const bool x11DisplayOpens = canOpenX11Display();
+    backendChoice_ = chooseBackendForThisSession(x11DisplayOpens);
+    // On Wayland Qt picks its native platform by itself (QT_QPA_PLATFORM left alone); the tray
+    // icon goes through StatusNotifierItem there.
+    hasDisplay_ = backendChoice_.backend == DesktopBackend::wayland ? canOpenWaylandDisplay() || x11DisplayOpens
+                                                                    : x11DisplayOpens;
     if (!backendChoice_.warning.empty()) logLine(backendChoice_.warning);
     if (backendChoice_.backend == DesktopBackend::none) {
         std::string text = "[Corvane] Screen capture is not available (" + backendChoice_.reason + ").\n";

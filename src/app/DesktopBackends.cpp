@@ -7,6 +7,7 @@
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/hotkeys/X11HotkeyBackend.h"
 #include "platform/hotkeys/X11KeyboardLayout.h"
+#include "platform/wayland/PortalScreenCapture.h"
 #include "platform/x11/X11ScreenCapture.h"
 
 namespace corvane {
@@ -33,11 +34,37 @@ void useX11(DesktopBackends& parts) {
     parts.keyboardLayout = X11KeyboardLayout::open();
 }
 
+// Until a shortcut portal back end exists the desktop's own keyboard settings run the save
+// command; the tray and `corvane --save` still work.
+void useWayland(DesktopBackends& parts) {
+    parts.screen = std::make_unique<PortalScreenCaptureBackend>();
+    parts.screenName = "ScreenCast portal";
+    parts.audio = std::make_unique<PulseSystemAudioBackend>();  // pipewire-pulse on these desktops
+    parts.audioName = "PulseAudio";
+    auto hotkeys = std::make_unique<NullHotkeyBackend>(
+        "the desktop binds keys to `corvane --save N` in its own keyboard settings");
+    parts.hotkeysName = hotkeys->name();
+    parts.hotkeys = std::move(hotkeys);
+}
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
 }  // namespace
+
+bool isWaylandSession() {
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return isSet("WAYLAND_DISPLAY") || (type && std::string(type) == "wayland");
+}
+
+bool canOpenWaylandDisplay() { return isSet("WAYLAND_DISPLAY"); }
 
 BackendChoice chooseBackendForThisSession(bool x11DisplayOpens) {
     SessionFacts facts;
     facts.x11DisplayOpens = x11DisplayOpens;
+    facts.waylandSession = isWaylandSession();
     if (const char* forced = std::getenv(kBackendOverrideVariable)) facts.backendOverride = forced;
     return chooseDesktopBackend(facts);
 }
@@ -46,6 +73,7 @@ DesktopBackends makeDesktopBackends(const BackendChoice& choice) {
     DesktopBackends parts;
     switch (choice.backend) {
         case DesktopBackend::x11: useX11(parts); break;
+        case DesktopBackend::wayland: useWayland(parts); break;
         case DesktopBackend::none: useNullBackends(parts, choice.reason); break;
     }
     return parts;

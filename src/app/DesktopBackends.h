@@ -2,7 +2,8 @@
 
 // The parts of the chosen desktop back end, built in this one place: screen capture, system
 // audio, global shortcuts and the keyboard layout of the shortcut recorder. X11 gets XCB
-// capture, PulseAudio and XGrabKey; none gets the null back ends, which say why. A part that
+// capture, PulseAudio and XGrabKey; Wayland the ScreenCast portal, PulseAudio and no global
+// shortcuts (the desktop binds keys to the save command); none gets the null back ends, which say why. A part that
 // cannot connect (X11 forced without a display) is replaced by its null back end with the reason.
 //
 // Main thread: built after the Qt application exists (the hotkey back end watches its
@@ -17,6 +18,11 @@
 #include "core/shortcuts/KeyboardLayout.h"
 
 namespace corvane {
+
+// XDG_SESSION_TYPE=wayland or WAYLAND_DISPLAY set.
+bool isWaylandSession();
+// Qt can bring up its Wayland platform: WAYLAND_DISPLAY names a compositor.
+bool canOpenWaylandDisplay();
 
 // The choice for this process: the session as found plus the CORVANE_BACKEND override.
 BackendChoice chooseBackendForThisSession(bool x11DisplayOpens);

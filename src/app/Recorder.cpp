@@ -36,12 +36,6 @@ namespace corvane {
 namespace {
 
 
-bool isWaylandSession() {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return (wayland && *wayland) || (type && std::string(type) == "wayland");
-}
-
 }  // namespace
 
 // Declaration order is construction order; destruction runs backwards, so the engine (last)
@@ -188,7 +182,7 @@ void Recorder::removeLeftoversOfEarlierRuns() {
 }
 
 void Recorder::start() {
-    if (isWaylandSession()) {
+    if (parts_->backends.screenName == "X11" && isWaylandSession()) {
         logLine("Wayland session: capture and global shortcuts only reach X11 (XWayland) windows.");
     }
     removeLeftoversOfEarlierRuns();

@@ -9,15 +9,21 @@ BackendChoice chooseDesktopBackend(const SessionFacts& facts) {
         choice.backend = DesktopBackend::x11;
         return choice;
     }
+    if (forced == "wayland") {
+        choice.backend = DesktopBackend::wayland;
+        return choice;
+    }
     if (forced == "none") {
         choice.reason = std::string(kBackendOverrideVariable) + "=none";
         return choice;
     }
     if (!forced.empty()) {
         choice.warning = "Unknown " + std::string(kBackendOverrideVariable) + " value '" + forced +
-                         "' (x11 or none); choosing by the session.";
+                         "' (x11, wayland or none); choosing by the session.";
     }
-    if (facts.x11DisplayOpens) {
+    if (facts.waylandSession) {
+        choice.backend = DesktopBackend::wayland;
+    } else if (facts.x11DisplayOpens) {
         choice.backend = DesktopBackend::x11;
     } else {
         choice.reason = "cannot open the X display";

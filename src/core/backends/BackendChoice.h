@@ -13,7 +13,9 @@
 namespace corvane {
 
 enum class DesktopBackend {
-    x11,   // XCB capture, PulseAudio, XGrabKey shortcuts
+    x11,      // XCB capture, PulseAudio, XGrabKey shortcuts
+    wayland,  // ScreenCast portal capture, PulseAudio (pipewire-pulse), no global shortcuts: the
+              // desktop's own keyboard settings bind a key to `corvane --save N`
     none,  // nothing to capture, no global shortcuts: the null back ends, with `reason`
 };
 
@@ -21,6 +23,7 @@ enum class DesktopBackend {
 struct SessionFacts {
     std::optional<std::string> backendOverride;  // CORVANE_BACKEND; unset or empty: automatic
     bool x11DisplayOpens = false;                // the X display named by DISPLAY answers
+    bool waylandSession = false;  // XDG_SESSION_TYPE=wayland or WAYLAND_DISPLAY set
 };
 
 struct BackendChoice {
@@ -33,8 +36,9 @@ struct BackendChoice {
 
 inline constexpr const char* kBackendOverrideVariable = "CORVANE_BACKEND";
 
-// The override names the back end ("x11", "none"); anything else is warned about and the choice
-// is made as without it. Automatic: X11 when its display answers, else none.
+// The override names the back end ("x11", "wayland", "none"); anything else is warned about and
+// the choice is made as without it. Automatic: Wayland in a Wayland session (XWayland's display
+// would show only X clients), else X11 when its display answers, else none.
 BackendChoice chooseDesktopBackend(const SessionFacts& facts);
 
 }  // namespace corvane

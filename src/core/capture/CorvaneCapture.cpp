@@ -69,7 +69,7 @@ void CorvaneCapture::start(StartCompletion done) {
     ++startsInFlight_;
     postToLane([this, done = std::move(done)] {
         keepBufferOnNextStart_ = false;  // a plain start begins a new replay
-        std::optional<CaptureError> error = startOnLane();
+        std::optional<CaptureError> error = startOnLane(StartReason::asked);
         --startsInFlight_;
         if (done) done(error);
     });
@@ -154,7 +154,7 @@ void CorvaneCapture::stopForRestart(std::function<void()> done) {
 void CorvaneCapture::startForRestart(std::function<void(const std::optional<CaptureError>&)> done) {
     ++startsInFlight_;
     postToLane([this, done = std::move(done)] {
-        std::optional<CaptureError> error = startOnLane();
+        std::optional<CaptureError> error = startOnLane(StartReason::recovery);
         --startsInFlight_;
         postToMain([done, error] { done(error); });
     });
@@ -182,9 +182,16 @@ bool CorvaneCapture::screenReachable() {
 // ---------------------------------------------------------------------------------------------
 // Control lane: start and stop.
 
-std::optional<CaptureError> CorvaneCapture::startOnLane() {
+std::optional<CaptureError> CorvaneCapture::startOnLane(StartReason reason) {
     if (isRunning_.load()) return std::nullopt;
+    std::optional<CaptureError> error = startStreamsOnLane(reason);
+    // A start can also end in the user's no (a declined screen-sharing dialog): the remembered
+    // yes then goes, so the watchdog stops restarting until the back end is available again.
+    if (error && access_.load() == Access::Granted && !screen_.isAvailable()) access_ = Access::Denied;
+    return error;
+}
 
+std::optional<CaptureError> CorvaneCapture::startStreamsOnLane(StartReason reason) {
     {
         std::lock_guard lock(streamMutex_);
         resizeDetector_.reset();
@@ -192,7 +199,9 @@ std::optional<CaptureError> CorvaneCapture::startOnLane() {
     ++resizeGeneration_;
 
     if (!screenReachable()) {
-        screen_.requestAccess();
+        // Only a start someone asked for may bring a permission dialog back; a restart that did
+        // would show it again on every attempt.
+        if (reason == StartReason::asked) screen_.requestAccess();
         return CaptureError{"Corvane", 1, kPermissionText};
     }
 

@@ -99,7 +99,9 @@ private:
 
     // Control lane.
     bool screenReachable();
-    std::optional<CaptureError> startOnLane();
+    enum class StartReason { asked, recovery };
+    std::optional<CaptureError> startOnLane(StartReason reason);
+    std::optional<CaptureError> startStreamsOnLane(StartReason reason);
     void stopOnLane();
     void stopStreamsOnLane();
     std::optional<CaptureError> openAudioOnLane(uint64_t generation);

@@ -13,19 +13,27 @@ namespace {
 TEST(BackendChoiceTest, OverrideWinsOverTheSessionAndUnknownValuesAreWarnedAbout) {
     const std::string noDisplay = "cannot open the X display";
     const std::string hint = "Set DISPLAY or start Corvane inside a desktop session.";
-    struct Case { std::optional<std::string> forced; bool display; BackendChoice expected; };
+    const std::string unknown = "Unknown CORVANE_BACKEND value '%' (x11, wayland or none); choosing by the session.";
+    auto warning = [&](const std::string& value) {
+        std::string text = unknown;
+        return text.replace(text.find('%'), 1, value);
+    };
+    struct Case { std::optional<std::string> forced; bool display; bool wayland; BackendChoice expected; };
     for (const Case& c : std::vector<Case>{
-             {std::nullopt, true, {DesktopBackend::x11, "", "", ""}},
-             {"", true, {DesktopBackend::x11, "", "", ""}},
-             {std::nullopt, false, {DesktopBackend::none, noDisplay, hint, ""}},
-             {"x11", false, {DesktopBackend::x11, "", "", ""}},
-             {"none", true, {DesktopBackend::none, "CORVANE_BACKEND=none", "", ""}},
-             {"X11", true, {DesktopBackend::x11, "", "",
-                            "Unknown CORVANE_BACKEND value 'X11' (x11 or none); choosing by the session."}},
-             {"wayland", false, {DesktopBackend::none, noDisplay, hint,
-                                 "Unknown CORVANE_BACKEND value 'wayland' (x11 or none); choosing by the session."}}}) {
-        EXPECT_EQ(chooseDesktopBackend({c.forced, c.display}), c.expected)
-            << c.forced.value_or("<unset>") << " display " << c.display;
+             {std::nullopt, true, false, {DesktopBackend::x11, "", "", ""}},
+             {"", true, false, {DesktopBackend::x11, "", "", ""}},
+             {std::nullopt, false, false, {DesktopBackend::none, noDisplay, hint, ""}},
+             {std::nullopt, true, true, {DesktopBackend::wayland, "", "", ""}},  // XWayland answers too
+             {std::nullopt, false, true, {DesktopBackend::wayland, "", "", ""}},
+             {"x11", false, false, {DesktopBackend::x11, "", "", ""}},
+             {"x11", true, true, {DesktopBackend::x11, "", "", ""}},
+             {"wayland", false, false, {DesktopBackend::wayland, "", "", ""}},
+             {"none", true, true, {DesktopBackend::none, "CORVANE_BACKEND=none", "", ""}},
+             {"X11", true, false, {DesktopBackend::x11, "", "", warning("X11")}},
+             {"xwayland", false, false, {DesktopBackend::none, noDisplay, hint, warning("xwayland")}},
+             {"Wayland", true, true, {DesktopBackend::wayland, "", "", warning("Wayland")}}}) {
+        EXPECT_EQ(chooseDesktopBackend({c.forced, c.display, c.wayland}), c.expected)
+            << c.forced.value_or("<unset>") << " display " << c.display << " wayland " << c.wayland;
     }
 }
 

@@ -325,6 +325,37 @@ TEST_F(CaptureTest, TheWatchdogAsksForTheScreenOnTheLaneAndRemembersAYes) {
     capture.reset();  // before the lane it was given
 }
 
+TEST_F(CaptureTest, ADeclinedDialogStopsRestartsUntilAStartIsAskedFor) {
+    make();
+    ASSERT_FALSE(startNow());
+    int opens = 0;
+    screen.onOpenHook = [&] {
+        ++opens;
+        screen.available = false;  // the user said no in the system's dialog
+    };
+    screen.failForever = true;
+    screen.last().video.onStopped("The screen-sharing session was closed");
+    sched.advanceBy(10s);
+    EXPECT_EQ(opens, 1) << "the restart's later attempts do not ask again";
+    EXPECT_FALSE(capture->hasPermission());
+    for (int tick = 0; tick < 5; ++tick) {
+        capture->checkHealth(false);
+        sched.advanceBy(10s);
+    }
+    EXPECT_EQ(log.count("Watchdog"), 0);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(screen.accessRequests, 0) << "only a start someone asked for may bring the dialog back";
+
+    ASSERT_TRUE(startNow());
+    EXPECT_EQ(screen.accessRequests, 1);
+    screen.available = true;  // what asking for access does to the dialog back end
+    screen.failForever = false;
+    capture->checkHealth(false);
+    sched.advanceBy(10s);
+    EXPECT_EQ(log.count("[Corvane] Watchdog: Stream is idle. Triggering auto-recovery..."), 1);
+    EXPECT_TRUE(capture->isRunning());
+}
+
 // ---- Settings ----------------------------------------------------------------------------------
 
 TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
