@@ -17,6 +17,7 @@ public:
     int listings = 0;                      // shareableContent() calls
 
     bool isAvailable() override { return available; }
+    std::string unavailableReason() override { return "cannot open the X display"; }
     void requestAccess() override {}
     CaptureResult<ShareableContent> shareableContent() override {
         ++listings;

@@ -146,6 +146,8 @@ public:
     virtual ~ScreenCaptureBackend() = default;
     // The platform's "permission": the display server can be reached.
     virtual bool isAvailable() = 0;
+    // Why isAvailable() is false, lower case, for "Screen capture is not available (<reason>).".
+    virtual std::string unavailableReason() = 0;
     // Asks the platform to grant access; a no-op where there is nothing to ask.
     virtual void requestAccess() = 0;
     // Displays and on-screen windows of other programs.

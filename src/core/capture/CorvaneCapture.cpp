@@ -8,7 +8,6 @@
 namespace corvane {
 namespace {
 
-constexpr const char* kPermissionText = "Screen capture is not available (cannot open the X display).";
 constexpr const char* kNoDisplayText = "No display detected.";
 
 std::string describeTarget(const CaptureTarget& target) {
@@ -202,7 +201,8 @@ std::optional<CaptureError> CorvaneCapture::startStreamsOnLane(StartReason reaso
         // Only a start someone asked for may bring a permission dialog back; a restart that did
         // would show it again on every attempt.
         if (reason == StartReason::asked) screen_.requestAccess();
-        return CaptureError{"Corvane", 1, kPermissionText};
+        return CaptureError{"Corvane", 1,
+                            "Screen capture is not available (" + screen_.unavailableReason() + ")."};
     }
 
     CaptureResult<ShareableContent> content = screen_.shareableContent();

@@ -3,6 +3,6 @@
 namespace corvane {
 
 NullScreenCapture::NullScreenCapture(std::string reason)
-    : error_{"Corvane", 1, "Screen capture is not available (" + reason + ")"} {}
+    : reason_(reason), error_{"Corvane", 1, "Screen capture is not available (" + reason + ")."} {}
 
 }  // namespace corvane

@@ -17,6 +17,7 @@ public:
     explicit NullScreenCapture(std::string reason);
 
     bool isAvailable() override { return false; }
+    std::string unavailableReason() override { return reason_; }
     void requestAccess() override {}
     CaptureResult<ShareableContent> shareableContent() override { return error(); }
     CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig&, Executor&,
@@ -27,6 +28,7 @@ public:
 private:
     CaptureError error() const { return error_; }
 
+    std::string reason_;
     CaptureError error_;
 };
 

@@ -57,6 +57,11 @@ bool PortalScreenCaptureBackend::isAvailable() {
     return !declined_.load() && portal_->isReachable();
 }
 
+std::string PortalScreenCaptureBackend::unavailableReason() {
+    return declined_.load() ? "screen sharing was declined"
+                            : "the desktop's screen-sharing portal cannot be reached";
+}
+
 void PortalScreenCaptureBackend::requestAccess() { declined_ = false; }
 
 void PortalScreenCaptureBackend::chooseAgain() {

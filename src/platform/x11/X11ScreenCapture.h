@@ -24,6 +24,7 @@ public:
     explicit X11ScreenCaptureBackend(std::string displayName = {});
 
     bool isAvailable() override;
+    std::string unavailableReason() override { return "cannot open the X display"; }
     void requestAccess() override {}  // X11 has nothing to ask
     CaptureResult<ShareableContent> shareableContent() override;
     CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig& config,

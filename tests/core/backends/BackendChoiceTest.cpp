@@ -40,7 +40,7 @@ TEST(BackendChoiceTest, OverrideWinsOverTheSessionAndUnknownValuesAreWarnedAbout
 TEST(BackendChoiceTest, NullScreenCaptureRefusesEverythingWithItsReason) {
     NullScreenCapture screen("cannot open the X display");
     EXPECT_FALSE(screen.isAvailable());
-    const std::string reason = "Screen capture is not available (cannot open the X display)";
+    const std::string reason = "Screen capture is not available (cannot open the X display).";
     EXPECT_EQ(screen.shareableContent().error().message, reason);
     ManualScheduler queue;
     bool called = false;

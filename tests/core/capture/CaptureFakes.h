@@ -49,6 +49,7 @@ public:
         content.displays.push_back({7, "screen", 0, 0, 1920, 1080, true});
         content.displays.push_back({9, "HDMI-1", 1920, 0, 2560, 1440, false});
     }
+    std::string unavailableReason() override { return "cannot open the X display"; }
     bool isAvailable() override {
         ++availabilityChecks;
         return available;

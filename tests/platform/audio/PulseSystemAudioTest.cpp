@@ -136,7 +136,9 @@ public:
     }
     std::string address() const { return "unix:" + dir_ + "/native"; }
     bool start() {
-        const std::string env = "XDG_RUNTIME_DIR=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + " HOME=" + dir_;
+        // Off the session bus: the session's own server already owns the name a server claims there.
+        const std::string env = "XDG_RUNTIME_DIR=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + " HOME=" + dir_ +
+                                " DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_ + "/no-bus";
         const std::string cmd = env + " setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no"
                                       " --load='module-native-protocol-unix socket=" + dir_ + "/native auth-anonymous=1'"
                                       " --load='module-null-sink sink_name=corvane_private_sink rate=48000 channels=2'"
