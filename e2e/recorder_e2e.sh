@@ -141,5 +141,6 @@ corvane_pid=
 echo "exit status $status after $took s"
 cp "$work/corvane.log" "$artefacts/corvane.log"
 [ "$status" -eq 0 ] || fail "exit status $status"
-awk -v t="$took" 'BEGIN { exit !(t < 2.5) }' || fail "quitting took $took s"
+# The bound catches a hang, not a slow machine: sanitizer builds pass a slowdown factor.
+awk -v t="$took" -v f="${CORVANE_SLOWDOWN:-1}" 'BEGIN { exit !(t < 2.5 * f) }' || fail "quitting took $took s"
 echo "E2E PASSED"

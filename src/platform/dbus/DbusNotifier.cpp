@@ -61,13 +61,23 @@ void DbusNotifier::showNotification(const std::string& title, const std::string&
 
 void DbusNotifier::showClipSaved(const std::string& title, const std::string& body,
                                  const std::string& clipPath) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, request = Request{QString::fromStdString(title), QString::fromStdString(body),
-                                 QString::fromStdString(clipPath)}]() mutable {
-            enqueueOnMainThread(std::move(request));
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(handOverMutex_);
+        handedOver_.push_back(Request{QString::fromStdString(title), QString::fromStdString(body),
+                                      QString::fromStdString(clipPath)});
+    }
+    QMetaObject::invokeMethod(this, "takeHandedOver", Qt::QueuedConnection);
+}
+
+void DbusNotifier::takeHandedOver() {
+    Request request;
+    {
+        std::lock_guard lock(handOverMutex_);
+        if (handedOver_.empty()) return;
+        request = std::move(handedOver_.front());
+        handedOver_.pop_front();
+    }
+    enqueueOnMainThread(std::move(request));
 }
 
 void DbusNotifier::enqueueOnMainThread(Request request) {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -64,6 +65,8 @@ public:
 private Q_SLOTS:
     void onActionInvoked(uint id, const QString& actionKey);
     void onNotificationClosed(uint id, uint reason);
+    // Main thread: the oldest request handed over by showClipSaved (one call per request).
+    void takeHandedOver();
 
 private:
     enum class Markup { Unknown, Querying, Yes, No };
@@ -87,6 +90,11 @@ private:
     Markup markup_ = Markup::Unknown;  // main thread
     bool actions_ = false;             // main thread; the server shows actions
     std::deque<Request> pending_;      // main thread; waiting for capabilities
+    // From any thread to the main thread. Only a payload-free queued call crosses Qt's event
+    // queue: the request itself travels under our mutex, whose ordering ThreadSanitizer sees
+    // (Qt's own locking it does not).
+    std::mutex handOverMutex_;
+    std::deque<Request> handedOver_;  // guarded by handOverMutex_
     QString appIcon_ = QStringLiteral("corvane");
     ClipActions clipActions_;
     std::map<uint, QString> clipOfNotification_;  // main thread; shown clip notifications by id

@@ -45,16 +45,39 @@ Scheduler::TaskId QtMainScheduler::schedule(Duration delay, Duration interval, T
         if (shutDown_ || !task) return kNoTask;
         id = nextId_++;
         entries_[id] = Entry{std::make_shared<Task>(std::move(task)), interval, 0};
+        // Requests are taken in the order they were queued, so zero-delay tasks run in posting
+        // order. Timers belong to the owning thread: they are armed there.
+        if (delay <= Duration::zero() && interval == Duration::zero()) {
+            requests_.push_back(Request{Request::Kind::Run, id});
+        } else {
+            requests_.push_back(Request{Request::Kind::Arm, id, delay, interval});
+        }
     }
-    if (delay <= Duration::zero() && interval == Duration::zero()) {
-        // Posted events of one thread keep their order, so zero-delay tasks run in posting order.
-        QMetaObject::invokeMethod(this, [this, id] { runZeroDelay(id); }, Qt::QueuedConnection);
-    } else {
-        // Timers belong to the owning thread: arm there.
-        QMetaObject::invokeMethod(this, [this, id, delay, interval] { arm(id, delay, interval); },
-                                  Qt::QueuedConnection);
-    }
+    QMetaObject::invokeMethod(this, "takeRequest", Qt::QueuedConnection);
     return id;
+}
+
+void QtMainScheduler::handOver(Request request) {
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+    }
+    QMetaObject::invokeMethod(this, "takeRequest", Qt::QueuedConnection);
+}
+
+void QtMainScheduler::takeRequest() {
+    Request request;
+    {
+        std::lock_guard lock(mutex_);
+        if (requests_.empty()) return;
+        request = requests_.front();
+        requests_.pop_front();
+    }
+    switch (request.kind) {
+    case Request::Kind::Run: runZeroDelay(request.id); break;
+    case Request::Kind::Arm: arm(request.id, request.delay, request.interval); break;
+    case Request::Kind::KillTimer: killTaskTimer(request.timerId, request.id); break;
+    }
 }
 
 void QtMainScheduler::arm(TaskId id, Duration delay, Duration interval) {
@@ -124,20 +147,21 @@ void QtMainScheduler::cancel(TaskId id) {
     if (timerId != 0) killTimerOnOwnerThread(timerId, id);
 }
 
+void QtMainScheduler::killTaskTimer(int timerId, TaskId id) {
+    // Qt reuses timer ids: kill only if the timer still belongs to this task.
+    auto it = taskByTimer_.find(timerId);
+    if (it == taskByTimer_.end() || it->second != id) return;
+    taskByTimer_.erase(it);
+    killTimer(timerId);
+}
+
 void QtMainScheduler::killTimerOnOwnerThread(int timerId, TaskId id) {
-    auto kill = [this, timerId, id] {
-        // Qt reuses timer ids: kill only if the timer still belongs to this task.
-        auto it = taskByTimer_.find(timerId);
-        if (it == taskByTimer_.end() || it->second != id) return;
-        taskByTimer_.erase(it);
-        killTimer(timerId);
-    };
     if (QThread::currentThread() == thread()) {
-        kill();
+        killTaskTimer(timerId, id);
         return;
     }
     // The entry is already gone, so a firing before this runs does nothing.
-    QMetaObject::invokeMethod(this, kill, Qt::QueuedConnection);
+    handOver(Request{Request::Kind::KillTimer, id, {}, {}, timerId});
 }
 
 void QtMainScheduler::shutDown() {

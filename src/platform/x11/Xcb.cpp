@@ -3,12 +3,21 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <mutex>
 
 namespace corvane::x11 {
 
 Connection::Connection(const char* displayName) {
     int screenNumber = 0;
-    conn_ = xcb_connect(displayName, &screenNumber);
+    {
+        // xcb_connect reads the authority file name through libXau's XauFileName, which keeps it
+        // in one static buffer: two threads connecting at once (the capture lane and the settings
+        // tab's source list) would write it together. Qt's own connection is made on the main
+        // thread before any of ours.
+        static std::mutex connectMutex;
+        std::lock_guard lock(connectMutex);
+        conn_ = xcb_connect(displayName, &screenNumber);
+    }
     if (xcb_connection_has_error(conn_)) return;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
     for (int i = 0; it.rem; ++i, xcb_screen_next(&it)) {
