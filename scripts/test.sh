@@ -24,4 +24,4 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:supp
 cd "$tsan_dir"
 # Everything runs several times slower under the tool; time bounds that only catch hangs widen.
 export CORVANE_SLOWDOWN=${CORVANE_SLOWDOWN:-5}
-"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 -L 'unit|media|session' -LE widgets "$@"
+"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 -L 'unit|media|session' "$@"
