@@ -5,6 +5,13 @@ binary=$1
 long=$2
 warmup=6
 window=20
+size=${CORVANE_BENCH_SIZE:-1280x720}
+fps=${CORVANE_BENCH_FPS:-30}
+# The bit rate Corvane's automatic rule picks for this size and rate, written out so that both
+# runs use the same one.
+kbps=$(awk -v s="$size" -v f="$fps" 'BEGIN { split(s, d, "x");
+  k = int(((d[1] * d[2] * f / 124416000) ^ 0.72 * 12000) / 500 + 0.5) * 500;
+  printf "%d", k < 2500 ? 2500 : k }')
 work=$(mktemp -d /tmp/corvane-bench.XXXXXX)
 pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done; rm -rf "$work"; }
@@ -29,8 +36,8 @@ pids+=($!)
 export HOME="$work/home"
 mkdir -p "$HOME/.config/corvane"
 cat >"$HOME/.config/corvane/config.toml" <<TOML
-fps = 30
-bitrate_kbps = 6000
+fps = $fps
+bitrate_kbps = $kbps
 resolution = "native"
 max_buffer_seconds = 140.0
 output_dir = "$work/clips"
@@ -47,7 +54,7 @@ duration = 130
 hotkey = "Super+Shift+2"
 TOML
 
-echo "== CPU while recording 1280x720@30 with audio (${window} s after ${warmup} s warm-up)"
+echo "== CPU while recording ${size}@${fps} at ${kbps} kbit/s with audio (${window} s after ${warmup} s warm-up)"
 "$binary" >"$work/corvane.log" 2>&1 &
 corvane=$!
 sleep "$warmup"
@@ -72,10 +79,10 @@ fi
 kill -TERM "$corvane"; wait "$corvane" 2>/dev/null
 
 mkdir -p /dev/shm/corvane-bench-ref
-ffmpeg -nostdin -loglevel error -f x11grab -framerate 30 -video_size 1280x720 -draw_mouse 1 -i "$DISPLAY" \
+ffmpeg -nostdin -loglevel error -f x11grab -framerate "$fps" -video_size "$size" -draw_mouse 1 -i "$DISPLAY" \
   -f pulse -sample_rate 48000 -channels 2 -i default \
-  -c:v libx264 -preset ultrafast -tune zerolatency -b:v 6000k -maxrate 9000k -bufsize 9000k \
-  -g 30 -bf 0 -x264-params scenecut=0 -c:a aac -b:a 192k \
+  -c:v libx264 -preset ultrafast -tune zerolatency -b:v "${kbps}k" -maxrate "$((kbps * 3 / 2))k" -bufsize "$((kbps * 3 / 2))k" \
+  -g "$fps" -bf 0 -x264-params scenecut=0 -c:a aac -b:a 192k \
   -f segment -segment_time 10 -segment_wrap 14 -reset_timestamps 1 /dev/shm/corvane-bench-ref/seg%03d.mp4 &
 reference=$!
 sleep "$warmup"
