@@ -26,10 +26,16 @@ measure() {
   awk -v a="$a" -v b="$b" -v t="$ticks" -v w="$window" 'BEGIN { printf "%.1f", 100 * (b - a) / t / w }'
 }
 
-# Moving content and sound, the same for both runs.
-SDL_AUDIODRIVER=dummy ffplay -loglevel quiet -f lavfi -i "testsrc2=size=320x240:rate=30" -an \
-  -noborder -left 100 -top 100 &
-pids+=($!)
+# Moving content over the whole screen, the same for both runs: started after Corvane's window
+# has appeared, so that (with no window manager) the pattern is on top.
+scene=
+show_scene() {
+  [ -n "$scene" ] && kill "$scene" 2>/dev/null
+  SDL_AUDIODRIVER=dummy ffplay -loglevel quiet -f lavfi -i "testsrc2=size=640x360:rate=30" -an \
+    -x "${size%x*}" -y "${size#*x}" -left 0 -top 0 -noborder &
+  scene=$!
+  pids+=($scene)
+}
 # A chord over a little noise, closer to what a desktop plays than a pure tone (which is the AAC
 # coder's costliest case: about 3 % of a core against 0.7 % for this, measured with the CLI).
 ffmpeg -nostdin -loglevel quiet -re -f lavfi \
@@ -83,6 +89,8 @@ thread_ticks() {  # pid, thread name: CPU ticks of that thread
 run_corvane() {
   "$binary" >"$work/corvane.log" 2>&1 &
   corvane=$!
+  sleep 3
+  show_scene
   sleep "$warmup"
   local a b
   a=$(thread_ticks "$corvane" ane.audio-queue)
