@@ -3,8 +3,8 @@
 set -uo pipefail
 binary=$1
 minutes=$2
-save_every=5      # minutes
-warmup=140        # seconds: a full 130 s buffer before the first reading
+save_every=${CORVANE_SOAK_SAVE_EVERY:-5}   # minutes
+warmup=${CORVANE_SOAK_WARMUP:-140}   # seconds: a full 130 s buffer before the first reading
 work=$(mktemp -d /tmp/corvane-soak.XXXXXX)
 pids=()
 tone=
@@ -16,16 +16,20 @@ cleanup() {
 trap cleanup EXIT
 
 start_tone() {
-  ffmpeg -nostdin -loglevel quiet -re -f lavfi -i "sine=frequency=440:sample_rate=48000" -ac 2 \
-    -f pulse default &
+  ffmpeg -nostdin -loglevel quiet -re -f lavfi \
+    -i "aevalsrc=0.15*sin(2*PI*220*t)+0.1*sin(2*PI*277*t)+0.1*sin(2*PI*330*t)+0.05*(random(0)-0.5):s=48000" \
+    -ac 2 -f pulse default &
   tone=$!
 }
 # Kills the session's audio server and starts a fresh one on the same socket, as an update or a
 # crash of the desktop's audio server does.
 restart_audio_server() {
   kill "$tone" 2>/dev/null
-  pkill -x pulseaudio
-  while pgrep -x pulseaudio >/dev/null; do sleep 0.1; done
+  # This desktop's server only (other desktops may run on the same machine).
+  local old
+  old=$(cat "$XDG_RUNTIME_DIR/pulse/pid")
+  kill "$old"
+  while kill -0 "$old" 2>/dev/null; do sleep 0.1; done
   setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --load=module-native-protocol-unix \
     --load="module-null-sink sink_name=corvane_test_sink rate=48000 channels=2" >/dev/null 2>&1 &
   server=$!
@@ -52,6 +56,9 @@ TOML
 "$binary" >"$work/corvane.log" 2>&1 &
 corvane=$!
 pids+=($corvane)
+# Left for days, the recorder lives in the tray: its window is closed.
+here=$(cd "$(dirname "$0")" && pwd)
+for _ in $(seq 1 30); do python3 "$here/close_window.py" Corvane 2>/dev/null && break; sleep 1; done
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
