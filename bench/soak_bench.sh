@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A long unattended run of the recorder, the way a user leaves it for days (window closed): a
-# moving picture and sound on a private 1280x720 virtual desktop, a full replay buffer, a 30 s save every five
-# minutes through `corvane --save`, and one audio-server restart half-way. Every minute it prints
+# moving picture and sound on a private 1280x720 virtual desktop, a full replay buffer, a 30 s
+# save every five minutes through `corvane --save`, and one audio-server restart half-way. Every minute it prints
 # resident memory (as a ratio to the first full-buffer reading), threads, open files and CPU;
 # at the end the memory trend per hour, whether every save produced a playable clip with sound,
 # and whether audio came back after the restart.
