@@ -105,7 +105,9 @@ TEST_F(WindowManagerTest, WindowIsFittedIntoTheScreensAvailableArea) {
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
     show(*manager_, CorvaneTab::clips);
     MainWindow* window = manager_->window();
-    if (!scale.isEmpty()) EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale.toDouble());
+    if (!scale.isEmpty()) {
+        EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale.toDouble());
+    }
     const QRect area = window->screen()->availableGeometry();
     EXPECT_TRUE(area.contains(window->frameGeometry()));
 
