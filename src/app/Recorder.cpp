@@ -118,7 +118,7 @@ struct Recorder::Parts {
         };
         h.saveClip = [this](double seconds, std::function<void(SaveClipOutcome)> done) {
             engine->requestClip(seconds, [done = std::move(done)](const ClipSaveOutcome& o) {
-                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason, o.shortfall});
+                done(SaveClipOutcome{o.ok, o.ok ? o.path : o.reason, o.note});
             });
         };
         h.reloadConfig = [this] {

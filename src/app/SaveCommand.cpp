@@ -21,6 +21,9 @@ int runSaveCommand(int argc, char** argv) {
         return 1;
     }
     writeStdout(outcome.pathOrReason + "\n");
+    // Standard output stays the one path; a shorter clip or the other files of a split save are
+    // told beside it.
+    if (!outcome.note.empty()) writeStderr(outcome.note + "\n");
     return 0;
 }
 

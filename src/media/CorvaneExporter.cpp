@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/config/ConfigFile.h"
@@ -141,15 +142,59 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
         result.reason = selection.message.empty() ? "No video has been captured yet" : selection.message;
         return result;
     }
-    const ClipSamples& clip = *selection.clip;
     progress.steps.fetch_add(1);
 
-    // ---- Output set-up: folder, temporary file, header ----
     const std::string folder = expandTilde(outputDir);
     if (FileWriteResult made = createFolders(folder); !made.ok) {
         logLine("Error creating export directory: " + made.error);
         return couldNotWrite(made.error);
     }
+
+    // One file per video format, in time order; a file that fails does not stop the others.
+    std::vector<const ClipSamples*> parts;
+    for (const ClipSamples& part : selection.earlierParts) parts.push_back(&part);
+    parts.push_back(&*selection.clip);
+    const bool split = parts.size() > 1;
+    if (split) {
+        logLine("The video format changed within the clip: saving it as " + std::to_string(parts.size()) +
+                " files");
+    }
+
+    ClipExportResult result;
+    result.partCount = int(parts.size());
+    progress.filesTotal = result.partCount;
+    std::optional<ClipExportResult> firstFailure;
+    std::vector<std::string> written;
+    std::string savedText;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        ClipExportResult file =
+            writeClipFile(*parts[i], folder, exportTime, split ? int(i) + 1 : 0, progress);
+        if (progress.abandoned) return file.ok() ? givenUp() : file;  // the others would be too late
+        if (!file.ok()) {
+            if (split) result.failedParts.push_back({int(i) + 1, file.reason});
+            if (!firstFailure) firstFailure = std::move(file);
+            continue;
+        }
+        ++progress.filesWritten;
+        written.push_back(file.path);
+        result.actualSeconds += file.actualSeconds;
+        savedText += (savedText.empty() ? "" : ", ") + file.path + " (" + format1(file.actualSeconds) + "s)";
+    }
+    if (written.empty()) return std::move(*firstFailure);
+    progress.phase = ExportProgress::Phase::Done;
+
+    logLine("Clip saved successfully: " + savedText);
+    result.path = written.back();
+    written.pop_back();
+    result.earlierPaths = std::move(written);
+    return result;
+}
+
+// One MP4 under a hidden temporary name, renamed into place when complete. On success the path
+// and the clip's length; nothing is left behind on failure.
+ClipExportResult CorvaneExporter::writeClipFile(const ClipSamples& clip, const std::string& folder,
+                                                WallTime exportTime, int part, ExportProgress& progress) {
+    // ---- Output set-up: temporary file, header ----
     const std::shared_ptr<const VideoStreamFormat> videoFormat = clip.video.front()->format;
     if (!videoFormat) {
         logLine("Video format description not found");
@@ -204,7 +249,7 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
 
     std::string finalPath;
     for (int copy = 1; copy <= kMaxCopies && finalPath.empty(); ++copy) {
-        const std::string candidate = folder + "/" + clipFileName(exportTime, clip.actualDuration, copy);
+        const std::string candidate = folder + "/" + clipFileName(exportTime, clip.actualDuration, copy, part);
         const FileOpResult moved = files_.moveNoReplace(temp.path, candidate);
         if (moved.ok()) {
             finalPath = candidate;
@@ -216,9 +261,7 @@ ClipExportResult CorvaneExporter::exportClip(CorvaneRingBuffer& ringBuffer, doub
     }
     temp.keep = true;
     if (options_.flushToDisk) syncFolder(folder);  // the new name itself becomes durable
-    progress.phase = ExportProgress::Phase::Done;
 
-    logLine("Clip saved successfully: " + finalPath + " (" + format1(clip.actualDuration) + "s)");
     ClipExportResult result;
     result.path = finalPath;
     result.actualSeconds = clip.actualDuration;

@@ -23,7 +23,9 @@ struct ClipWriteOptions {
 // through a large output buffer; nothing is encoded. The file is written under a hidden temporary
 // name in the clips folder and renamed into place (never over an existing file; "_2", "_3" names
 // instead) only when complete, so a failed write leaves nothing and the folder watch never sees
-// half a clip. Blocks the calling thread; reentrant (no state beyond its settings).
+// half a clip. A span across a change of video format becomes one file per format, named as
+// parts of one save ("_part1", "_part2"). Blocks the calling thread; reentrant (no state beyond
+// its settings).
 class CorvaneExporter final : public ClipExporter {
 public:
     // `files` moves the finished file into place and must outlive the exporter. The clock names
@@ -36,6 +38,9 @@ public:
                                 ExportProgress& progress) override;
 
 private:
+    ClipExportResult writeClipFile(const ClipSamples& clip, const std::string& folder, WallTime exportTime,
+                                   int part, ExportProgress& progress);
+
     FileMover& files_;
     const Clock& clock_;
     const ClipWriteOptions options_;

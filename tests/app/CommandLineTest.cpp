@@ -19,16 +19,6 @@ using test::ChildProcess;
 using test::TempDir;
 using test::entriesIn;
 
-const std::string kHelp =
-    "Corvane - Lightweight instant replay screen recorder for Linux\n"
-    "\n"
-    "USAGE:\n"
-    "    corvane                Start Corvane (runs in the system tray with global hotkeys)\n"
-    "    corvane --save SECONDS Save the last SECONDS to a clip and print its path\n"
-    "    corvane --config       Print configuration file path\n"
-    "    corvane -v, --version  Print version\n"
-    "    corvane -h, --help     Print help\n";
-
 const std::string kPreflight =
     "[Corvane] Screen capture is not available (cannot open the X display).\n"
     "Set DISPLAY or start Corvane inside a desktop session.\n";
@@ -64,14 +54,16 @@ Outcome startAndStop(std::vector<std::string> args, const TempDir& home, int sig
     return {child.out(), child.err(), status.value_or(-1)};
 }
 
-TEST(CommandLineForms, InformationFormsPrintExactBytesAndTouchNoFile) {
+// Only the first argument counts.
+TEST(CommandLineForms, InformationFormsPrintAndTouchNoFile) {
     TempDir home;
     const ChildProcess::EnvChanges env = {{"HOME", home.path().string()}};
     const std::string path = home.path().string() + "/.config/corvane/config.toml\n";
+    const std::string help = runToEnd({"--help"}, env).out;
+    EXPECT_NE(help.find("corvane --save SECONDS "), std::string::npos) << help;
     struct Case { std::vector<std::string> args; std::string out; };
-    for (const Case& c : {Case{{"-h"}, kHelp}, Case{{"--help", "--version", "x"}, kHelp},
-                          Case{{"-v"}, "corvane 1.0.0\n"}, Case{{"--version", "-h"}, "corvane 1.0.0\n"},
-                          Case{{"--config"}, path}, Case{{"--config", "--help"}, path}}) {
+    for (const Case& c : {Case{{"-h", "--version", "x"}, help}, Case{{"-v"}, "corvane 1.0.0\n"},
+                          Case{{"--version", "-h"}, "corvane 1.0.0\n"}, Case{{"--config", "--help"}, path}}) {
         Outcome o = runToEnd(c.args, env);
         EXPECT_EQ(o.out, c.out) << c.args[0];
         EXPECT_EQ(o.err, "") << c.args[0];
@@ -88,7 +80,7 @@ TEST(CommandLineForms, ConfigPathWithoutHomeComesFromThePasswordDatabase) {
     EXPECT_EQ(runToEnd({"--config"}, {{"HOME", ""}}).out, expected);
 }
 
-// The running-program side of "--save" is covered end to end (e2e/save_command_e2e.sh).
+// The running-program side of "--save" is in tests/platform/instance/RunningProgramTest.cpp.
 TEST(CommandLineSave, FailsWithTheReasonWhenTheLengthIsWrongOrNoCorvaneRuns) {
     TempDir home;
     const std::string usage =
@@ -118,83 +110,49 @@ TEST(CommandLineSave, FailsWithTheReasonWhenTheLengthIsWrongOrNoCorvaneRuns) {
     EXPECT_EQ(entriesIn(home.path()), 0u) << "asking for a clip creates no file";
 }
 
-TEST(CommandLineStart, OtherFirstArgumentsStartAndEndCleanlyOnSignals) {
-    for (auto args : {std::vector<std::string>{"--Help"}, {"bogus", "--help"},
-                      std::vector<std::string>{}}) {
-        TempDir home;
-        Outcome o = startAndStop(args, home);
-        EXPECT_EQ(o.err.substr(0, kPreflight.size()), kPreflight);
-        EXPECT_NE(o.out.find("\n[Corvane] Back ends: screen capture none (cannot open the X display), "
-                             "system audio none, global shortcuts none (cannot open the X display)\n"),
-                  std::string::npos) << o.out;
-        EXPECT_TRUE(std::filesystem::is_regular_file(home / ".config/corvane/config.toml"));
-    }
-    TempDir home;
-    startAndStop({}, home, SIGINT);
-}
-
-// The override picks the back end; a part that cannot connect says why in the same line.
-TEST(CommandLineStart, BackendOverrideIsNamedAfterTheBanner) {
-    struct Case { const char* value; const char* backends; const char* err; };
+// Other first arguments start the recorder; CORVANE_BACKEND picks the back ends, and a part that
+// cannot connect says why in the line after the banner. SIGTERM and SIGINT end it cleanly.
+TEST(CommandLineStart, StartsWithTheChosenBackEndsAndEndsCleanlyOnSignals) {
+    const std::string noDisplay = "screen capture none (cannot open the X display), system audio none, "
+                                  "global shortcuts none (cannot open the X display)";
+    struct Case { std::vector<std::string> args; const char* backend; std::string backends, err; int signal = SIGTERM; };
     for (const Case& c : {
-             Case{"x11", "screen capture X11, system audio PulseAudio, global shortcuts none "
-                         "(cannot open the X display)", ""},
-             Case{"none", "screen capture none (CORVANE_BACKEND=none), system audio none, global "
-                          "shortcuts none (CORVANE_BACKEND=none)",
+             Case{{"bogus", "--help"}, nullptr, noDisplay, kPreflight, SIGINT},
+             Case{{}, "x11", "screen capture X11, system audio PulseAudio, global shortcuts none "
+                             "(cannot open the X display)", ""},
+             Case{{}, "none", "screen capture none (CORVANE_BACKEND=none), system audio none, global "
+                              "shortcuts none (CORVANE_BACKEND=none)",
                   "[Corvane] Screen capture is not available (CORVANE_BACKEND=none).\n"},
-             Case{"wayland", "screen capture ScreenCast portal, system audio PulseAudio, global "
-                             "shortcuts none (the desktop binds keys to `corvane --save N` in its own "
-                             "keyboard settings)", ""},
-             Case{"mir", "screen capture none (cannot open the X display), system audio none, "
-                         "global shortcuts none (cannot open the X display)",
-                  kPreflight.c_str()}}) {
+             Case{{}, "wayland", "screen capture ScreenCast portal, system audio PulseAudio, global "
+                                 "shortcuts none (the desktop binds keys to `corvane --save N` in its own "
+                                 "keyboard settings)", ""},
+             Case{{"--Help"}, "mir", noDisplay, kPreflight}}) {
         TempDir home;
-        Outcome o = startAndStop({}, home, SIGTERM, {{"CORVANE_BACKEND", c.value}});
+        ChildProcess::EnvChanges env;
+        if (c.backend) env["CORVANE_BACKEND"] = c.backend;
+        Outcome o = startAndStop(c.args, home, c.signal, env);
+        const std::string name = c.backend ? c.backend : "default";
         const size_t banner = o.out.find("Ready. Use your global shortcuts to save clips.\n");
-        const size_t line = o.out.find("\n[Corvane] Back ends: " + std::string(c.backends) + "\n");
-        EXPECT_TRUE(line != std::string::npos && line > banner) << c.value << ": " << o.out;
-        EXPECT_EQ(o.err.substr(0, std::string(c.err).size()), c.err) << c.value;
-        const bool warned = o.out.find("[Corvane] Unknown CORVANE_BACKEND value '" + std::string(c.value) +
-                                       "' (x11, wayland or none); choosing by the session.\n") != std::string::npos;
-        EXPECT_EQ(warned, std::string(c.value) == "mir") << c.value;
+        const size_t line = o.out.find("\n[Corvane] Back ends: " + c.backends + "\n");
+        EXPECT_TRUE(line != std::string::npos && line > banner) << name << ": " << o.out;
+        EXPECT_EQ(o.err.substr(0, c.err.size()), c.err) << name;
+        const bool warned = o.out.find("[Corvane] Unknown CORVANE_BACKEND value 'mir' (x11, wayland or none); "
+                                       "choosing by the session.\n") != std::string::npos;
+        EXPECT_EQ(warned, name == "mir");
+        EXPECT_TRUE(std::filesystem::is_regular_file(home / ".config/corvane/config.toml")) << name;
     }
 }
 
+// The buffer length is shown rounded half to even, the folder with its tilde.
 TEST(CommandLineStart, BannerRoundsHalfToEvenAndKeepsTheTilde) {
-    struct Case { const char* buffer; const char* shown; };
-    for (const Case& c : {Case{"60.5", "60"}, Case{"61.5", "62"}}) {
+    for (const auto& [buffer, shown] : {std::pair{"60.5", "60"}, {"61.5", "62"}}) {
         TempDir home;
         std::filesystem::create_directories(home / ".config/corvane");
         std::ofstream(home / ".config/corvane/config.toml")
-            << "fps = 30\nbitrate_kbps = 9000\nmax_buffer_seconds = " << c.buffer
-            << "\n[[records]]\nduration = 5\nhotkey = \"Cmd+1\"\n";
+            << "max_buffer_seconds = " << buffer << "\n[[records]]\nduration = 5\nhotkey = \"Cmd+1\"\n";
         Outcome o = startAndStop({}, home);
-        const std::string rule(60, '=');
-        const std::string expected = rule + "\nCorvane (Linux Instant Replay)\n" + rule + "\n" +
-                                     "- Hardware Acc: ACCELERATION\n"
-                                     "- Frame Rate  : 30 FPS\n"
-                                     "- Bitrate     : 9000 kbps\n"
-                                     "- Max Buffer  : " + c.shown + "s in RAM\n"
-                                     "- Output Dir  : ~/Videos/Corvane\n" +
-                                     rule + "\nReady. Use your global shortcuts to save clips.\n";
-        // The encoder in use depends on the machine's hardware: accept any of its forms.
-        const std::string label = "- Hardware Acc: ";
-        const size_t at = o.out.find(label);
-        ASSERT_NE(at, std::string::npos) << o.out;
-        const size_t end = o.out.find('\n', at);
-        const std::string acceleration = o.out.substr(at + label.size(), end - at - label.size());
-        const bool known = acceleration == "none (libx264 software)" ||
-                           acceleration == "none (libx265 software)" ||
-                           acceleration.rfind("VA-API (", 0) == 0 ||
-                           acceleration.rfind("NVIDIA NVENC (", 0) == 0 ||
-                           acceleration.rfind("Intel Quick Sync (", 0) == 0;
-        EXPECT_TRUE(known && acceleration.back() == ')') << acceleration;
-        std::string normalised = o.out;
-        normalised.replace(at, end - at, label + "ACCELERATION");
-        // "[Corvane] " lines of the starting recorder may surround the banner; it is one block.
-        const size_t begin = normalised.find(rule + "\nCorvane (Linux");
-        ASSERT_NE(begin, std::string::npos) << o.out;
-        EXPECT_EQ(normalised.substr(begin, expected.size()), expected) << c.buffer;
+        EXPECT_NE(o.out.find("- Max Buffer  : " + std::string(shown) + "s in RAM\n- Output Dir  : ~/Videos/Corvane\n"),
+                  std::string::npos) << o.out;
     }
 }
 

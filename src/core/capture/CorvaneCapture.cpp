@@ -225,15 +225,11 @@ std::optional<CaptureError> CorvaneCapture::startStreamsOnLane(StartReason reaso
     const EncoderSettings encoderSettings{target->width, target->height, fps,
                                           encoderBitrateKbps(settings, target->width, target->height),
                                           settings.codec};
-    // A restart that keeps the picture continues the replay (the buffer's age rule still drops
-    // footage that is too old); any other start, or a new picture, begins an empty one.
-    const bool samePicture = lastPicture_ && lastPicture_->width == encoderSettings.width &&
-                             lastPicture_->height == encoderSettings.height &&
-                             lastPicture_->fps == encoderSettings.fps &&
-                             lastPicture_->codec == encoderSettings.codec;
-    if (!(keepBufferOnNextStart_ && samePicture)) ringBuffer_->clear();
+    // A restart continues the replay (the buffer's age and length rules still drop footage that
+    // is too old): the same picture continues the clip, a new one (size, frame rate, codec) starts
+    // a run of its own that clips are cut at. A plain start begins an empty replay.
+    if (!keepBufferOnNextStart_) ringBuffer_->clear();
     keepBufferOnNextStart_ = false;
-    lastPicture_ = encoderSettings;
     std::shared_ptr<VideoEncoder> encoder =
         encoders_.create(encoderSettings, std::weak_ptr<VideoPacketSink>(ringBuffer_));
 

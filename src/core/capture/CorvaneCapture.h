@@ -23,8 +23,8 @@ namespace corvane {
 
 // The live capture: picks the configured display or window, sizes the stream, creates a new
 // encoder on every start, and routes frames to the encoder and audio to the buffer. A plain start
-// (the first, after sleep) empties the replay buffer; a restart that keeps the picture (size,
-// frame rate, codec) keeps it and continues it. Keeping the stream alive (watchdog, restarts,
+// (the first, after sleep) empties the replay buffer; a restart keeps it and continues it (with a
+// new picture, as a run of another format that a save writes to a file of its own). Keeping the stream alive (watchdog, restarts,
 // window-resize debounce) is the job of its CaptureRecovery, which it feeds with stream ends and
 // size changes. Lost system audio is reopened by its AudioReconnect while video runs on.
 //
@@ -148,10 +148,8 @@ private:
     // once that queue is idle.
     std::shared_ptr<AudioLane> audioLane_;
     bool audioUnavailableReported_ = false;
-    // A restart (not a plain start) is stopping and starting the stream: a start that keeps the
-    // last run's picture keeps the buffer.
+    // A restart (not a plain start) is stopping and starting the stream: its start keeps the buffer.
     bool keepBufferOnNextStart_ = false;
-    std::optional<EncoderSettings> lastPicture_;  // the last encoder run's settings
 
     // Shared between the control lane and the video/audio queues.
     mutable std::mutex streamMutex_;

@@ -419,10 +419,12 @@ ClipSaveOutcome CorvaneEngine::runSave(const std::shared_ptr<SaveJob>& job, doub
         outcome.path = result.path;
         outcome.actualSeconds = result.actualSeconds;
         outcome.shortfall = shortfallNote(durationSeconds, result.actualSeconds);
+        outcome.earlierPaths = result.earlierPaths;
+        outcome.note = clipSaveNote(result, outcome.shortfall);
         if (SoundPlayer* chime = deps_.savedChime; chime && currentPlaySound_.load())
             postToMain([chime] { chime->playSavedChime(); });
         deps_.notifier.showClipSaved(clipSavedTitle(result.actualSeconds),
-                                     clipSavedBody(result.path, folder, outcome.shortfall), result.path);
+                                     clipSavedBody(result, folder, outcome.shortfall), result.path);
         postToMain([this, path = result.path] {
             if (deps_.clipSavedAnnouncer) deps_.clipSavedAnnouncer->announce(path);
         });
@@ -447,6 +449,10 @@ void CorvaneEngine::giveUpSave(const std::shared_ptr<SaveJob>& job, SaveWatchdog
     } else {
         logLine("Timeout while finalizing MP4 file");
         reason = "Finishing the file took too long";
+    }
+    if (const int written = p.filesWritten.load(); written > 0) {
+        reason += " (" + std::to_string(written) + " of its " + std::to_string(p.filesTotal.load()) +
+                  " files " + (written == 1 ? "was" : "were") + " saved)";
     }
     ClipExportResult result;
     result.failure = ClipExportResult::Failure::CouldNotWrite;

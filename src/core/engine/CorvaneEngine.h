@@ -63,6 +63,11 @@ struct ClipSaveOutcome {
     std::string reason;        // when not ok, one sentence for the user
     // When ok but the buffer held less than asked: "Saved 53 s of the 601 s asked"; else empty.
     std::string shortfall;
+    // When ok and the video format changed within the clip: the files before `path`, oldest first.
+    std::vector<std::string> earlierPaths;
+    // When ok: what a caller is told beside the path (the shortfall, the other files of a split
+    // save and any that could not be written); empty for a whole clip in one file.
+    std::string note;
 };
 
 // How a configuration reload ended: applied, or nothing applied and why (one sentence naming

@@ -21,11 +21,46 @@ std::string shortfallNote(double askedSeconds, double savedSeconds) {
     return "Saved " + std::to_string(saved) + " s of the " + std::to_string(asked) + " s asked";
 }
 
-std::string clipSavedBody(const std::string& path, const std::string& outputDir,
-                          const std::string& shortfall) {
+namespace {
+
+std::string fileName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return (shortfall.empty() ? "" : shortfall + "\n") + name + "\nSaved in " + outputDir;
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> splitSaveSentences(const ClipExportResult& result) {
+    if (result.partCount < 2) return {};
+    const std::string of = " of " + std::to_string(result.partCount);
+    std::vector<std::string> sentences{"The video format changed during the clip, so it was saved as " +
+                                       std::to_string(result.partCount) + " files"};
+    for (const ClipPartFailure& failed : result.failedParts) {
+        sentences.push_back("Part " + std::to_string(failed.part) + of +
+                            " could not be written: " + failed.reason);
+    }
+    return sentences;
+}
+
+std::string clipSavedBody(const ClipExportResult& result, const std::string& outputDir,
+                          const std::string& shortfall) {
+    std::string body = shortfall.empty() ? "" : shortfall + "\n";
+    for (const std::string& sentence : splitSaveSentences(result)) body += sentence + "\n";
+    for (const std::string& path : result.earlierPaths) body += fileName(path) + "\n";
+    return body + fileName(result.path) + "\nSaved in " + outputDir;
+}
+
+std::string clipSaveNote(const ClipExportResult& result, const std::string& shortfall) {
+    std::vector<std::string> sentences = splitSaveSentences(result);
+    if (!sentences.empty() && !result.earlierPaths.empty()) {
+        std::string also = "; also written: ";
+        for (size_t i = 0; i < result.earlierPaths.size(); ++i)
+            also += (i > 0 ? ", " : "") + result.earlierPaths[i];
+        sentences.front() += also;
+    }
+    std::string note = shortfall;
+    for (const std::string& sentence : sentences) note += (note.empty() ? "" : ". ") + sentence;
+    return note;
 }
 
 std::string clipNotSavedBody(const ClipExportResult& result) {

@@ -4,14 +4,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
 class CorvaneRingBuffer;
 
+// A file of a save made of several that could not be written (the others were).
+struct ClipPartFailure {
+    int part = 0;  // 1-based, in time order
+    std::string reason;
+};
+
 // How a clip export ended. On success `path` is the finished file and `actualSeconds` the length
 // it really holds; otherwise `failure` says whose fault it was and `reason` is one plain sentence
 // for the user (for CouldNotWrite it carries the system's reason, e.g. "No space left on device").
+// A span across a change of video format is saved as one file per format (partCount of them):
+// then `path` is the newest file written, `earlierPaths` the others written (oldest first),
+// `actualSeconds` their length together, and `failedParts` the files that could not be written.
+// It fails only when no file was written.
 struct ClipExportResult {
     enum class Failure {
         None,
@@ -23,6 +34,9 @@ struct ClipExportResult {
     std::string path;
     double actualSeconds = 0;
     std::string reason;
+    std::vector<std::string> earlierPaths;
+    int partCount = 1;
+    std::vector<ClipPartFailure> failedParts;
 
     bool ok() const { return failure == Failure::None; }
 };
@@ -35,6 +49,8 @@ struct ExportProgress {
     std::atomic<Phase> phase{Phase::Preparing};
     std::atomic<uint64_t> steps{0};  // moves with every packet handed to the file
     std::atomic<size_t> videoWritten{0}, videoTotal{0}, audioWritten{0}, audioTotal{0};
+    // Files of the save finished so far, of how many (more than one across a change of format).
+    std::atomic<int> filesWritten{0}, filesTotal{1};
     // Set when the save is given up (it overran its time): the export stops at its next step,
     // removes its temporary file (once a hanging write returns) and fails.
     std::atomic<bool> abandoned{false};

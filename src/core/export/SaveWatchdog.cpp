@@ -32,8 +32,9 @@ void SaveWatchdog::check() {
     if (phase == ExportProgress::Phase::Finishing) {
         if (!finishingSince_) finishingSince_ = now;
         if (now - *finishingSince_ >= kFinishLimit) overrun = Overrun::FinishTooLong;
-    } else if (now - lastStepAt_ >= kStallLimit) {
-        overrun = Overrun::Stalled;
+    } else {
+        finishingSince_.reset();  // a save of several files finishes each in turn
+        if (now - lastStepAt_ >= kStallLimit) overrun = Overrun::Stalled;
     }
     if (!overrun) return;
     auto report = std::move(onOverrun_);

@@ -12,9 +12,9 @@
 namespace corvane {
 
 // Gives up on a save that stops moving, while it still hangs: no step for 3 s while it prepares or
-// writes, or its finishing (index, flush, rename) not done within 10 s. A blocked write cannot
-// report its own time-out, so the watch runs on the scheduler and reads the export's progress.
-// Main thread.
+// writes, or the finishing (index, flush, rename) of one of its files not done within 10 s. A
+// blocked write cannot report its own time-out, so the watch runs on the scheduler and reads the
+// export's progress. Main thread.
 class SaveWatchdog {
 public:
     static constexpr Duration kStallLimit = std::chrono::seconds(3);

@@ -20,6 +20,9 @@ constexpr double kAudioReachSeconds = 0.1;
 // A start keyframe further than this before the target lies before a hole in the stream
 // (regular keyframes come at least every second).
 constexpr double kGapMendSeconds = 2.0;
+// A stretch of another format shorter than this is left out of a save rather than written as a
+// file of its own.
+constexpr double kMinPartSeconds = 0.5;
 // Reservation covers at most this much history; longer buffers grow as they fill.
 constexpr double kMaxReservedSeconds = 600.0;
 
@@ -31,7 +34,7 @@ double flooredDuration(double seconds) {
 double secondsBetween(MediaTime later, MediaTime earlier) { return (later - earlier).seconds(); }
 
 std::string formatSeconds(const char* pattern, double value) {
-    char text[64];
+    char text[160];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
 }
@@ -204,6 +207,60 @@ void CorvaneRingBuffer::pruneAudioLocked(Graveyard& released) {
     }
 }
 
+namespace {
+
+// Where a clip of frames [begin, end) reaching back to `target` starts: the latest keyframe at or
+// before it, unless that lies before a stretch without frames (stalled capture, resume from
+// suspend: the hole would become frozen picture and silence); else the first keyframe.
+std::optional<size_t> startKeyframe(const std::vector<VideoSampleItem>& video, size_t begin, size_t end,
+                                    MediaTime target) {
+    std::optional<size_t> start;
+    for (size_t i = end; i-- > begin;) {
+        if (video[i].isKeyframe && video[i].pts <= target) {
+            start = i;
+            break;
+        }
+    }
+    if (start && secondsBetween(target, video[*start].pts) > kGapMendSeconds) {
+        for (size_t i = *start + 1; i < end; ++i) {
+            if (video[i].isKeyframe) {
+                start = i;
+                break;
+            }
+        }
+    }
+    for (size_t i = begin; !start && i < end; ++i) {
+        if (video[i].isKeyframe) start = i;
+    }
+    return start;
+}
+
+}  // namespace
+
+ClipSamples CorvaneRingBuffer::takePartLocked(size_t start, size_t end, bool recordAudio,
+                                              std::vector<AudioPacketRef>& audio) const {
+    ClipSamples clip;
+    const VideoSampleItem& last = videoSamples_[end - 1];
+    clip.startPTS = videoSamples_[start].pts;
+    const double span = secondsBetween(last.pts, clip.startPTS);
+    clip.actualDuration = span > 0.1 ? span : 0.1;
+    clip.video.reserve(end - start);
+    for (size_t i = start; i < end; ++i) clip.video.push_back(videoSamples_[i].sampleBuffer);
+    clip.endPTS = last.pts;
+    if (last.sampleBuffer->duration.isValid() && last.sampleBuffer->duration.seconds() > 0)
+        clip.endPTS = last.pts + last.sampleBuffer->duration;
+    if (recordAudio) {
+        // References only: the packets that can reach into the clip, pre-roll included.
+        const MediaTime from = clip.startPTS - MediaTime::fromSeconds(kAudioReachSeconds, 1000);
+        for (const AudioSampleItem& item : audioSamples_) {
+            if (item.pts + item.duration <= from) continue;
+            if (item.pts >= clip.endPTS) continue;  // arrival order is not strictly time order
+            audio.push_back(item.sampleBuffer);
+        }
+    }
+    return clip;
+}
+
 ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool recordAudio) {
     ClipSelection result;
     auto refuse = [&result](ClipRefusal refusal, std::string message) {
@@ -213,8 +270,13 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
         return std::move(result);
     };
 
-    ClipSamples clip;
-    std::vector<AudioPacketRef> audio;
+    // Parts in time order; their audio is laid out after unlocking.
+    struct Part {
+        ClipSamples clip;
+        std::vector<AudioPacketRef> audio;
+    };
+    std::vector<Part> parts;
+    std::vector<std::string> leftOut;  // logged after unlocking
     std::shared_ptr<const AudioStreamFormat> audioFormat;
     Graveyard released;  // outlives the lock below
     {
@@ -233,95 +295,93 @@ ClipSelection CorvaneRingBuffer::getSamplesForClip(double durationSeconds, bool 
                           "Buffer is stale (last frame was received " + std::to_string(int64_t(age)) +
                               "s ago). Clearing stale buffer.");
         }
+        audioFormat = lastAudioFormat_;
 
-        // A clip never spans two stream formats: only the newest format's run counts (it may
-        // cover several encoder runs when restarts kept the picture and header the same).
+        // The newest format's run (several encoder runs when restarts kept the picture and header).
         size_t runStart = videoSamples_.size() - 1;
         while (runStart > 0 && sameVideoFormat(videoSamples_[runStart - 1].sampleBuffer->format,
                                                newest.sampleBuffer->format))
             --runStart;
 
-        double available = secondsBetween(newest.pts, videoSamples_[runStart].pts);
-        if (!(available > 0)) available = 0;
-        if (available < kMinAvailableSeconds) {
-            lock.unlock();
-            return refuse(ClipRefusal::NotEnoughVideo,
-                          formatSeconds("Not enough video buffered yet (available: %.2fs < 0.5s)",
-                                        available));
-        }
+        auto windowBefore = [&](MediaTime oldest) {
+            double available = secondsBetween(newest.pts, oldest);
+            if (!(available > 0)) available = 0;
+            const double window = std::clamp(std::isnan(durationSeconds) ? available : durationSeconds,
+                                             0.0, available);
+            return std::pair(available, newest.pts - MediaTime::fromSeconds(window, newest.pts.timescale()));
+        };
 
-        const double window = std::clamp(std::isnan(durationSeconds) ? available : durationSeconds,
-                                         0.0, available);
-        const MediaTime target = newest.pts - MediaTime::fromSeconds(window, newest.pts.timescale());
-
-        std::optional<size_t> start;
-        for (size_t i = videoSamples_.size(); i-- > runStart;) {
-            if (videoSamples_[i].isKeyframe && videoSamples_[i].pts <= target) {
-                start = i;
-                break;
-            }
-        }
-        if (start && secondsBetween(target, videoSamples_[*start].pts) > kGapMendSeconds) {
-            // The keyframe lies before a stretch without frames (stalled capture, resume from
-            // suspend): starting there would add the hole as frozen picture and silence.
-            for (size_t i = *start + 1; i < videoSamples_.size(); ++i) {
-                if (videoSamples_[i].isKeyframe) {
-                    start = i;
-                    break;
+        // A span reaching back before the newest run's first usable keyframe takes a part of
+        // every older run it reaches into; a run too short to be a file of its own is left out.
+        if (runStart > 0) {
+            const MediaTime target = windowBefore(videoSamples_.front().pts).second;
+            const std::optional<size_t> newestRunStart =
+                startKeyframe(videoSamples_, runStart, videoSamples_.size(), target);
+            if (!newestRunStart || videoSamples_[*newestRunStart].pts > target) {
+                for (size_t begin = 0, end = 0; begin < videoSamples_.size(); begin = end) {
+                    for (end = begin + 1; end < videoSamples_.size() &&
+                                          sameVideoFormat(videoSamples_[end].sampleBuffer->format,
+                                                          videoSamples_[end - 1].sampleBuffer->format);
+                         ++end) {
+                    }
+                    if (!(videoSamples_[end - 1].pts > target)) continue;  // ends before the span
+                    const std::optional<size_t> start = startKeyframe(videoSamples_, begin, end, target);
+                    const MediaTime from = videoSamples_[start.value_or(begin)].pts;
+                    const double span = secondsBetween(videoSamples_[end - 1].pts, from);
+                    if (!start || !(span >= kMinPartSeconds)) {
+                        leftOut.push_back(formatSeconds(
+                            "Left out a %.2fs stretch of one video format: too short for a clip of its own",
+                            std::max(span, 0.0)));
+                        continue;
+                    }
+                    Part part;
+                    part.clip = takePartLocked(*start, end, recordAudio, part.audio);
+                    parts.push_back(std::move(part));
                 }
             }
         }
-        if (!start) {
-            for (size_t i = runStart; i < videoSamples_.size(); ++i) {
-                if (videoSamples_[i].isKeyframe) {
-                    start = i;
-                    break;
-                }
+
+        if (parts.empty()) {
+            // Within the newest run: the one clip as always.
+            leftOut.clear();
+            const auto [available, target] = windowBefore(videoSamples_[runStart].pts);
+            if (available < kMinAvailableSeconds) {
+                lock.unlock();
+                return refuse(ClipRefusal::NotEnoughVideo,
+                              formatSeconds("Not enough video buffered yet (available: %.2fs < 0.5s)",
+                                            available));
             }
-        }
-        if (!start) {
-            lock.unlock();
-            return refuse(ClipRefusal::NoKeyframe, "No keyframe found in buffer, cannot create valid clip");
-        }
-
-        const size_t frameCount = videoSamples_.size() - *start;
-        if (frameCount < 2) {
-            lock.unlock();
-            return refuse(ClipRefusal::TooFewFrames, "Not enough video frames in selected range (" +
-                                                         std::to_string(frameCount) + " frames)");
-        }
-
-        clip.startPTS = videoSamples_[*start].pts;
-        const double span = secondsBetween(newest.pts, clip.startPTS);
-        clip.actualDuration = span > 0.1 ? span : 0.1;
-        if (clip.actualDuration < kMinClipSeconds) {
-            const double shown = clip.actualDuration;
-            lock.unlock();
-            return refuse(ClipRefusal::TooShort,
-                          formatSeconds("Selected clip duration too short (%.2fs)", shown));
-        }
-
-        clip.video.reserve(frameCount);
-        for (size_t i = *start; i < videoSamples_.size(); ++i)
-            clip.video.push_back(videoSamples_[i].sampleBuffer);
-
-        clip.endPTS = newest.pts;
-        if (newest.sampleBuffer->duration.isValid() && newest.sampleBuffer->duration.seconds() > 0)
-            clip.endPTS = newest.pts + newest.sampleBuffer->duration;
-        if (recordAudio) {
-            // References only: the packets that can reach into the clip, pre-roll included.
-            const MediaTime from = clip.startPTS - MediaTime::fromSeconds(kAudioReachSeconds, 1000);
-            for (const AudioSampleItem& item : audioSamples_) {
-                if (item.pts + item.duration <= from) continue;
-                if (item.pts >= clip.endPTS) continue;  // arrival order is not strictly time order
-                audio.push_back(item.sampleBuffer);
+            const std::optional<size_t> start =
+                startKeyframe(videoSamples_, runStart, videoSamples_.size(), target);
+            if (!start) {
+                lock.unlock();
+                return refuse(ClipRefusal::NoKeyframe, "No keyframe found in buffer, cannot create valid clip");
             }
-            audioFormat = lastAudioFormat_;
+            const size_t frameCount = videoSamples_.size() - *start;
+            if (frameCount < 2) {
+                lock.unlock();
+                return refuse(ClipRefusal::TooFewFrames, "Not enough video frames in selected range (" +
+                                                             std::to_string(frameCount) + " frames)");
+            }
+            const double span = secondsBetween(newest.pts, videoSamples_[*start].pts);
+            if (!(span >= kMinClipSeconds)) {
+                lock.unlock();
+                return refuse(ClipRefusal::TooShort, formatSeconds("Selected clip duration too short (%.2fs)",
+                                                                   span > 0.1 ? span : 0.1));
+            }
+            Part part;
+            part.clip = takePartLocked(*start, videoSamples_.size(), recordAudio, part.audio);
+            parts.push_back(std::move(part));
         }
     }
 
-    if (recordAudio) clip.audio = planClipAudio(audio, clip.startPTS, clip.endPTS, std::move(audioFormat));
-    result.clip = std::move(clip);
+    for (const std::string& line : leftOut) logLine(line);
+    for (Part& part : parts) {
+        if (recordAudio)
+            part.clip.audio = planClipAudio(part.audio, part.clip.startPTS, part.clip.endPTS, audioFormat);
+        if (&part != &parts.back()) result.earlierParts.push_back(std::move(part.clip));
+    }
+    result.clip = std::move(parts.back().clip);
     return result;
 }
 

@@ -38,15 +38,15 @@ struct RingBufferStatus {
     uint64_t audioCount = 0;
 };
 
-// The samples of one clip: video from a keyframe through the newest frame, all of one stream
-// format; audio packets back to back from one frame before startPTS to endPTS (silence where
-// nothing was captured). Shares the buffer's packets.
+// The samples of one clip file: video from a keyframe through the last frame of its stretch, all
+// of one stream format; audio packets back to back from one frame before startPTS to endPTS
+// (silence where nothing was captured). Shares the buffer's packets.
 struct ClipSamples {
     std::vector<VideoSampleRef> video;
     ClipAudioTrack audio;       // no packets when audio is off
     MediaTime startPTS;         // the first frame's time: the clip's time 0
-    MediaTime endPTS;           // the end of the newest frame: the clip's length on the time line
-    double actualDuration = 0;  // seconds from the first to the newest frame, at least 0.1
+    MediaTime endPTS;           // the end of the last frame: the clip's length on the time line
+    double actualDuration = 0;  // seconds from the first to the last frame, at least 0.1
 };
 
 // Why no clip could be made. Every value but Empty came with one logged message.
@@ -61,7 +61,10 @@ enum class ClipRefusal {
 };
 
 struct ClipSelection {
-    std::optional<ClipSamples> clip;
+    std::optional<ClipSamples> clip;  // the newest part: through the newest frame
+    // A span reaching back across a change of video format (a new size, frame rate or codec) is
+    // one clip per format, since one file holds one format: the parts before `clip`, oldest first.
+    std::vector<ClipSamples> earlierParts;
     ClipRefusal refusal = ClipRefusal::None;
     std::string message;  // the logged line without the "[Corvane] " prefix; empty for Empty
 
@@ -69,7 +72,8 @@ struct ClipSelection {
 };
 
 // The in-memory replay buffer: the most recent maxDurationSeconds of compressed video (starting
-// on a keyframe) and of compressed audio (from 3 s before the oldest frame), and the clip
+// on a keyframe; it may hold several stream formats, one after the other, when capture restarted
+// with a new picture) and of compressed audio (from 3 s before the oldest frame), and the clip
 // selection. Thread-safe: every operation may be called from any thread; one mutex guards all
 // state and is held only to append, prune and take references (planning and logging happen
 // outside it).
@@ -104,6 +108,9 @@ private:
     void pruneVideoLocked(Graveyard& released);
     void pruneAudioLocked(Graveyard& released);
     void clearLocked(Graveyard& released);
+    // A clip of videoSamples_[start, end) and references to the audio that can reach into it.
+    ClipSamples takePartLocked(size_t start, size_t end, bool recordAudio,
+                               std::vector<AudioPacketRef>& audio) const;
 
     const Clock& clock_;
     mutable std::mutex mutex_;

@@ -20,7 +20,9 @@ struct ControlStatus {
 struct SaveClipOutcome {
     bool ok = false;
     std::string pathOrReason;
-    std::string note;  // when ok: "Saved 53 s of the 601 s asked" for a shorter clip, else empty
+    // When ok: "Saved 53 s of the 601 s asked" for a shorter clip, and the other files of a clip
+    // saved as several (the video format changed within it); else empty.
+    std::string note;
 };
 
 // The end of a configuration reload: applied, or why nothing was.

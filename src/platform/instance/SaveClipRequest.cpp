@@ -21,7 +21,9 @@ SaveClipOutcome requestClipFromRunningInstance(double seconds, QDBusConnection b
     call << seconds;
     const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-        return {true, reply.arguments().constFirst().toString().toStdString()};
+        const QVariantList answer = reply.arguments();
+        return {true, answer.constFirst().toString().toStdString(),
+                answer.size() > 1 ? answer.at(1).toString().toStdString() : std::string()};
     }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         return {false, reply.errorMessage().toStdString()};

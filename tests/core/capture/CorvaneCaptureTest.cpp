@@ -392,7 +392,8 @@ TEST_F(CaptureTest, UpdateConfigRestartsOnlyOnRealChange) {
     EXPECT_EQ(encoders.made.back()->settings.bitrateKbps, calculateDynamicBitrate(1280, 720, 24));
 }
 
-TEST_F(CaptureTest, RestartsKeepTheBufferOnlyWhileThePictureStaysTheSame) {
+// A new picture keeps the older run too: the buffer cuts clips at the change of format.
+TEST_F(CaptureTest, RestartsKeepTheBufferAndOnlyAPlainStartEmptiesIt) {
     struct Case {
         const char* what;
         std::function<void()> act;
@@ -409,9 +410,9 @@ TEST_F(CaptureTest, RestartsKeepTheBufferOnlyWhileThePictureStaysTheSame) {
         {"stream interrupted", [this] { screen.last().video.onStopped("read error"); }, true},
         {"restart asked for", [this] { capture->restart(); }, true},
         {"bit rate only", reconfigure([](CaptureSettings& s) { s.bitrateKbps = 3000; }), true},
-        {"frame rate", reconfigure([](CaptureSettings& s) { s.fps = 24; }), false},
-        {"size", reconfigure([](CaptureSettings& s) { s.targetWidth = 1280, s.targetHeight = 720; }), false},
-        {"codec", reconfigure([](CaptureSettings& s) { s.codec = VideoCodec::HEVC; }), false},
+        {"frame rate", reconfigure([](CaptureSettings& s) { s.fps = 24; }), true},
+        {"size", reconfigure([](CaptureSettings& s) { s.targetWidth = 1280, s.targetHeight = 720; }), true},
+        {"codec", reconfigure([](CaptureSettings& s) { s.codec = VideoCodec::HEVC; }), true},
         {"stop and start (sleep)", [this] {
              capture->stop();
              sched.runDue();

@@ -80,6 +80,22 @@ TEST_F(EngineSaveTest, NotificationTextsForSavedMissingVideoAndWriteFailure) {
     ASSERT_EQ(outcomes.size(), 4u);
     EXPECT_EQ(outcomes[0].shortfall, "Saved 130 s of the 600 s asked") << "the caller is told as well";
     EXPECT_EQ(outcomes[3].shortfall, "") << "a clip within half a second of the request is whole";
+    EXPECT_EQ(outcomes[0].note, outcomes[0].shortfall);
+
+    // A save across changes of video format: one notification naming its files, the newest path
+    // for the caller and the others in the note; a file that could not be written is named.
+    exporter.nextResult = {Failure::None, "/v/Clip_t_8s_part3.mp4", 28, "", {"/v/Clip_t_12s_part1.mp4"}, 3,
+                           {{2, "No space left on device"}}};
+    engine->requestClip(30, [&](const ClipSaveOutcome& o) { outcomes[0] = o; });
+    lane.runDue();
+    const std::string split = "The video format changed during the clip, so it was saved as 3 files";
+    EXPECT_EQ(notifier.shown.back(), Shown("Corvane - Clip saved (28s)",
+                                           "Saved 28 s of the 30 s asked\n" + split + "\nPart 2 of 3 could not be "
+                                           "written: No space left on device\nClip_t_12s_part1.mp4\n"
+                                           "Clip_t_8s_part3.mp4\nSaved in ~/Videos/Corvane"));
+    EXPECT_EQ(outcomes[0].path, "/v/Clip_t_8s_part3.mp4");
+    EXPECT_EQ(outcomes[0].note, "Saved 28 s of the 30 s asked. " + split + "; also written: /v/Clip_t_12s_part1.mp4. "
+                                "Part 2 of 3 could not be written: No space left on device");
     EXPECT_EQ(exporter.lastOutputDir, "~/Videos/Corvane") << "the exporter expands the tilde";
     EXPECT_FALSE(engine->isSavingClip()) << "a failure clears the flag";
 
@@ -199,6 +215,8 @@ TEST_F(EngineSaveTest, ProgressKeepsASlowSaveAliveAndFinishingGetsTenSeconds) {
 
     exporter.duringExport = [this](ExportProgress& progress) {
         scheduler.runDue();
+        progress.filesTotal = 2;  // the first of two files is written, the second hangs
+        progress.filesWritten = 1;
         progress.phase = ExportProgress::Phase::Finishing;
         scheduler.advanceBy(std::chrono::milliseconds(10300));
         EXPECT_TRUE(progress.abandoned.load());
@@ -208,7 +226,7 @@ TEST_F(EngineSaveTest, ProgressKeepsASlowSaveAliveAndFinishingGetsTenSeconds) {
     EXPECT_EQ(countLines("[Corvane] Timeout while finalizing MP4 file"), 1);
     std::lock_guard lock(notifier.mutex);
     EXPECT_EQ(notifier.shown.back(),
-              std::make_pair(std::string(kClipNotSavedTitle), std::string("Could not write the clip: Finishing the file took too long")));
+              std::make_pair(std::string(kClipNotSavedTitle), std::string("Could not write the clip: Finishing the file took too long (1 of its 2 files was saved)")));
     EXPECT_FALSE(engine->isSavingClip());
 }
 

@@ -20,6 +20,7 @@ TEST(ClipFileNameTest, LocalTimeWholeSecondsAndCopySuffix) {
     for (auto [seconds, name] : {std::pair{29.6, "30s.mp4"}, {29.5, "30s.mp4"}, {29.4, "29s.mp4"}, {0.4, "1s.mp4"}})
         EXPECT_EQ(clipFileName(when, seconds), stem + name) << seconds;
     EXPECT_EQ(clipFileName(when, 30, 2), stem + "30s_2.mp4");
+    EXPECT_EQ(clipFileName(when, 18, 2, 2), stem + "18s_part2_2.mp4");
     EXPECT_EQ(clipWholeSeconds(std::nan("")), 1);
     EXPECT_EQ(clipWholeSeconds(-3), 1);
 }

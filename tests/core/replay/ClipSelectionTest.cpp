@@ -88,7 +88,7 @@ TEST(ClipSelectionWindow, ContractHoldsOverRandomStreams) {
     }
 }
 
-TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStallOrAFormatChange) {
+TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStall) {
     SteppedClock clock;
     CorvaneRingBuffer buffer(130, clock);
     appendStream(buffer, 0, 10);
@@ -104,25 +104,6 @@ TEST(ClipSelectionWindow, StartIsNeverTakenFromBeforeAStallOrAFormatChange) {
     CorvaneRingBuffer sparse(130, clock);
     appendStream(sparse, 0, 20, 30, 2.0);
     EXPECT_EQ(sparse.getSamplesForClip(5.5, false).clip->startPTS, at(14));
-
-    // Nor is the start taken from before a change of stream format (here only the header
-    // differs); a new encoder run with an identical format continues the clip.
-    CorvaneRingBuffer formats(130, clock);
-    auto first = std::make_shared<const VideoStreamFormat>();
-    auto second = std::make_shared<const VideoStreamFormat>(VideoStreamFormat{.extradata = {1, 2}});
-    auto secondAgain = std::make_shared<const VideoStreamFormat>(*second);
-    appendStream(formats, 0, 10, 30, 1.0, first);
-    appendStream(formats, 10, 12, 30, 1.0, second);
-    appendStream(formats, 12, 13, 30, 1.0, secondAgain);
-    ClipSelection f = formats.getSamplesForClip(30, false);
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f.clip->startPTS, at(10));
-    EXPECT_EQ(f.clip->video.size(), 90u);
-    for (const auto& v : f.clip->video) EXPECT_TRUE(sameVideoFormat(v->format, second));
-
-    // Too little of the new format yet: refused, not padded with the old one.
-    appendStream(formats, 13, 13 + 10 / 30.0, 30, 1.0, first);
-    EXPECT_EQ(formats.getSamplesForClip(30, false).refusal, ClipRefusal::NotEnoughVideo);
 }
 
 // Every plan is one grid of whole frames, back to back, from the frame before the start (pre-roll)
@@ -137,6 +118,46 @@ void expectFrameGrid(const ClipAudioTrack& track, MediaTime start, MediaTime end
         EXPECT_EQ(track.packets[i].duration, frame) << i;
     }
     EXPECT_EQ(track.packets.back().pts + track.packets.back().duration, end);
+}
+
+// A span reaching back across a change of video format is one clip per format, oldest first, each
+// with audio for its own span; a span within the newest run is one clip as always; a stretch
+// under half a second is left out; the buffer's length prunes across formats.
+TEST(ClipSelectionWindow, ASpanAcrossFormatChangesIsOneClipPerFormat) {
+    const auto a = std::make_shared<const VideoStreamFormat>();
+    const auto b = std::make_shared<const VideoStreamFormat>(VideoStreamFormat{.width = 1280});
+    const auto bAgain = std::make_shared<const VideoStreamFormat>(*b);  // a restart, same picture
+    using Runs = std::vector<std::tuple<double, double, std::shared_ptr<const VideoStreamFormat>>>;
+    const Runs abb{{0, 10, a}, {10, 12, b}, {12, 13, bAgain}};
+    const double f = 1 / 30.0;
+    struct Case { const char* name; double maxSeconds; Runs runs; double request; std::vector<std::pair<double, double>> parts; int leftOut; };
+    const Case cases[] = {  // parts: first and last frame of each clip
+        {"within the newest run", 30, abb, 2, {{10, 13 - f}}, 0},
+        {"across one change", 30, abb, 5, {{7, 10 - f}, {10, 13 - f}}, 0},
+        {"a short newest run is left out", 30, {{0, 10, a}, {10, 13, b}, {13, 13.3, a}}, 30, {{0, 10 - f}, {10, 13 - f}}, 1},
+        {"only the older run is long enough", 30, {{0, 10, a}, {10, 10.3, b}}, 5, {{5, 10 - f}}, 1},
+        {"the length prunes the older run", 10, {{0, 8, a}, {8, 15, b}}, 30, {{4, 8 - f}, {8, 15 - f}}, 0},
+        {"until it is gone", 10, {{0, 8, a}, {8, 20, b}}, 30, {{9, 20 - f}}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SteppedClock clock;
+        LogCapture log;
+        CorvaneRingBuffer buffer(c.maxSeconds, clock);
+        for (const auto& [from, to, format] : c.runs) appendStream(buffer, from, to, 30, 1.0, format);
+        ClipSelection r = buffer.getSamplesForClip(c.request, true);
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r.earlierParts.size() + 1, c.parts.size());
+        for (size_t i = 0; i < c.parts.size(); ++i) {
+            const ClipSamples& part = i < r.earlierParts.size() ? r.earlierParts[i] : *r.clip;
+            EXPECT_NEAR(part.startPTS.seconds(), c.parts[i].first, 1e-3) << i;
+            EXPECT_NEAR(part.video.back()->pts.seconds(), c.parts[i].second, 1e-3) << i;
+            EXPECT_TRUE(part.video.front()->isKeyframe);
+            for (const auto& v : part.video) EXPECT_TRUE(sameVideoFormat(v->format, part.video.front()->format));
+            expectFrameGrid(part.audio, part.startPTS, part.endPTS);
+        }
+        EXPECT_EQ(log.count("stretch of one video format: too short for a clip of its own"), c.leftOut);
+    }
 }
 
 TEST(ClipAudio, SilenceOnlyWhenNothingWasCapturedAndNoneWithAudioOff) {

@@ -30,36 +30,25 @@ protected:
     std::vector<int32_t> triggered;
 };
 
+// Refusals (held elsewhere, the same shortcut twice) are proved against the X server in
+// tests/platform/hotkeys; here the spelling, the parse failure and the ids.
 TEST_F(CorvaneHotkeysTest, OneLinePerProfileInOrderAndPressesReportTheirIds) {
-    backend->heldElsewhere = {*parseShortcut("Cmd+Shift+4")};
     hotkeys->registerHotKeys({{1, "Super+Shift+1", "Save last 30 seconds"},
                               {2, " ctrl + opt + F5 ", "Save last 1 minute"},
-                              {3, "Cmd+Foo ", "Save last 2 minutes"},
-                              {4, "Cmd+Shift+4", "Save last 3 minutes"},
-                              {5, "Shift+Cmd+1", "Save last 4 minutes"}});
+                              {3, "Cmd+Foo ", "Save last 2 minutes"}});
     // Shortcuts in the log are spelled the Linux way whatever the file says; a text that does
     // not read is quoted as written.
     EXPECT_EQ(log.lines(), (std::vector<std::string>{
                              "[Corvane] Hotkey registered: [Super+Shift+1] -> Action ID 1",
                              "[Corvane] Hotkey registered: [Ctrl+Alt+F5] -> Action ID 2",
-                             "[Corvane] Failed to parse shortcut: 'Cmd+Foo '",
-                             "[Corvane] Error binding global shortcut (10) for 'Super+Shift+4': "
-                             "in use by another program",
-                             "[Corvane] Error binding global shortcut (10) for 'Super+Shift+1': "
-                             "an earlier profile has the same shortcut"}));
-    ASSERT_EQ(backend->lastBindings.size(), 4u) << "a text that does not parse is not bound";
+                             "[Corvane] Failed to parse shortcut: 'Cmd+Foo '"}));
+    ASSERT_EQ(backend->lastBindings.size(), 2u) << "a text that does not parse is not bound";
     EXPECT_EQ(backend->lastBindings[1].description, "Save last 1 minute");
-    EXPECT_EQ(hotkeys->registeredCount(), 2u);
-
     // What the settings rows show: any spelling of a combination finds its registration.
     EXPECT_EQ(hotkeys->statusOf("shift+cmd+1"), HotkeyBindStatus::bound);
-    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+4"), HotkeyBindStatus::inUseByAnotherProgram);
-    EXPECT_EQ(hotkeys->statusOf("Cmd+Shift+9"), std::nullopt);
     EXPECT_EQ(hotkeys->statusOf("Cmd+Foo"), std::nullopt);
-
     backend->press("Ctrl+Opt+F5");
     backend->press("Cmd+Shift+1");
-    backend->press("Cmd+Shift+4");  // refused
     EXPECT_EQ(triggered, (std::vector<int32_t>{2, 1}));
 }
 

