@@ -24,4 +24,6 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:supp
 cd "$tsan_dir"
 # Everything runs several times slower under the tool; time bounds that only catch hangs widen.
 export CORVANE_SLOWDOWN=${CORVANE_SLOWDOWN:-5}
-"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 -L 'unit|media|session' "$@"
+# The recorder's end to end checks clip lengths against a live clock, which several times slower
+# frames no longer meet; the running-program tests still run the whole program under the tool.
+"$root/scripts/with-test-session.sh" ctest --output-on-failure -j2 -L 'unit|media|session' -E '^e2e\.recorder$' "$@"
