@@ -28,16 +28,6 @@ void SerialQueue::waitIdle() {
     idle_.wait(lock, [this] { return tasks_.empty() && !busy_; });
 }
 
-size_t SerialQueue::cancelPending() {
-    std::deque<Task> dropped;
-    {
-        std::lock_guard lock(mutex_);
-        dropped.swap(tasks_);
-    }
-    idle_.notify_all();
-    return dropped.size();  // destroyed outside the lock: captures may hold other locks' owners
-}
-
 void SerialQueue::stop(StopMode mode) {
     std::deque<Task> dropped;
     {

@@ -15,7 +15,6 @@ namespace corvane {
 // Lifecycle:
 //   post()           queue a task; false once the queue has been stopped.
 //   waitIdle()       block until every task posted so far has run (not from the queue itself).
-//   cancelPending()  drop queued tasks that have not started; the running one finishes.
 //   stop(Drain)      refuse new tasks, run what is queued, join the thread.
 //   stop(Discard)    refuse new tasks, drop what is queued, finish the running task, join.
 // The destructor stops with Discard. Stopping from a task of the queue itself is not allowed.
@@ -30,7 +29,6 @@ public:
 
     bool post(Task task) override;
     void waitIdle();
-    size_t cancelPending();
     void stop(StopMode mode);
 
     const std::string& name() const { return name_; }

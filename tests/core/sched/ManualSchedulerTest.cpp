@@ -12,54 +12,41 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ManualScheduler, RunsDueTasksInTimeThenPostingOrder) {
-    ManualScheduler s;
-    std::vector<std::string> order;
-    s.postDelayed(20ms, [&] { order.push_back("b20"); });
-    s.postDelayed(10ms, [&] { order.push_back("a10"); });
-    s.postDelayed(20ms, [&] { order.push_back("c20"); });
-    s.post([&] { order.push_back("now"); });
-    EXPECT_EQ(s.advanceBy(15ms), 2);
-    EXPECT_EQ(order, (std::vector<std::string>{"now", "a10"}));
-    s.advanceBy(5ms);
-    EXPECT_EQ(order, (std::vector<std::string>{"now", "a10", "b20", "c20"}));
-    EXPECT_EQ(s.pendingCount(), 0u);
-}
-
-// Tasks see their own due time (not the end of the advance), and may schedule more; a repeating
-// timer keeps its grid; the wall clock moves with virtual time.
-TEST(ManualScheduler, TasksSeeTheirDueTimeAndRepeatOnAGrid) {
+// Due tasks run in time, then posting order; each sees its own due time (not the end of the
+// advance) and may schedule more; a repeating timer keeps its grid until it cancels itself from
+// inside; cancelled tasks never run; the wall clock moves with virtual time.
+TEST(ManualScheduler, RunsDueTasksInOrderAtTheirOwnTimes) {
     ManualScheduler s;
     const SteadyTime start = s.now();
     const WallTime wallStart = s.wallNow();
-    std::vector<Duration> once, repeating;
+    std::vector<std::string> order;
+    auto note = [&](std::string name) {
+        return [&, name] { order.push_back(name + "@" + std::to_string((s.now() - start) / 1ms)); };
+    };
+    s.postDelayed(20ms, note("b"));
+    s.postDelayed(10ms, note("a"));
+    s.postDelayed(20ms, note("c"));
+    s.post(note("now"));
     s.postDelayed(1s, [&] {
-        once.push_back(s.now() - start);
-        s.postDelayed(500ms, [&] { once.push_back(s.now() - start); });
+        note("once")();
+        s.postDelayed(500ms, note("chained"));
     });
-    s.postRepeating(1s, [&] { repeating.push_back(s.now() - start); });
-    s.advanceBy(3500ms);
-    EXPECT_EQ(once, (std::vector<Duration>{1s, 1500ms}));
-    EXPECT_EQ(repeating, (std::vector<Duration>{1s, 2s, 3s}));
-    EXPECT_EQ(s.now() - start, 3500ms);
-    EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(s.wallNow() - wallStart), 3500ms);
-}
-
-TEST(ManualScheduler, CancelledTasksNeverRunIncludingRepeatingFromInside) {
-    ManualScheduler s;
-    int once = 0, ticks = 0;
-    auto id = s.postDelayed(1s, [&] { ++once; });
-    s.cancel(id);
-    s.cancel(id);      // twice is harmless
-    s.cancel(123456);  // unknown is harmless
+    const Scheduler::TaskId cancelled = s.postDelayed(1s, note("cancelled"));
+    s.cancel(cancelled);
+    s.cancel(cancelled);  // twice is harmless
+    s.cancel(123456);     // unknown is harmless
+    int ticks = 0;
     Scheduler::TaskId rep = Scheduler::kNoTask;
     rep = s.postRepeating(1s, [&] {
+        note("tick")();
         if (++ticks == 3) s.cancel(rep);
     });
-    s.advanceBy(10s);
-    EXPECT_EQ(once, 0);
-    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(s.advanceBy(15ms), 2);
+    s.advanceBy(10s - 15ms);
+    EXPECT_EQ(order, (std::vector<std::string>{"now@0", "a@10", "b@20", "c@20", "once@1000", "tick@1000",
+                                               "chained@1500", "tick@2000", "tick@3000"}));
     EXPECT_EQ(s.pendingCount(), 0u);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(s.wallNow() - wallStart), 10s);
 }
 
 TEST(ManualScheduler, ScheduledTaskCancelsOnReplaceAndDestruction) {

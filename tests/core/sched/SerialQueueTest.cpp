@@ -71,18 +71,5 @@ TEST(SerialQueue, DrainRunsQueuedWorkDiscardDropsIt) {
     EXPECT_EQ(ran, 0);
 }
 
-TEST(SerialQueue, CancelPendingKeepsTheQueueUsable) {
-    std::atomic<int> ran{0};
-    Gate gate;
-    SerialQueue q("cancel");
-    gate.blockIn(q);
-    for (int i = 0; i < 5; ++i) q.post([&] { ++ran; });
-    EXPECT_EQ(q.cancelPending(), 5u);
-    gate.open();
-    q.post([&] { ran += 100; });
-    q.waitIdle();
-    EXPECT_EQ(ran, 100);
-}
-
 }  // namespace
 }  // namespace corvane
