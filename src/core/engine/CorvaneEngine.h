@@ -133,8 +133,6 @@ public:
     std::function<void(const std::string& path)> onClipSavedCallback;
 
     const std::vector<RecordItem>& records() const { return records_; }
-    // Hotkey id (1-based profile position) to clip duration, as of the last registration.
-    const std::map<int32_t, double>& recordDurationsById() const { return recordDurationsById_; }
     std::shared_ptr<CorvaneRingBuffer> ringBuffer() const { return ringBuffer_; }
     CaptureControl& capture() { return *capture_; }
     CorvaneHotkeys& hotkeys() { return *hotkeys_; }
@@ -180,7 +178,7 @@ private:
 
     // Main thread only.
     std::vector<RecordItem> records_;
-    std::map<int32_t, double> recordDurationsById_;
+    std::map<int32_t, double> recordDurationsById_;  // hotkey id (1-based profile position) to clip length
     std::string configPathString_;
     // What the file asks of capture, as last read: the bit rate as configured, the target size
     // and window scale worked out from currentResolution_ (kept for a later change of mode).

@@ -59,28 +59,20 @@ protected:
 
 // ---- Rules --------------------------------------------------------------------------------
 
-TEST(CaptureRules, DynamicBitrateFollowsThePixelRateCurve) {
-    struct Case { int32_t w, h, fps, kbps; };
-    for (Case c : {Case{1920, 1080, 60, 12000}, Case{1920, 1080, 30, 7500}, Case{1280, 720, 30, 4000},
-                   Case{2560, 1440, 60, 18000}, Case{3840, 2160, 30, 20000}, Case{3840, 2160, 60, 32500},
-                   Case{5120, 2880, 60, 49500}, Case{640, 360, 15, 2500}, Case{0, 0, 0, 2500},
-                   Case{16000, 16000, 240, 50000}}) {
-        EXPECT_EQ(calculateDynamicBitrate(c.w, c.h, c.fps), c.kbps) << c.w << "x" << c.h << "@" << c.fps;
-    }
-}
-
-TEST(CaptureRules, EncoderBitrateIsTheConfiguredOneOrDerivedAtTheEffectiveRate) {
+// Configured, or derived from the pixel rate at the effective frame rate (1..240).
+TEST(CaptureRules, EncoderBitrateIsTheConfiguredOneOrFollowsThePixelRateCurve) {
     struct Case { int32_t configured, w, h, fps, kbps; };
-    for (Case c : {Case{8000, 1920, 1080, 30, 8000}, Case{0, 1920, 1080, 30, 7500},
-                   Case{-5, 1280, 720, 30, 4000}, Case{0, 0, 0, 60, 12000},  // size unknown: 1080p
-                   Case{0, 3840, 2160, 100000, 50000}, Case{0, 1920, 1080, 0, 4500}}) {
+    for (Case c : {Case{8000, 1920, 1080, 30, 8000}, Case{0, 1920, 1080, 60, 12000}, Case{0, 1920, 1080, 30, 7500},
+                   Case{-5, 1280, 720, 30, 4000}, Case{0, 2560, 1440, 60, 18000}, Case{0, 3840, 2160, 30, 20000},
+                   Case{0, 3840, 2160, 60, 32500}, Case{0, 5120, 2880, 60, 49500}, Case{0, 640, 360, 15, 2500},
+                   Case{0, 0, 0, 60, 12000},  // size unknown: 1080p
+                   Case{0, 16000, 16000, 100000, 50000}, Case{0, 1920, 1080, 0, 4500}}) {
         CaptureSettings s;
         s.bitrateKbps = c.configured;
         s.fps = c.fps;
         EXPECT_EQ(encoderBitrateKbps(s, c.w, c.h), c.kbps) << c.configured << " " << c.w << "@" << c.fps;
     }
     EXPECT_EQ(effectiveFps(INT32_MAX), 240);
-    EXPECT_EQ(effectiveFps(0), 1);
     EXPECT_EQ(videoCodecFromConfigText("HEVC"), VideoCodec::HEVC);
     EXPECT_EQ(videoCodecFromConfigText("hevc1"), VideoCodec::H264);
 }
@@ -241,8 +233,6 @@ TEST_F(CaptureTest, LostSystemAudioReconnectsWithBackoffWhileVideoRuns) {
     audio.streams[0]->audio.onAudio(test::audioBlock(8.5));  // the dead stream: ignored
     sched.runDue();
     EXPECT_EQ(audioEncoders.runs[1]->fed.size(), fed);
-    sched.advanceBy(120s);
-    EXPECT_EQ(audio.streams.size(), 2u) << "no attempts once back";
 
     // A stop ends the attempts of a new loss.
     audio.streams[1]->audio.onStopped("Connection terminated");
@@ -272,24 +262,6 @@ TEST_F(CaptureTest, StartsNeverOverlapAndADeliberateStopIsNotAnInterruption) {
     EXPECT_EQ(log.count("Watchdog"), 0);
     EXPECT_EQ(log.count("Restarting"), 0);
     EXPECT_TRUE(capture->isRunning());
-}
-
-TEST_F(CaptureTest, ReadErrorInterruptsAndRecoversAfterHalfASecond) {
-    make();
-    ASSERT_FALSE(startNow());
-    seedVideo();
-    screen.last().video.onStopped("The captured window was closed");
-    sched.runDue();
-    EXPECT_EQ(log.count("[Corvane] Stream interrupted: The captured window was closed"), 1);
-    EXPECT_EQ(log.count("[Corvane] Restarting capture stream..."), 1);
-    EXPECT_EQ(ring->getStatus().videoCount, 1u) << "the same picture: the replay continues";
-    sched.advanceBy(499ms);
-    EXPECT_EQ(screen.opened.size(), 1u);
-    sched.advanceBy(1ms);
-    EXPECT_EQ(screen.opened.size(), 2u);
-    EXPECT_EQ(log.count("[Corvane] Capture stream successfully recovered."), 1);
-    EXPECT_EQ(states, (std::vector<bool>{true, false, false, true}));
-    EXPECT_EQ(encoders.made[0]->finished.load(), 1);
 }
 
 // ---- Watchdog access check --------------------------------------------------------------------
@@ -425,9 +397,11 @@ TEST_F(CaptureTest, RestartsKeepTheBufferAndOnlyAPlainStartEmptiesIt) {
         capture->updateConfig(settings);  // back to the first picture
         sched.advanceBy(1s);
         seedVideo();
+        const size_t encodersBefore = encoders.made.size();
         c.act();
         sched.advanceBy(1s);
         EXPECT_TRUE(capture->isRunning()) << c.what;
+        EXPECT_GT(encoders.made.size(), encodersBefore) << c.what << ": not restarted";
         EXPECT_EQ(ring->getStatus().videoCount, c.kept ? 1u : 0u) << c.what;
         ring->clear();
     }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,7 +30,7 @@ double rms(const AudioBlock& block) {
     return block.samples.empty() ? 0 : std::sqrt(sum / double(block.samples.size()));
 }
 
-// Keeps every block a stream delivers. Streams here end only deliberately, which is never reported.
+// Keeps every block a stream delivers, and why it ended.
 class AudioCollector {
 public:
     AudioStreamCallbacks callbacks() {
@@ -38,7 +39,11 @@ public:
                     blocks_.push_back(block);
                     changed_.notify_all();
                 },
-                [](const std::string& text) { ADD_FAILURE() << "unexpected stop report: " << text; }};
+                [this](const std::string& text) {
+                    std::lock_guard lock(mutex_);
+                    stopText_ = text;
+                    changed_.notify_all();
+                }};
     }
     // Waits (bounded) for a block louder than `level` arriving after this call, then `more` blocks.
     bool waitForSound(double level, std::chrono::milliseconds timeout, size_t more = 0) {
@@ -50,6 +55,11 @@ public:
             return false;
         });
     }
+    std::optional<std::string> waitForStop(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return stopText_.has_value(); });
+        return stopText_;
+    }
     std::vector<AudioBlock> blocks() {
         std::lock_guard lock(mutex_);
         return blocks_;
@@ -58,7 +68,8 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<AudioBlock> blocks_;  // guarded by mutex_
+    std::vector<AudioBlock> blocks_;       // guarded by mutex_
+    std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
 TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
@@ -74,8 +85,9 @@ TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
     // second more.
     EXPECT_TRUE(audio.waitForSound(0.1, 8s, 25)) << "the tone never reached the monitor";
     const MediaTime now = captureClockNow();
-    stream.value()->stop();  // a deliberate stop is not reported
+    stream.value()->stop();
     queue.waitIdle();
+    EXPECT_FALSE(audio.waitForStop(0ms)) << "a deliberate stop is not reported";
 
     auto blocks = audio.blocks();
     ASSERT_GT(blocks.size(), 2u);
@@ -167,46 +179,24 @@ TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
     PrivateServer server;
     ASSERT_TRUE(server.start());
     PulseSystemAudioBackend backend(server.address());
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t blocks = 0;
-    std::string stopText;
-    AudioStreamCallbacks callbacks{[&](const AudioBlock&) {
-                                       std::lock_guard lock(mutex);
-                                       ++blocks;
-                                       changed.notify_all();
-                                   },
-                                   [&](const std::string& text) {
-                                       std::lock_guard lock(mutex);
-                                       stopText = text.empty() ? "(no text)" : text;
-                                       changed.notify_all();
-                                   }};
-    auto waitFor = [&](auto condition) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 10s, condition);
-    };
-    SerialQueue queue("test-audio");
-    auto first = backend.openSystemAudio(queue, callbacks);
-    ASSERT_TRUE(first.ok());
-    ASSERT_TRUE(waitFor([&] { return blocks > 0; })) << "the null sink's monitor delivers silence";
+    AudioCollector first, second;
+    SerialQueue queue("test-audio");  // joined before the collectors go
+    auto firstStream = backend.openSystemAudio(queue, first.callbacks());
+    ASSERT_TRUE(firstStream.ok());
+    ASSERT_TRUE(first.waitForSound(-1, 10s)) << "the null sink's monitor delivers silence";
 
     server.kill();
-    EXPECT_TRUE(waitFor([&] { return !stopText.empty(); })) << "a dead server is reported as a stop";
-    EXPECT_FALSE(backend.openSystemAudio(queue, callbacks).ok()) << "nothing to reopen yet";
+    EXPECT_TRUE(first.waitForStop(10s)) << "a dead server is reported as a stop";
+    EXPECT_FALSE(backend.openSystemAudio(queue, second.callbacks()).ok()) << "nothing to reopen yet";
 
     ASSERT_TRUE(server.start());
-    callbacks.onStopped = [](const std::string& text) { ADD_FAILURE() << "unexpected stop: " << text; };
-    auto second = backend.openSystemAudio(queue, callbacks);
-    ASSERT_TRUE(second.ok()) << second.error().message;
-    size_t before;
-    {
-        std::lock_guard lock(mutex);
-        before = blocks;
-    }
-    EXPECT_TRUE(waitFor([&] { return blocks > before + 2; })) << "blocks arrive again after the restart";
-    second.value()->stop();
-    first.value()->stop();
+    auto secondStream = backend.openSystemAudio(queue, second.callbacks());
+    ASSERT_TRUE(secondStream.ok()) << secondStream.error().message;
+    EXPECT_TRUE(second.waitForSound(-1, 10s, 2)) << "blocks arrive again after the restart";
+    secondStream.value()->stop();
+    firstStream.value()->stop();
     queue.waitIdle();
+    EXPECT_FALSE(second.waitForStop(0ms));
 }
 
 }  // namespace
