@@ -6,14 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <mutex>
 
 #include "core/engine/CorvaneEngine.h"
-#include "core/log/Log.h"
 #include "core/sched/ManualScheduler.h"
+#include "support/CaptureLogLines.h"
 #include "support/FakeHotkeyBackend.h"
 #include "support/TempDir.h"
 
@@ -143,17 +142,10 @@ public:
 
 class EngineHarness : public ::testing::Test {
 protected:
-    EngineHarness() {
-        setLogSinkForTesting([this](const std::string& line) {
-            std::lock_guard lock(logMutex);
-            lines.push_back(line);
-        });
-        config.configPath = (dir / "config.toml").string();
-    }
+    EngineHarness() { config.configPath = (dir / "config.toml").string(); }
     ~EngineHarness() override {
         lane.runDue();
         engine.reset();
-        setLogSinkForTesting(nullptr);
     }
 
     void build() {
@@ -187,11 +179,8 @@ protected:
         }
     }
     size_t buffered() { return engine->ringBuffer()->getStatus().videoCount; }
-    int countLines(const std::string& text) {
-        std::lock_guard lock(logMutex);
-        return int(std::count(lines.begin(), lines.end(), text));
-    }
 
+    LogCapture log;  // first: outlives the engine and its threads
     bool useOwnSaveLane = false;  // true: the engine's own worker thread runs the saves
     TempDir dir;
     AppConfig config;
@@ -208,8 +197,6 @@ protected:
     FakeTray* tray = nullptr;
     std::vector<size_t> terminated;  // stopAndWait calls seen when the app was told to end
     std::unique_ptr<CorvaneEngine> engine;
-    std::mutex logMutex;
-    std::vector<std::string> lines;  // guarded by logMutex
 };
 
 }  // namespace corvane::test

@@ -59,7 +59,7 @@ TEST_F(EngineLifecycleTest, SleepWaitsForCaptureStopAndRunningSaveAndWakeRestart
     EXPECT_EQ(capture->restartCalls, 0);
     scheduler.advanceBy(milliseconds(1));
     EXPECT_EQ(capture->restartCalls, 1);
-    EXPECT_EQ(countLines("[Corvane] System wake notification received. Restarting capture in 1.5s..."), 1);
+    EXPECT_EQ(log.count("[Corvane] System wake notification received. Restarting capture in 1.5s..."), 1);
 }
 
 TEST_F(EngineLifecycleTest, DisplayChangeRestartsOneSecondAfterTheLastEventButNotWhileScreensSleep) {
@@ -124,7 +124,7 @@ TEST_F(EngineLifecycleTest, FailedFirstStartIsLoggedAndQuitStopsEverythingBefore
     capture->startError = "Cannot open display :5";
     capture->hangsOnStop = true;
     engine->start();
-    EXPECT_EQ(countLines("[Corvane] Initial capture start notice: Cannot open display :5"), 1);
+    EXPECT_EQ(log.count("[Corvane] Initial capture start notice: Cannot open display :5"), 1);
     EXPECT_EQ(hotkeys->live.size(), 3u);
 
     tray->callbacks.onQuitRequested();

@@ -35,7 +35,7 @@ TEST_F(EngineReloadTest, NewProfilesGetIdsByPositionAndRaiseButNeverLowerTheBuff
     EXPECT_EQ(pressAndSave("Cmd+Shift+3"), 30.0);
     EXPECT_EQ(pressAndSave("Cmd+Shift+2"), -1);
     EXPECT_EQ(tray->updateRecordsCalls, 1);
-    EXPECT_EQ(countLines("[Corvane] Shortcuts and buffer updated live."), 1);
+    EXPECT_EQ(log.count("[Corvane] Shortcuts and buffer updated live."), 1);
     EXPECT_EQ(engine->ringBuffer()->maxDurationSeconds(), 310.0);
 
     reloadWith("[[records]]\nduration = 60\nhotkey = \"Cmd+Shift+1\"\n");
@@ -43,7 +43,7 @@ TEST_F(EngineReloadTest, NewProfilesGetIdsByPositionAndRaiseButNeverLowerTheBuff
     engine->hotkeys().onHotKeyTriggered(7);
     lane.runDue();
     EXPECT_EQ(exporter.durations.size(), 2u);
-    EXPECT_EQ(countLines("[Corvane] Hotkey triggered for unknown action ID: 7"), 1);
+    EXPECT_EQ(log.count("[Corvane] Hotkey triggered for unknown action ID: 7"), 1);
 }
 
 TEST_F(EngineReloadTest, ResolutionSetsTargetSizeOnScreensAndScaleOnWindows) {
@@ -113,7 +113,7 @@ TEST_F(EngineReloadTest, AFileThatCannotBeReadAppliesNothingAndSaysWhy) {
         const ConfigReloadOutcome outcome = engine->reloadConfigAndApply();
         EXPECT_FALSE(outcome.applied) << c.name;
         EXPECT_EQ(outcome.reason, "Could not read " + path + ": " + c.reason) << c.name;
-        EXPECT_EQ(countLines("[Corvane] Could not reload the configuration file " + path + " (" + c.reason +
+        EXPECT_EQ(log.count("[Corvane] Could not reload the configuration file " + path + " (" + c.reason +
                              "); the current settings stay."), logged[c.reason])
             << c.name;
     }

@@ -27,7 +27,7 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMa
     exporter.duringExport = [this](ExportProgress&) { EXPECT_TRUE(engine->isSavingClip()); };
     hotkeys->press("Cmd+Shift+1");
     hotkeys->press("Cmd+Shift+1");  // 50 ms later: the first is still queued
-    EXPECT_EQ(countLines(kDuplicate), 1);
+    EXPECT_EQ(log.count(kDuplicate), 1);
     lane.runDue();
     EXPECT_EQ(exporter.durations.size(), 1u) << "dropped, not queued";
     EXPECT_EQ(callback, std::vector<std::string>{"/clips/Clip_a_30s.mp4"});
@@ -46,7 +46,7 @@ TEST_F(EngineSaveTest, SecondRequestWhileSavingIsDroppedAndTheSaveReportsOnTheMa
     lane.runDue();
     scheduler.runDue();
     EXPECT_EQ(exporter.durations, (std::vector<double>{30, 45}));
-    EXPECT_EQ(countLines("[Corvane] Menu action triggered for 45s clip"), 1);
+    EXPECT_EQ(log.count("[Corvane] Menu action triggered for 45s clip"), 1);
     EXPECT_EQ(announced.size(), 1u);
     EXPECT_EQ(callback.size(), 1u);
     EXPECT_EQ(chime.plays.load(), 1) << "no chime for a clip not saved";
@@ -142,7 +142,7 @@ TEST_F(EngineSaveTest, OnTheRealWorkerRequestsFromAnyThreadNeverOverlap) {
     ClipSaveOutcome fromOtherThread;
     std::thread([&] { fromOtherThread = engine->saveClip(90); }).join();
     EXPECT_FALSE(fromOtherThread.ok);
-    EXPECT_EQ(countLines(kDuplicate), 2);
+    EXPECT_EQ(log.count(kDuplicate), 2);
 
     release.set_value();
     EXPECT_TRUE(first.get_future().get().ok);
@@ -179,7 +179,7 @@ TEST_F(EngineSaveTest, AStuckWriteIsGivenUpAfterThreeSecondsAndTheNextSaveRunsBe
     scheduler.advanceBy(std::chrono::milliseconds(200));
     ASSERT_EQ(firstOutcomes.size(), 1u);
     EXPECT_EQ(firstOutcomes[0].reason, "Could not write the clip: Writing stopped making progress");
-    EXPECT_EQ(countLines("[Corvane] Timeout: Neither video nor audio input became ready for 3s (vIdx=0/0, aIdx=0/0)"), 1);
+    EXPECT_EQ(log.count("[Corvane] Timeout: Neither video nor audio input became ready for 3s (vIdx=0/0, aIdx=0/0)"), 1);
     EXPECT_FALSE(engine->isSavingClip());
 
     std::promise<ClipSaveOutcome> second;
@@ -211,7 +211,7 @@ TEST_F(EngineSaveTest, ProgressKeepsASlowSaveAliveAndFinishingGetsTenSeconds) {
         scheduler.advanceBy(std::chrono::milliseconds(9800));
     };
     EXPECT_TRUE(engine->saveClip(30).ok);
-    EXPECT_EQ(countLines("[Corvane] Timeout while finalizing MP4 file"), 0);
+    EXPECT_EQ(log.count("[Corvane] Timeout while finalizing MP4 file"), 0);
 
     exporter.duringExport = [this](ExportProgress& progress) {
         scheduler.runDue();
@@ -223,7 +223,7 @@ TEST_F(EngineSaveTest, ProgressKeepsASlowSaveAliveAndFinishingGetsTenSeconds) {
     };
     const ClipSaveOutcome overrun = engine->saveClip(30);
     EXPECT_FALSE(overrun.ok);
-    EXPECT_EQ(countLines("[Corvane] Timeout while finalizing MP4 file"), 1);
+    EXPECT_EQ(log.count("[Corvane] Timeout while finalizing MP4 file"), 1);
     std::lock_guard lock(notifier.mutex);
     EXPECT_EQ(notifier.shown.back(),
               std::make_pair(std::string(kClipNotSavedTitle), std::string("Could not write the clip: Finishing the file took too long (1 of its 2 files was saved)")));
