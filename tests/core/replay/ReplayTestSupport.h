@@ -48,10 +48,11 @@ inline void appendStream(CorvaneRingBuffer& buffer, double from, double to, doub
         buffer.appendVideo(videoPacket(from + double(i) / fps, i % perKey == 0, format), i % perKey == 0);
 }
 
-inline AudioBlock audioBlock(double seconds, int frames = 960, float value = 0.25f) {
+// 20 ms of stereo sound at `seconds` on the capture clock.
+inline AudioBlock audioBlock(double seconds) {
     AudioBlock b;
     b.pts = MediaTime::fromSeconds(seconds, AudioBlock::kSampleRate);
-    b.samples.assign(size_t(frames) * 2, value);
+    b.samples.assign(960 * 2, 0.25f);
     return b;
 }
 
@@ -64,12 +65,11 @@ inline std::shared_ptr<const AudioStreamFormat> audioRun(std::vector<uint8_t> ex
 }
 
 // A compressed audio packet at `samples` (48 kHz ticks on the capture clock).
-inline AudioPacketRef audioPacket(int64_t samples, std::shared_ptr<const AudioStreamFormat> format,
-                                  int32_t duration = 1024, size_t bytes = 100) {
+inline AudioPacketRef audioPacket(int64_t samples, std::shared_ptr<const AudioStreamFormat> format) {
     auto p = std::make_shared<AudioPacket>();
-    p->data.assign(bytes, uint8_t(samples));
+    p->data.assign(100, uint8_t(samples));
     p->pts = MediaTime(samples, AudioBlock::kSampleRate);
-    p->duration = MediaTime(duration, AudioBlock::kSampleRate);
+    p->duration = MediaTime(1024, AudioBlock::kSampleRate);
     p->format = std::move(format);
     return p;
 }

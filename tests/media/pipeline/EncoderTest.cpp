@@ -38,8 +38,8 @@ public:
 
 MediaTime micros(double seconds) { return MediaTime::fromSeconds(1000 + seconds, 1000000); }
 
-// With the machine's real candidate list: whatever hardware is (not) there, an encoder comes up,
-// the banner names it, and keyframes come once per second of capture time.
+// With the machine's real candidate list: whatever hardware is (not) there, an encoder comes up
+// and keyframes come once per second of capture time (the banner is checked with the survey below).
 TEST(EncoderKeyframes, OnePerSecondOnTheGridEvenForSlowSourcesWithStrictlyIncreasingStamps) {
     struct Case { int frames; double interval; MediaTime given; int perKey; };
     // 10 frames per second into a 30 fps encoder: a frame-count GOP alone would give one
@@ -48,10 +48,6 @@ TEST(EncoderKeyframes, OnePerSecondOnTheGridEvenForSlowSourcesWithStrictlyIncrea
         auto sink = std::make_shared<CollectingSink>();
         CorvaneEncoder encoder(test::encoderSettings(160, 120), sink);
         ASSERT_TRUE(encoder.isReady());
-        const std::string banner = describeHardwareAcceleration(VideoCodec::H264);
-        EXPECT_TRUE(encoder.encoderName() == "libx264" ? banner == "none (libx264 software)"
-                                                        : banner.find("(" + encoder.encoderName() + ")") != std::string::npos)
-            << banner;
         test::MovingPattern pattern(160, 120);
         for (int i = 0; i < c.frames; ++i) encoder.encode(pattern.frame(i, micros(i * c.interval), c.given));
         // Two catch-up frames with the same stamp as the last one keep their order.
@@ -259,7 +255,8 @@ TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
     EXPECT_EQ(log.lines().size(), 1u) << ::testing::PrintToString(log.lines());
     const HardwareEncoderSurvey& survey = hardwareEncoderSurvey();
     EXPECT_EQ(used, survey.h264.value_or(survey.hevc.value_or("libx264")));
-    EXPECT_EQ(banner, used == "libx264" ? "none (libx264 software)" : banner);
+    EXPECT_NE(banner.find(used == "libx264" ? "none (libx264 software)" : "(" + used + ")"), std::string::npos)
+        << banner << " does not name " << used;
 }
 
 TEST(EncoderRateControl, SixtyFourBitArithmeticClampedWhereLibavcodecTakesAnInt) {
