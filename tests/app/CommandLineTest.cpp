@@ -143,8 +143,8 @@ TEST(CommandLineStart, BackendOverrideIsNamedAfterTheBanner) {
                           "shortcuts none (CORVANE_BACKEND=none)",
                   "[Corvane] Screen capture is not available (CORVANE_BACKEND=none).\n"},
              Case{"wayland", "screen capture ScreenCast portal, system audio PulseAudio, global "
-                             "shortcuts none (the desktop binds keys to `corvane --save N` in its own "
-                             "keyboard settings)", ""},
+                             "shortcuts none (no session bus; bind keys to `corvane --save N` in the "
+                             "desktop's keyboard settings)", ""},
              Case{"mir", "screen capture none (cannot open the X display), system audio none, "
                          "global shortcuts none (cannot open the X display)",
                   kPreflight.c_str()}}) {
