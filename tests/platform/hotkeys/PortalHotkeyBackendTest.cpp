@@ -33,7 +33,7 @@ TEST(PortalShortcutTrigger, CombinationsAreWrittenInThePortalsNotation) {
         EXPECT_EQ(portalTriggerFor(parseShortcut(shortcut).value()), trigger) << shortcut;
     }
     for (uint16_t code = 0; code < 256; ++code) {  // every key the notation names has a trigger
-        if (keyName(code)) EXPECT_TRUE(portalTriggerFor({code, kShiftKeyMask})) << code;
+        EXPECT_TRUE(!keyName(code) || portalTriggerFor({code, kShiftKeyMask})) << code;
     }
     EXPECT_EQ(portalTriggerFor({200, kShiftKeyMask}), std::nullopt);
 }
