@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ pkg-config ninja-build libgtest-dev libgmock-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavdevice-dev libavutil-dev libswscale-dev libswresample-dev
+  libyuv-dev
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   libx11-dev libxtst-dev libxrandr-dev libxcomposite-dev libxfixes-dev libxcb1-dev libpulse-dev
   libxcb-shm0-dev libxcb-composite0-dev libxcb-xfixes0-dev libxcb-randr0-dev

@@ -6,6 +6,7 @@
 #include "core/log/Log.h"
 #include "media/HardwareAcceleration.h"
 #include "media/encoder/LiveCodec.h"
+#include "media/encoder/SameSizeConversion.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,13 +34,19 @@ bool exceedsH264Limit(int32_t width, int32_t height) {
 
 }  // namespace
 
-int CorvaneEncoder::conversionFlags(int32_t sourceWidth, int32_t sourceHeight) const {
-    // Same size (the usual case): only the colours change. Point sampling then skips the
-    // horizontal and vertical filters entirely (RGB input still averages chroma pairs while
-    // reading); the fast-bilinear path instead runs a plain C scaler over every line at 1:1, which
-    // made the conversion cost more than the encoder at 1080p. A real resize keeps a filter.
-    if (sourceWidth == width_ && sourceHeight == height_) return SWS_POINT;
-    return SWS_FAST_BILINEAR;
+bool CorvaneEncoder::convertWithSwscale(const RawVideoFrame& frame, AVFrame& target) {
+    // A real resize (or a format without a fast path). Same size, point sampling skips the
+    // filters entirely; the fast-bilinear path would run a plain C scaler over every line at 1:1.
+    const bool sameSize = frame.width == width_ && frame.height == height_;
+    const AVPixelFormat source = frame.format == RawPixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+    sws_ = sws_getCachedContext(sws_, frame.width, frame.height, source, width_, height_,
+                                AVPixelFormat(codec_->softwarePixelFormat()),
+                                sameSize ? SWS_POINT : SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws_) return false;
+    const uint8_t* srcData[4] = {frame.pixels, nullptr, nullptr, nullptr};
+    const int srcStride[4] = {frame.strideBytes, 0, 0, 0};
+    sws_scale(sws_, srcData, srcStride, 0, frame.height, target.data, target.linesize);
+    return true;
 }
 
 CorvaneEncoder::CorvaneEncoder(const EncoderSettings& settings, std::weak_ptr<VideoPacketSink> sink,
@@ -185,18 +192,12 @@ void CorvaneEncoder::encode(const RawVideoFrame& frame) {
         return;
     }
 
-    const AVPixelFormat source = frame.format == RawPixelFormat::BGRA ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-    sws_ = sws_getCachedContext(sws_, frame.width, frame.height, source, width_, height_,
-                                AVPixelFormat(codec_->softwarePixelFormat()),
-                                conversionFlags(frame.width, frame.height), nullptr, nullptr, nullptr);
-    if (!sws_) {
+    if (!convertSameSize(frame.pixels, frame.strideBytes, frame.width, frame.height, *target) &&
+        !convertWithSwscale(frame, *target)) {
         std::lock_guard lock(mutex_);
         freeFrames_.push_back(target);
         return;
     }
-    const uint8_t* srcData[4] = {frame.pixels, nullptr, nullptr, nullptr};
-    const int srcStride[4] = {frame.strideBytes, 0, 0, 0};
-    sws_scale(sws_, srcData, srcStride, 0, frame.height, target->data, target->linesize);
 
     lastPts_ = pts;
     target->pts = pts;

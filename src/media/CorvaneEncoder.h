@@ -51,8 +51,8 @@ private:
     void outputLoop();
     void drainPackets();
     AVFrame* takeFreeFrame();
-    // swscale flags for a source of this size converted to the encoder's size and format.
-    int conversionFlags(int32_t sourceWidth, int32_t sourceHeight) const;
+    // Converts (and resizes) a frame without a same-size fast path; false when swscale cannot.
+    bool convertWithSwscale(const RawVideoFrame& frame, AVFrame& target);
 
     const int32_t fps_;
     int32_t width_;

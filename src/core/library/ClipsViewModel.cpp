@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "core/library/ClipTexts.h"
 #include "core/log/Log.h"
@@ -84,14 +85,11 @@ ClipsViewModel::ClipsViewModel(ClipsViewModelDeps deps)
                 auto a = weak.lock();
                 if (!a || !a->model) return;
                 ClipsViewModel& self = *a->model;
-                self.reloadClips();
-                const std::string wanted = normalised(path);
-                for (const ClipItem& clip : self.clips_) {
-                    if (clip.path == wanted) {
-                        self.selectClip(clip);
-                        break;
-                    }
+                if (!self.shown_) {
+                    self.savedWhileHidden_ = normalised(path);
+                    return;
                 }
+                self.reloadAndSelect(normalised(path));
             });
         });
     }
@@ -133,7 +131,7 @@ std::string ClipsViewModel::formattedTotalSize() const { return formatByteCount(
 
 void ClipsViewModel::setOutputDir(std::string dir) {
     outputDir_ = std::move(dir);
-    startWatchingDirectory();
+    if (shown_) startWatchingDirectory();
 }
 
 std::string ClipsViewModel::expandedOutputDir() const {
@@ -171,6 +169,7 @@ void ClipsViewModel::scheduleReload() {
 
 void ClipsViewModel::reloadClips() {
     mainThread_.assertOnOwnerThread("ClipsViewModel::reloadClips");
+    if (!shown_) return;  // the next show reloads
     const std::string dir = expandedOutputDir();
     auto entries = deps_.files.list(dir);
     if (!entries) {
@@ -290,19 +289,37 @@ void ClipsViewModel::selectClip(const std::optional<ClipItem>& clip) {
     selectedClip_ = clip;
     player_.reset();
     // A damaged file has nothing to play; it stays selectable to be renamed or trashed.
-    if (clip && !clip->damaged && previewVisible_ && deps_.playerFactory) {
+    if (clip && !clip->damaged && shown_ && deps_.playerFactory) {
         player_ = deps_.playerFactory(clip->path);
     }
     notify(SelectionChanged | PlayerChanged);
 }
 
-void ClipsViewModel::setPreviewVisible(bool visible) {
-    if (visible == previewVisible_) return;
-    previewVisible_ = visible;
-    if (!visible) {
+void ClipsViewModel::setShown(bool shown) {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::setShown");
+    if (shown == shown_) return;
+    shown_ = shown;
+    if (!shown) {
         releasePlayer();
-    } else if (selectedClip_ && !player_) {
-        selectClip(selectedClip_);
+        stopWatchingDirectory();
+        return;
+    }
+    if (!outputDir_.empty()) startWatchingDirectory();
+    if (savedWhileHidden_) {
+        reloadAndSelect(*std::exchange(savedWhileHidden_, std::nullopt));
+    } else {
+        reloadClips();
+        if (selectedClip_ && !player_) selectClip(selectedClip_);
+    }
+}
+
+void ClipsViewModel::reloadAndSelect(const std::string& path) {
+    reloadClips();
+    for (const ClipItem& clip : clips_) {
+        if (clip.path == path) {
+            selectClip(clip);
+            break;
+        }
     }
 }
 

@@ -104,11 +104,12 @@ public:
     void pausePlayback();
     // The main window is closing or being minimised.
     void windowWillClose() { pausePlayback(); }
-    // Whether the preview can be seen. While it cannot, no player exists: a player loads a whole
-    // media pipeline (threads, decoders, an audio stream), and a hidden library would otherwise
-    // build one for every new clip a save selects. Turning it on creates the selection's player.
+    // Whether the library can be seen. While it cannot, it costs nothing per save: no player (a
+    // whole media pipeline: threads, decoders, an audio stream), no folder watch, no reload and
+    // so no probe or thumbnail for clips nobody looks at. A clip saved meanwhile is selected when
+    // the library is shown again, which reloads the folder and creates the selection's player.
     // On from the start; a library whose view is not shown yet turns it off.
-    void setPreviewVisible(bool visible);
+    void setShown(bool shown);
     void revealInFinder(const ClipItem& clip);
     void openClipsFolder();
     // True on success, or when the name is unchanged.
@@ -131,6 +132,7 @@ public:
     std::function<std::string()> uuidSource;
 
 private:
+    void reloadAndSelect(const std::string& path);
     ThreadChecker mainThread_;  // the constructing (main) thread
     struct Alive;
     void notify(unsigned changes);
@@ -145,7 +147,8 @@ private:
     std::vector<ClipItem> clips_;
     std::optional<ClipItem> selectedClip_;
     std::unique_ptr<PreviewPlayer> player_;
-    bool previewVisible_ = true;
+    bool shown_ = true;
+    std::optional<std::string> savedWhileHidden_;  // selected at the next show
     std::string searchText_;
     int64_t totalFolderSize_ = 0;
     std::string outputDir_ = kDefaultOutputDir;

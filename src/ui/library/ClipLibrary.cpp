@@ -25,8 +25,8 @@ ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipLibraryParts parts, ClipSaved
         return std::make_unique<QtPreviewPlayer>(*previewEngine_, path);
     };
     model_ = std::make_unique<ClipsViewModel>(std::move(deps));
-    // No view is shown yet: the view turns the preview on when it appears.
-    model_->setPreviewVisible(false);
+    // No view is shown yet: the view turns the library on when it appears.
+    model_->setShown(false);
     listModel_ = std::make_unique<ClipListModel>(*model_);
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

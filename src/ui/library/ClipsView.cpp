@@ -499,12 +499,12 @@ void ClipsView::openClip(const ClipItem& clip) {
 
 void ClipsView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    model_.setPreviewVisible(true);
+    model_.setShown(true);
 }
 
 void ClipsView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    model_.setPreviewVisible(false);
+    model_.setShown(false);
 }
 
 void ClipsView::resizeEvent(QResizeEvent* event) {

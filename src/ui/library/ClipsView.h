@@ -65,7 +65,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    // The preview player exists only while this view is shown (see setPreviewVisible).
+    // The preview player exists only while this view is shown (see setShown).
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

@@ -175,22 +175,31 @@ TEST_F(ClipsViewModelTest, DamagedClipsAreMarkedGetNoPlayerAndCanStillBeRenamedA
     EXPECT_EQ(clipLengthText(65, false), "1:05");
 }
 
-TEST_F(ClipsViewModelTest, NoPlayerExistsWhileThePreviewIsHiddenNotEvenForASavedClip) {
+// A hidden library must cost nothing per save: memory would otherwise grow with every clip.
+TEST_F(ClipsViewModelTest, AHiddenLibraryNeitherPlaysNorProbesAndShowsTheNewestSaveLater) {
     addClip(dir / "a.mp4", 20);
     rig.model.reloadClips();
     ASSERT_TRUE(rig.currentPlayer());
-    rig.model.setPreviewVisible(false);
+    rig.model.setShown(false);
     EXPECT_FALSE(rig.model.player());
+    EXPECT_EQ(rig.watcher.watched, "") << "no folder watch while hidden";
+    rig.runWorkers();
+    const size_t probed = rig.prober.probed.size();
     for (int i = 0; i < 3; ++i) {
         const auto saved = dir / ("saved" + std::to_string(i) + ".mp4");
         addClip(saved, 1 - i);
         rig.announcer.announce(saved.string());
         rig.scheduler.runDue();
-        EXPECT_EQ(rig.model.selectedClip()->path, saved.string());
+        rig.model.reloadClips();  // e.g. the application became active
+        rig.runWorkers();
         EXPECT_FALSE(rig.model.player()) << i;
+        EXPECT_EQ(rig.prober.probed.size(), probed) << i;
     }
+    EXPECT_EQ(rig.names(), std::vector<std::string>{"a.mp4"});
     rig.changes.clear();
-    rig.model.setPreviewVisible(true);
+    rig.model.setShown(true);
+    EXPECT_EQ(rig.names().size(), 4u);
+    EXPECT_EQ(rig.watcher.watched, dir.path().string());
     ASSERT_TRUE(rig.currentPlayer());
     EXPECT_EQ(rig.currentPlayer()->path, (dir / "saved2.mp4").string());
     EXPECT_TRUE(rig.changes.back() & ClipsViewModel::PlayerChanged);

@@ -9,10 +9,13 @@
 #include "media/HardwareAcceleration.h"
 #include "media/MediaLogging.h"
 #include "media/encoder/LiveCodec.h"
+#include "media/encoder/SameSizeConversion.h"
 #include "support/CaptureLogLines.h"
 
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 // libx265 3.5 keeps one small block from x265_encoder_open past x265_encoder_close; that leak is
@@ -182,6 +185,60 @@ private:
 // Start-up asks for the banner and the capture opens encoders, again at every restart: the
 // dedicated encoders are probed once, without FFmpeg's errors for the ones that cannot open
 // here (no GPU: "Cannot load libcuda.so.1", no VA display), and the result is one line.
+// The fast path must give swscale's picture (same matrix and range, same byte order), within
+// rounding, for the encoders' two input formats; others are left to swscale.
+TEST(EncoderConversion, SameSizeFastPathMatchesSwscaleAndDeclinesOtherFormats) {
+    const int width = 66, height = 38, stride = width * 4 + 8;  // padded rows, as X11 gives
+    std::vector<uint8_t> bgrx(size_t(stride) * height);
+    // Smooth gradients over all three channels: the two paths may sample chroma differently
+    // (a 2x2 average against one row), which only fine detail would show.
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* pixel = &bgrx[size_t(y) * stride + size_t(x) * 4];
+            pixel[0] = uint8_t(x * 3);
+            pixel[1] = uint8_t(255 - y * 5);
+            pixel[2] = uint8_t((x + y) * 2);
+        }
+    auto frameOf = [&](AVPixelFormat format) {
+        AVFrame* frame = av_frame_alloc();
+        frame->format = format;
+        frame->width = width;
+        frame->height = height;
+        EXPECT_EQ(av_frame_get_buffer(frame, 0), 0);
+        return frame;
+    };
+    for (AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12}) {
+        AVFrame* fast = frameOf(format);
+        AVFrame* reference = frameOf(format);
+        ASSERT_TRUE(convertSameSize(bgrx.data(), stride, width, height, *fast));
+        SwsContext* sws = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, format,
+                                         SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+        const uint8_t* source[4] = {bgrx.data()};
+        const int sourceStride[4] = {stride};
+        sws_scale(sws, source, sourceStride, 0, height, reference->data, reference->linesize);
+        sws_freeContext(sws);
+        const int planes = format == AV_PIX_FMT_NV12 ? 2 : 3;
+        for (int plane = 0; plane < planes; ++plane) {
+            const int rows = plane == 0 ? height : height / 2;
+            const int bytes = plane == 0 || format == AV_PIX_FMT_NV12 ? width : width / 2;
+            int worst = 0;
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < bytes; ++x)
+                    worst = std::max(worst, std::abs(fast->data[plane][y * fast->linesize[plane] + x] -
+                                                     reference->data[plane][y * reference->linesize[plane] + x]));
+            EXPECT_LE(worst, 3) << av_get_pix_fmt_name(format) << " plane " << plane;
+        }
+        av_frame_free(&fast);
+        av_frame_free(&reference);
+    }
+    AVFrame* other = frameOf(AV_PIX_FMT_YUV444P);
+    EXPECT_FALSE(convertSameSize(bgrx.data(), stride, width, height, *other));
+    av_frame_free(&other);
+    AVFrame* smaller = frameOf(AV_PIX_FMT_YUV420P);
+    EXPECT_FALSE(convertSameSize(bgrx.data(), stride, width + 2, height, *smaller)) << "a resize is not its job";
+    av_frame_free(&smaller);
+}
+
 TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
     quietMediaLibraryLogs();  // as the program does: FFmpeg's errors still print
     resetHardwareEncoderSurveyForTesting();
