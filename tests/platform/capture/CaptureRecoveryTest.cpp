@@ -70,7 +70,8 @@ TEST_F(CaptureRecoveryTest, ClosedWindowFallsBackToTheDisplay) {
     settings.windowId = uint32_t(target);
     ASSERT_TRUE(start(screen));
     const std::string id = std::to_string(target);
-    EXPECT_EQ(log.count("window [" + id + "] Doomed (320x200 @ 30fps)"), 1);
+    // The start's log line may follow the start's completion by a moment.
+    EXPECT_TRUE(waitUntil([&] { return log.count("window [" + id + "] Doomed (320x200 @ 30fps)") == 1; }, 5s));
     XDestroyWindow(x.get(), target);
     XSync(x.get(), False);
     ASSERT_TRUE(waitUntil([&] { return log.count("successfully recovered") == 1; }, 5s));
