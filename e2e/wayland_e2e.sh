@@ -22,6 +22,9 @@ corvane_pid=$!
 wait_for 40 buffered_at_least 10 || { cat "$work/corvane.log"; fail "no 10 s in the buffer"; }
 grep -q "screen capture ScreenCast portal" "$work/corvane.log" ||
   { cat "$work/corvane.log"; fail "the portal back end was not chosen"; }
+# The wlroots portal has no GlobalShortcuts: the summary says so and names the save command.
+grep -q "global shortcuts none (the desktop has no shortcut portal; bind keys to \`corvane --save N\`" \
+  "$work/corvane.log" || { cat "$work/corvane.log"; fail "no fallback for global shortcuts"; }
 
 step "corvane --save 8"
 "$binary" --save 8 >"$work/save.out" 2>"$work/save.err"

@@ -7,6 +7,7 @@
 #include "platform/audio/PulseSystemAudio.h"
 #include "platform/hotkeys/X11HotkeyBackend.h"
 #include "platform/hotkeys/X11KeyboardLayout.h"
+#include "platform/wayland/PortalHotkeyBackend.h"
 #include "platform/wayland/PortalScreenCapture.h"
 #include "platform/x11/X11ScreenCapture.h"
 
@@ -34,15 +35,23 @@ void useX11(DesktopBackends& parts) {
     parts.keyboardLayout = X11KeyboardLayout::open();
 }
 
-// Until a shortcut portal back end exists the desktop's own keyboard settings run the save
-// command; the tray and `corvane --save` still work.
+// Global shortcuts go through the desktop's shortcut portal where it has one; elsewhere
+// (wlroots desktops, GNOME 43) the desktop's own keyboard settings run the save command,
+// and the tray and `corvane --save` still work. The summary line says which.
 void useWayland(DesktopBackends& parts) {
-    parts.screen = std::make_unique<PortalScreenCaptureBackend>();
+    auto screen = std::make_unique<PortalScreenCaptureBackend>();
+    parts.portalScreen = screen.get();
+    parts.screen = std::move(screen);
     parts.screenName = "ScreenCast portal";
     parts.audio = std::make_unique<PulseSystemAudioBackend>();  // pipewire-pulse on these desktops
     parts.audioName = "PulseAudio";
-    auto hotkeys = std::make_unique<NullHotkeyBackend>(
-        "the desktop binds keys to `corvane --save N` in its own keyboard settings");
+    std::string whyNot;
+    std::unique_ptr<HotkeyBackend> hotkeys = PortalHotkeyBackend::open(&whyNot);
+    if (!hotkeys) {
+        hotkeys = std::make_unique<NullHotkeyBackend>(
+            whyNot + "; bind keys to `corvane --save N` in the desktop's keyboard settings");
+        parts.keysBoundInDesktopSettings = true;
+    }
     parts.hotkeysName = hotkeys->name();
     parts.hotkeys = std::move(hotkeys);
 }

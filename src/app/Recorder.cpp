@@ -26,6 +26,7 @@
 #include "platform/instance/SingleInstance.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/sound/PulseChimePlayer.h"
+#include "platform/wayland/PortalScreenCapture.h"
 #include "ui/keybind/ShortcutRecorderEnvironment.h"
 #include "ui/library/ClipLibrary.h"
 #include "ui/library/ClipsView.h"  // ClipLibrary.h holds a QPointer to it
@@ -58,6 +59,7 @@ struct Recorder::Parts {
             libraryBackends = std::make_unique<LibraryBackends>(files);
             library = std::make_unique<ClipLibrary>(scheduler, libraryBackends->parts(), &announcer, chime.get());
             windowManager = std::make_unique<CorvaneWindowManager>(scheduler, backends.screen.get());
+            windowManager->setDesktopSettingsTraits(desktopSettingsTraits());
             windowManager->setClipsPage(library->page());
         }
 
@@ -84,6 +86,11 @@ struct Recorder::Parts {
         deps.clipSavedAnnouncer = &announcer;
         deps.savedChime = chime.get();
         deps.terminateApplication = [] { Application::requestQuit(); };
+        // Every quit path stops the engine (its destructor too): a pending screen-sharing
+        // dialog is given up first, so the capture's stop and the process end do not wait on it.
+        deps.abandonPendingStarts = [this] {
+            if (backends.portalScreen) backends.portalScreen->abandonRequests();
+        };
         engine = std::make_unique<CorvaneEngine>(config, std::move(deps));
         if (withWidgets) {
             installShortcutRecorderEnvironment({backends.keyboardLayout.get(), &engine->hotkeys()});
@@ -97,6 +104,22 @@ struct Recorder::Parts {
         if (windowManager) windowManager->setOnQuitRequested(nullptr);
         installShortcutRecorderEnvironment({});  // before the hotkeys and the layout go
         engine.reset();
+    }
+
+    // What the settings tab shows for this desktop: the portal's dialog picks the screen (and
+    // "Choose Again" forgets that choice and restarts capture, which asks again); keys bound in
+    // the desktop's settings where the program can bind none.
+    DesktopSettingsTraits desktopSettingsTraits() {
+        DesktopSettingsTraits traits;
+        traits.keysBoundInDesktopSettings = backends.keysBoundInDesktopSettings;
+        if (backends.portalScreen) {
+            traits.captureTarget = CaptureTargetKind::systemDialog;
+            traits.chooseCaptureAgain = [this] {
+                backends.portalScreen->chooseAgain();
+                if (engine) engine->capture().restart();
+            };
+        }
+        return traits;
     }
 
     // The file changed outside the settings tab: the tab re-reads it (writing its own pending

@@ -124,8 +124,8 @@ TEST(CommandLineStart, StartsWithTheChosenBackEndsAndEndsCleanlyOnSignals) {
                               "shortcuts none (CORVANE_BACKEND=none)",
                   "[Corvane] Screen capture is not available (CORVANE_BACKEND=none).\n"},
              Case{{}, "wayland", "screen capture ScreenCast portal, system audio PulseAudio, global "
-                                 "shortcuts none (the desktop binds keys to `corvane --save N` in its own "
-                                 "keyboard settings)", ""},
+                                 "shortcuts none (no session bus; bind keys to `corvane --save N` in the "
+                                 "desktop's keyboard settings)", ""},
              Case{{"--Help"}, "mir", noDisplay, kPreflight}}) {
         TempDir home;
         ChildProcess::EnvChanges env;

@@ -14,8 +14,8 @@ namespace corvane {
 
 enum class DesktopBackend {
     x11,      // XCB capture, PulseAudio, XGrabKey shortcuts
-    wayland,  // ScreenCast portal capture, PulseAudio (pipewire-pulse), no global shortcuts: the
-              // desktop's own keyboard settings bind a key to `corvane --save N`
+    wayland,  // ScreenCast portal capture, PulseAudio (pipewire-pulse), GlobalShortcuts portal
+              // where the desktop has it (else its keyboard settings run `corvane --save N`)
     none,  // nothing to capture, no global shortcuts: the null back ends, with `reason`
 };
 

@@ -240,6 +240,7 @@ void CorvaneEngine::stop() {
     mainThread_.assertOnOwnerThread("CorvaneEngine::stop");
     if (stopped_) return;
     stopped_ = true;
+    if (deps_.abandonPendingStarts) deps_.abandonPendingStarts();
     statusTimer_.cancel();
     wakeRestart_.cancel();
     displayRestart_.cancel();

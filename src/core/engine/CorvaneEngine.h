@@ -49,6 +49,9 @@ struct EngineDependencies {
     ClipSavedAnnouncer* clipSavedAnnouncer = nullptr;
     SoundPlayer* savedChime = nullptr;           // none: saves are silent
     std::function<void()> terminateApplication;  // ends the event loop (after stop())
+    // Called first by stop(): ends waits that would hold up the capture's stop (a start waiting
+    // on the desktop's screen-sharing dialog), so quitting is not held up by an open dialog.
+    std::function<void()> abandonPendingStarts;
     // Where saves run. nullptr: a serial worker of the engine's own. Tests pass a manual one and
     // run it before destroying the engine.
     Executor* saveLane = nullptr;

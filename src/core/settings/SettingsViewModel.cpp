@@ -60,8 +60,9 @@ struct SettingsViewModel::SourceListing {
     CaptureResult<ShareableContent> content;
 };
 
-SettingsViewModel::SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker)
-    : scheduler_(scheduler), sources_(sources), listWorker_(listWorker),
+SettingsViewModel::SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker,
+                                     DesktopSettingsTraits desktop)
+    : scheduler_(scheduler), sources_(sources), desktop_(std::move(desktop)), listWorker_(listWorker),
       alive_(std::make_shared<Alive>(Alive{this})) {
     refreshCaptureSources();
 }
@@ -306,7 +307,7 @@ void SettingsViewModel::syncCaptureTarget() {
 }
 
 void SettingsViewModel::refreshCaptureSources() {
-    if (!sources_) return;
+    if (!sources_ || desktop_.captureTarget == CaptureTargetKind::systemDialog) return;
     if (listing_) {
         listAgain_ = true;
         return;
@@ -438,7 +439,26 @@ const WindowItem* SettingsViewModel::selectedWindowItem() const {
     return nullptr;
 }
 
+void SettingsViewModel::chooseCaptureAgain() {
+    if (desktop_.captureTarget == CaptureTargetKind::systemDialog && desktop_.chooseCaptureAgain) {
+        logLine("Choosing the screen again in the system dialog.");
+        desktop_.chooseCaptureAgain();
+    }
+}
+
+bool SettingsViewModel::offersWindowScales() const {
+    return desktop_.captureTarget == CaptureTargetKind::listedSources && windowId_ != 0;
+}
+
+std::string SettingsViewModel::shortcutsHint() const {
+    if (!desktop_.keysBoundInDesktopSettings) return {};
+    const int64_t seconds = records_.empty() ? 30 : records_.front().durationSeconds;
+    return "This desktop lets no program bind keys: bind one to `corvane --save " + std::to_string(seconds) +
+           "` in its keyboard settings.";
+}
+
 bool SettingsViewModel::isCurrentTargetMissing() const {
+    if (desktop_.captureTarget == CaptureTargetKind::systemDialog) return false;  // nothing is listed
     if (captureTarget_.starts_with("window:")) {
         return windowId_ != 0 && std::none_of(availableWindows_.begin(), availableWindows_.end(),
                                               [&](const WindowItem& w) { return w.id == windowId_; });

@@ -14,6 +14,7 @@
 #include "core/config/AppConfig.h"
 #include "core/sched/Scheduler.h"
 #include "core/settings/CaptureSources.h"
+#include "core/settings/DesktopSettingsTraits.h"
 
 namespace corvane {
 
@@ -35,8 +36,12 @@ public:
     // `sources` lists displays and windows (may be null: lists stay empty). Listing makes X round
     // trips, so it runs on `listWorker` and the result comes back through the scheduler; the
     // first listing is asked for at once. `sources` must outlive the model and the worker's
-    // tasks; the worker must outlive the model or drop tasks once stopped.
-    SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker);
+    // tasks; the worker must outlive the model or drop tasks once stopped. `desktop` says how
+    // this desktop picks the capture target and binds keys; where its dialog picks the target,
+    // nothing is listed (listing would start a screen-sharing session) and display_id /
+    // window_id stay as the file has them.
+    SettingsViewModel(Scheduler& scheduler, ScreenCaptureBackend* sources, Executor& listWorker,
+                      DesktopSettingsTraits desktop = {});
     ~SettingsViewModel();
     SettingsViewModel(const SettingsViewModel&) = delete;
     SettingsViewModel& operator=(const SettingsViewModel&) = delete;
@@ -132,6 +137,17 @@ public:
     const WindowItem* selectedWindowItem() const;
     bool isCurrentTargetMissing() const;
     std::string missingTargetLabel() const;
+    CaptureTargetKind captureTargetKind() const { return desktop_.captureTarget; }
+    // What the tab shows instead of the lists where the system dialog picks the target.
+    static constexpr const char* kSystemDialogTarget = "The screen or window chosen in the system dialog";
+    // Where the system dialog picks the target: forget that choice and ask again (capture
+    // restarts). Nothing elsewhere.
+    void chooseCaptureAgain();
+    // The resolution picker offers window scales (a listed window is the target), not presets.
+    bool offersWindowScales() const;
+    // Where keys are bound in the desktop's settings: one sentence on how, with the first
+    // profile's seconds; empty where the program binds them itself.
+    std::string shortcutsHint() const;
     // Normalised shortcut texts used by more than one profile.
     std::set<std::string> duplicateHotkeyErrors() const;
 
@@ -153,6 +169,7 @@ private:
 
     Scheduler& scheduler_;
     ScreenCaptureBackend* sources_;
+    DesktopSettingsTraits desktop_;
     Executor& listWorker_;
     bool listing_ = false;       // a listing is on the worker
     bool listAgain_ = false;     // asked for while it was

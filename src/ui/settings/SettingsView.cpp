@@ -187,9 +187,23 @@ void SettingsView::buildUi() {
     refreshButton_->setAutoRaise(true);
     refreshButton_->setToolTip(QStringLiteral("Refresh screens and open windows"));
     connect(refreshButton_, &QToolButton::clicked, this, &SettingsView::refreshLists);
+    // Where the desktop's own dialog picks the screen there is nothing to list: the row says so
+    // and offers to ask again.
+    const bool dialogPicks = model_.captureTargetKind() == CaptureTargetKind::systemDialog;
+    dialogTarget_ = new QLabel(QString::fromUtf8(SettingsViewModel::kSystemDialogTarget), video);
+    dialogTarget_->setObjectName(QStringLiteral("systemDialogTarget"));
+    chooseAgain_ = new QPushButton(QStringLiteral("Choose Again"), video);
+    chooseAgain_->setToolTip(QStringLiteral("Forget the chosen screen and ask in the system dialog"));
+    connect(chooseAgain_, &QPushButton::clicked, this, [this] { model_.chooseCaptureAgain(); });
+    targetPicker_->setVisible(!dialogPicks);
+    refreshButton_->setVisible(!dialogPicks);
+    dialogTarget_->setVisible(dialogPicks);
+    chooseAgain_->setVisible(dialogPicks);
     auto* targetRow = new QHBoxLayout;
     targetRow->addWidget(targetPicker_, 1);
     targetRow->addWidget(refreshButton_);
+    targetRow->addWidget(dialogTarget_, 1);
+    targetRow->addWidget(chooseAgain_);
     grid->addWidget(rowLabel(QStringLiteral("Capture Target:"), video), 0, 0);
     grid->addLayout(targetRow, 0, 1);
 
@@ -275,6 +289,12 @@ void SettingsView::buildUi() {
     headings->addWidget(durationHeading);
     headings->addWidget(secondaryLabel(QStringLiteral("Global Shortcut"), shortcuts), 1);
     shortcutsColumn->addLayout(headings);
+    shortcutsHint_ = secondaryLabel(QString::fromStdString(model_.shortcutsHint()), shortcuts);
+    shortcutsHint_->setObjectName(QStringLiteral("shortcutsHint"));
+    shortcutsHint_->setWordWrap(true);
+    shortcutsHint_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the command can be copied
+    shortcutsHint_->setVisible(!model_.shortcutsHint().empty());
+    shortcutsColumn->addWidget(shortcutsHint_);
     rowsLayout_ = new QVBoxLayout;
     rowsLayout_->setSpacing(4);
     shortcutsColumn->addLayout(rowsLayout_);
@@ -353,6 +373,7 @@ void SettingsView::refresh() {
 
     fillRecordRows();
     duplicateWarning_->setVisible(!model_.duplicateHotkeyErrors().empty());
+    shortcutsHint_->setText(qs(model_.shortcutsHint()));  // follows the first profile's seconds
 }
 
 void SettingsView::fillTargetPicker() {
@@ -388,7 +409,7 @@ void SettingsView::fillFpsPicker() {
 
 void SettingsView::fillResolutionPicker() {
     std::vector<Entry> entries;
-    if (model_.windowId() != 0) {
+    if (model_.offersWindowScales()) {
         entries = {{qs(model_.windowResolutionLabel(1.0)), QStringLiteral("native")},
                    {qs(model_.windowResolutionLabel(0.75)), QStringLiteral("75%")},
                    {qs(model_.windowResolutionLabel(0.5)), QStringLiteral("50%")}};

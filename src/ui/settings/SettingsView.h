@@ -39,6 +39,9 @@ public:
     // For tests: the controls a user touches.
     QComboBox* captureTargetPicker() const { return targetPicker_; }
     QToolButton* refreshButton() const { return refreshButton_; }
+    QLabel* systemDialogTarget() const { return dialogTarget_; }
+    QPushButton* chooseAgainButton() const { return chooseAgain_; }
+    QLabel* shortcutsHint() const { return shortcutsHint_; }
     QComboBox* frameRatePicker() const { return fpsPicker_; }
     QComboBox* resolutionPicker() const { return resolutionPicker_; }
     QLabel* estimatedSizeLabel() const { return estimate_; }
@@ -73,6 +76,8 @@ private:
     QLabel* errorLine_ = nullptr;
     QComboBox* targetPicker_ = nullptr;
     QToolButton* refreshButton_ = nullptr;
+    QLabel* dialogTarget_ = nullptr;  // instead of the picker where the system dialog chooses
+    QPushButton* chooseAgain_ = nullptr;
     QComboBox* fpsPicker_ = nullptr;
     QComboBox* resolutionPicker_ = nullptr;
     QLabel* estimate_ = nullptr;
@@ -89,6 +94,7 @@ private:
     std::vector<RecordRowView*> rows_;
     QPushButton* addButton_ = nullptr;
     QLabel* duplicateWarning_ = nullptr;
+    QLabel* shortcutsHint_ = nullptr;
 };
 
 }  // namespace corvane

@@ -31,9 +31,10 @@ QWidget* placeholderClipsPage(QWidget* parent) {
 }  // namespace
 
 CorvaneAppView::CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, Executor& sourcesWorker,
-                               ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent)
+                               ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent,
+                               DesktopSettingsTraits desktop)
     : QWidget(parent),
-      settingsModel_(std::make_unique<SettingsViewModel>(scheduler, captureSources, sourcesWorker)),
+      settingsModel_(std::make_unique<SettingsViewModel>(scheduler, captureSources, sourcesWorker, std::move(desktop))),
       clipsPage_(std::move(clipsPage)),
       selectedTab_(initialTab) {
     sidebar_ = new QListWidget(this);

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include "core/settings/DesktopSettingsTraits.h"
 #include "core/window/CorvaneTab.h"
 #include "ui/window/ClipsPage.h"
 
@@ -29,7 +30,8 @@ class CorvaneAppView final : public QWidget {
 public:
     // `sourcesWorker` lists displays and windows for the settings tab, off the main thread.
     CorvaneAppView(Scheduler& scheduler, ScreenCaptureBackend* captureSources, Executor& sourcesWorker,
-                   ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent = nullptr);
+                   ClipsPage clipsPage, CorvaneTab initialTab, QWidget* parent = nullptr,
+                   DesktopSettingsTraits desktop = {});
     ~CorvaneAppView() override;
 
     void selectTab(CorvaneTab tab);

@@ -116,7 +116,7 @@ void CorvaneWindowManager::createWindow(CorvaneTab tab) {
     window_->move(area.center() - QPoint(size.width() / 2, size.height() / 2));
     restoreGeometry();
 
-    appView_ = new CorvaneAppView(scheduler_, captureSources_, sourcesQueue_, clipsPage_, tab, window_);
+    appView_ = new CorvaneAppView(scheduler_, captureSources_, sourcesQueue_, clipsPage_, tab, window_, desktopTraits_);
     window_->setCentralWidget(appView_);
     buildMenus();
     appView_->appear(outputDir_, configPath_, [this] { if (onSettingsChanged_) onSettingsChanged_(); });

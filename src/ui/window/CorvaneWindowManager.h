@@ -9,6 +9,7 @@
 #include "core/sched/Scheduler.h"
 #include "core/sched/SerialQueue.h"
 #include "core/services/MainWindowHost.h"
+#include "core/settings/DesktopSettingsTraits.h"
 #include "core/window/CorvaneTab.h"
 #include "ui/window/ClipsPage.h"
 
@@ -54,6 +55,9 @@ public:
     void setOnQuitRequested(std::function<void()> callback) { onQuitRequested_ = std::move(callback); }
     // The clip library page; must be set before the window is first shown.
     void setClipsPage(ClipsPage page) { clipsPage_ = std::move(page); }
+    // How this desktop picks the capture target and binds keys, for the settings tab; must be
+    // set before the window is first shown.
+    void setDesktopSettingsTraits(DesktopSettingsTraits traits) { desktopTraits_ = std::move(traits); }
     // Where the window's size and place are kept (default ~/.config/corvane/window-geometry).
     void setGeometryFilePath(std::string path) { geometryPath_ = std::move(path); }
 
@@ -103,6 +107,7 @@ private:
     std::function<RecordingPair()> getRecordingStatus_;
     std::function<void()> onQuitRequested_;
     ClipsPage clipsPage_;
+    DesktopSettingsTraits desktopTraits_;
 
     MainWindow* window_ = nullptr;  // owned here (no parent); deleted with the manager
     CorvaneAppView* appView_ = nullptr;

@@ -158,6 +158,7 @@ protected:
             .makeTray = [this] { return std::unique_ptr<TrayMenu>(tray = new FakeTray); },
             .systemEvents = &events, .windowHost = &window, .clipSavedAnnouncer = &announcer, .savedChime = &chime,
             .terminateApplication = [this] { terminated.push_back(capture->stopAndWaitTimeouts.size()); },
+            .abandonPendingStarts = [this] { abandoned.push_back(capture->stopAndWaitTimeouts.size()); },
             .saveLane = useOwnSaveLane ? nullptr : &lane, .bufferClock = &scheduler});
     }
     void buildAndStart() {
@@ -196,6 +197,7 @@ protected:
     FakeHotkeyBackend* hotkeys = nullptr;
     FakeTray* tray = nullptr;
     std::vector<size_t> terminated;  // stopAndWait calls seen when the app was told to end
+    std::vector<size_t> abandoned;   // the same, when pending starts were given up
     std::unique_ptr<CorvaneEngine> engine;
 };
 

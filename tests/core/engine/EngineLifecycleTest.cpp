@@ -130,6 +130,7 @@ TEST_F(EngineLifecycleTest, FailedFirstStartIsLoggedAndQuitStopsEverythingBefore
     tray->callbacks.onQuitRequested();
     EXPECT_EQ(capture->stopAndWaitTimeouts, std::vector<Duration>{seconds(2)});
     EXPECT_EQ(terminated, std::vector<size_t>{1}) << "terminated after the bounded stop";
+    EXPECT_EQ(abandoned, std::vector<size_t>{0}) << "a start waiting on a dialog is given up before the stop";
     EXPECT_TRUE(hotkeys->live.empty());
     EXPECT_EQ(events.stopCalls, 1);
     const int ui = tray->updateUICalls;

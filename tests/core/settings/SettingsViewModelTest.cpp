@@ -27,9 +27,10 @@ protected:
     ~SettingsViewModelTest() override { setLogSinkForTesting(nullptr); }
 
     // A model on `path` (the temp config file unless given), loaded, with the change callback counted.
-    std::unique_ptr<SettingsViewModel> makeModel(const std::filesystem::path& path = {}) {
+    std::unique_ptr<SettingsViewModel> makeModel(const std::filesystem::path& path = {},
+                                                 DesktopSettingsTraits desktop = {}) {
         // The lists are made on the scheduler too here: runDue() brings them.
-        auto model = std::make_unique<SettingsViewModel>(scheduler_, &sources_, scheduler_);
+        auto model = std::make_unique<SettingsViewModel>(scheduler_, &sources_, scheduler_, std::move(desktop));
         model->setConfigPath((path.empty() ? configPath_ : path).string());
         model->setOnSettingsChanged([this] { ++applied_; });
         model->load();
@@ -234,6 +235,33 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     scheduler_.runDue();
     EXPECT_EQ(model->availableWindows(), before);
     EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
+}
+
+// Where the desktop's dialog picks the screen: nothing is listed (listing would open a
+// screen-sharing session), the stored ids stay as they are, and only there can one choose again.
+TEST_F(SettingsViewModelTest, SystemDialogTargetListsNothingKeepsTheIdsAndChoosesAgain) {
+    writeTextFile(configPath_, "display_id = 9\nwindow_id = 4194305\nresolution = \"75%\"\n");
+    int choseAgain = 0;
+    auto portal = makeModel({}, {CaptureTargetKind::systemDialog, [&] { ++choseAgain; }, true});
+    EXPECT_EQ(sources_.listings, 0);
+    EXPECT_TRUE(portal->availableWindows().empty());
+    EXPECT_FALSE(portal->isCurrentTargetMissing());
+    EXPECT_FALSE(portal->offersWindowScales());
+    portal->chooseCaptureAgain();
+    EXPECT_EQ(choseAgain, 1);
+    EXPECT_EQ(portal->shortcutsHint(),
+              "This desktop lets no program bind keys: bind one to `corvane --save 30` in its keyboard settings.");
+    portal->setFps(60);
+    scheduler_.advanceBy(1s);
+    EXPECT_EQ(std::tuple(saved().displayId, saved().windowId, saved().fps),
+              std::tuple(std::optional<uint32_t>(9), std::optional<uint32_t>(4194305), std::optional<int64_t>(60)));
+
+    auto listed = makeModel({}, {CaptureTargetKind::listedSources, [&] { ++choseAgain; }, false});
+    EXPECT_GT(sources_.listings, 0);
+    EXPECT_TRUE(listed->offersWindowScales());
+    listed->chooseCaptureAgain();
+    EXPECT_EQ(choseAgain, 1);
+    EXPECT_EQ(listed->shortcutsHint(), "");
 }
 
 // The autostart entry's Exec line starts the running program, quoted and escaped as desktop

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -86,6 +87,7 @@ protected:
 };
 
 TEST_F(SettingsViewTest, FillingShowingAndRefreshingTheTabNeverSaves) {
+    EXPECT_FALSE(view_->chooseAgainButton()->isVisible() || view_->shortcutsHint()->isVisible());
     QTest::mouseClick(view_->refreshButton(), Qt::LeftButton);
     sources_.content.displays.push_back({9, "DP-1", 1920, 0, 2560, 1440, false});
     model_.handleDisplayConfigurationChanged();
@@ -178,6 +180,25 @@ TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     view_->hide();
     view_->show();
     EXPECT_TRUE(toggle->isChecked());
+}
+
+// Where the system dialog picks the screen the row says so and asks again; the lists are gone,
+// and the profiles say how to bind the save command.
+TEST(SettingsViewSystemDialogTest, ShowsTheDialogsChoiceChoosesAgainAndTellsHowToBindKeys) {
+    ManualScheduler scheduler;
+    test::FakeCaptureSources sources;
+    int choseAgain = 0;
+    SettingsViewModel model(scheduler, &sources, scheduler,
+                            {CaptureTargetKind::systemDialog, [&] { ++choseAgain; }, true});
+    SettingsView view(model);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_FALSE(view.captureTargetPicker()->isVisible() || view.refreshButton()->isVisible());
+    EXPECT_EQ(view.systemDialogTarget()->text(), QStringLiteral("The screen or window chosen in the system dialog"));
+    QTest::mouseClick(view.chooseAgainButton(), Qt::LeftButton);
+    EXPECT_EQ(choseAgain, 1);
+    EXPECT_TRUE(view.shortcutsHint()->isVisible());
+    EXPECT_TRUE(view.shortcutsHint()->text().contains(QStringLiteral("`corvane --save 30`")));
 }
 
 // The real X11 listing, made on a worker: the Xvfb screen shows up in the picker.
