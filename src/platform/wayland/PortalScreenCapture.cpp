@@ -58,7 +58,7 @@ bool PortalScreenCaptureBackend::isAvailable() {
 }
 
 std::string PortalScreenCaptureBackend::unavailableReason() {
-    return declined_.load() ? "screen sharing was declined"
+    return declined_.load() ? "screen sharing was declined; Settings has Choose Again"
                             : "the desktop's screen-sharing portal cannot be reached";
 }
 
