@@ -12,16 +12,13 @@
 #include <atomic>
 
 #include "core/log/Log.h"
+#include "platform/wayland/PortalNames.h"
 #include "platform/wayland/PortalShortcutTrigger.h"
 
 namespace corvane {
 namespace {
 
-const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kShortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 constexpr int kProbeTimeoutMs = 3000;
 constexpr uint kPortalFailed = 2;  // the portal's own "other error" answer
 
@@ -70,7 +67,7 @@ std::unique_ptr<PortalHotkeyBackend> PortalHotkeyBackend::open(std::string* whyN
         return nullptr;
     };
     if (!bus.isConnected()) return refuse("no session bus");
-    QDBusMessage get = QDBusMessage::createMethodCall(kPortalService, kPortalPath,
+    QDBusMessage get = QDBusMessage::createMethodCall(portal::kService, portal::kPath,
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << kShortcutsInterface << QStringLiteral("version");
@@ -83,7 +80,7 @@ std::unique_ptr<PortalHotkeyBackend> PortalHotkeyBackend::open(std::string* whyN
 
 PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus) : bus_(std::move(bus)) {
     registerPortalShortcutTypes();
-    bus_.connect(kPortalService, kPortalPath, kShortcutsInterface, QStringLiteral("Activated"), this,
+    bus_.connect(portal::kService, portal::kPath, kShortcutsInterface, QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusMessage)));
 }
 
@@ -114,9 +111,9 @@ void PortalHotkeyBackend::unbindAll() {
 
 void PortalHotkeyBackend::closeSession() {
     if (session_.isEmpty()) return;
-    bus_.disconnect(kPortalService, session_, kSessionInterface, QStringLiteral("Closed"), this,
+    bus_.disconnect(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Closed"), this,
                     SLOT(onSessionClosed(QDBusMessage)));
-    bus_.send(QDBusMessage::createMethodCall(kPortalService, session_, kSessionInterface, QStringLiteral("Close")));
+    bus_.send(QDBusMessage::createMethodCall(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Close")));
     session_.clear();
 }
 
@@ -158,12 +155,11 @@ void PortalHotkeyBackend::request(RequestKind kind, const QString& method, QVari
     // answer is subscribed to before the call and cannot be missed.
     const QString token = QStringLiteral("corvane_shortcuts%1").arg(++tokens_);
     options.insert(QStringLiteral("handle_token"), token);
-    const QString sender = bus_.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
-    const QString path = kPortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-    bus_.connect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
+    const QString path = portal::requestPath(bus_, token);
+    bus_.connect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
     requests_[path] = PendingRequest{kind, generation_};
 
-    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kShortcutsInterface, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(portal::kService, portal::kPath, kShortcutsInterface, method);
     arguments.append(options);
     call.setArguments(arguments);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
@@ -185,7 +181,7 @@ void PortalHotkeyBackend::answer(const QString& requestPath, uint code, const QV
     if (found == requests_.end()) return;
     const PendingRequest pending = found->second;
     requests_.erase(found);
-    bus_.disconnect(kPortalService, requestPath, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
+    bus_.disconnect(portal::kService, requestPath, portal::kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
 
     if (pending.kind == RequestKind::createSession) {
         creatingSession_ = false;
@@ -195,7 +191,7 @@ void PortalHotkeyBackend::answer(const QString& requestPath, uint code, const QV
             return;
         }
         session_ = session;
-        bus_.connect(kPortalService, session_, kSessionInterface, QStringLiteral("Closed"), this,
+        bus_.connect(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Closed"), this,
                      SLOT(onSessionClosed(QDBusMessage)));
         if (done_) sendBind();  // the newest set, whichever bind() asked for the session
         return;

@@ -1,5 +1,7 @@
 #include "platform/wayland/ScreenCastPortal.h"
 
+#include "platform/wayland/PortalNames.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -21,11 +23,7 @@
 namespace corvane {
 namespace {
 
-const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kScreenCastInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 constexpr int kCallTimeoutMs = 10'000;
 constexpr int kAnswerTimeoutMs = 10'000;
@@ -142,7 +140,7 @@ QDBusConnection& ScreenCastPortalWorker::bus() {
 
 QVariant ScreenCastPortalWorker::property(const QString& name) {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        kPortalService, kPortalPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        portal::kService, portal::kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << kScreenCastInterface << name;
     QDBusMessage reply = bus().call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
@@ -154,19 +152,18 @@ CaptureResult<ScreenCastPortalWorker::Answer> ScreenCastPortalWorker::request(
     if (abandoned_.load()) return portalError(ScreenCastFailure::unreachable, "Corvane is quitting");
     QString token = newToken("corvane_request");
     options.insert(QStringLiteral("handle_token"), token);
-    QString sender = bus().baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
-    QString path = kPortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+    QString path = portal::requestPath(bus(), token);  // the reply may name another
     const char* slot = SLOT(onResponse(uint, QVariantMap, QDBusMessage));
-    bus().connect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
+    bus().connect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, slot);
     awaitedPath_ = path;
     answer_.reset();
 
-    QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kScreenCastInterface, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(portal::kService, portal::kPath, kScreenCastInterface, method);
     arguments.append(options);
     call.setArguments(arguments);
     QDBusMessage reply = bus().call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        bus().disconnect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
+        bus().disconnect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, slot);
         // An argument the portal rejects (a restore token it cannot read) is a refusal; no
         // portal or no answer is something to try again later.
         return portalError(isUnreachable(reply) ? ScreenCastFailure::unreachable : ScreenCastFailure::failed,
@@ -176,10 +173,10 @@ CaptureResult<ScreenCastPortalWorker::Answer> ScreenCastPortalWorker::request(
     QString handle = handleOf(reply.arguments().value(0));
     if (!handle.isEmpty() && handle != path) {
         // Frontends before 0.9 choose the path themselves.
-        bus().disconnect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
+        bus().disconnect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, slot);
         path = handle;
         awaitedPath_ = path;
-        bus().connect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
+        bus().connect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, slot);
     }
 
     if (!answer_ && !abandoned_.load()) {
@@ -192,11 +189,11 @@ CaptureResult<ScreenCastPortalWorker::Answer> ScreenCastPortalWorker::request(
         loop.exec();
         waiting_ = nullptr;
     }
-    bus().disconnect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this, slot);
+    bus().disconnect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this, slot);
     awaitedPath_.clear();
     if (!answer_) {
         // Takes the dialog away, if one is open.
-        bus().send(QDBusMessage::createMethodCall(kPortalService, path, kRequestInterface, QStringLiteral("Close")));
+        bus().send(QDBusMessage::createMethodCall(portal::kService, path, portal::kRequestInterface, QStringLiteral("Close")));
         return portalError(ScreenCastFailure::unreachable,
                            abandoned_.load() ? "Corvane is quitting"
                                              : "The screen-sharing portal did not answer " +
@@ -224,10 +221,10 @@ void ScreenCastPortalWorker::onResponse(uint code, const QVariantMap& results, c
 void ScreenCastPortalWorker::watchSession(const QString& handle, bool watch) {
     const char* slot = SLOT(onClosed(QVariantMap, QDBusMessage));
     if (watch) {
-        bus().connect(kPortalService, handle, kSessionInterface, QStringLiteral("Closed"), this, slot);
+        bus().connect(portal::kService, handle, portal::kSessionInterface, QStringLiteral("Closed"), this, slot);
         watchedSessions_.insert(handle);
     } else if (watchedSessions_.remove(handle)) {
-        bus().disconnect(kPortalService, handle, kSessionInterface, QStringLiteral("Closed"), this, slot);
+        bus().disconnect(portal::kService, handle, portal::kSessionInterface, QStringLiteral("Closed"), this, slot);
     }
 }
 
@@ -240,7 +237,7 @@ void ScreenCastPortalWorker::onClosed(const QVariantMap& /*details*/, const QDBu
 
 void ScreenCastPortalWorker::closeSession(const QString& handle) {
     watchSession(handle, false);
-    bus().send(QDBusMessage::createMethodCall(kPortalService, handle, kSessionInterface, QStringLiteral("Close")));
+    bus().send(QDBusMessage::createMethodCall(portal::kService, handle, portal::kSessionInterface, QStringLiteral("Close")));
 }
 
 CaptureResult<ScreenCastGrant> ScreenCastPortalWorker::start(const ScreenCastOptions& options) {
@@ -323,7 +320,7 @@ CaptureResult<ScreenCastGrant> ScreenCastPortalWorker::start(const ScreenCastOpt
     QString token = results.value(QStringLiteral("restore_token")).toString();
     if (!token.isEmpty()) grant.restoreToken = token.toStdString();
 
-    QDBusMessage open = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kScreenCastInterface,
+    QDBusMessage open = QDBusMessage::createMethodCall(portal::kService, portal::kPath, kScreenCastInterface,
                                                        QStringLiteral("OpenPipeWireRemote"));
     open << QVariant::fromValue(QDBusObjectPath(session)) << QVariantMap();
     QDBusMessage reply = bus().call(open, QDBus::Block, kCallTimeoutMs);
