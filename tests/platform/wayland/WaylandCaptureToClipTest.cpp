@@ -49,7 +49,11 @@ TEST(WaylandCaptureToClip, AStillScreenGivesAFullLengthClipWithSound) {
         // PipeWire's PulseAudio server may take seconds to deliver a new monitor stream's first
         // block on a busy machine; the bound only catches audio that never comes.
         ASSERT_TRUE(test::waitUntil([&] { return ring->getStatus().audioCount > 0; }, 15s))
-            << "no system audio reached the buffer";
+            << "no system audio reached the buffer; the log said:\n" << [&] {
+                   std::string all;
+                   for (const std::string& line : quiet.lines()) all += line + "\n";
+                   return all;
+               }();
         test::serveEvents(3000);
         EXPECT_TRUE(capture.stopAndWait(2s));
     }
