@@ -39,6 +39,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 start_tone() {
   ffmpeg -nostdin -loglevel quiet -re -f lavfi \
@@ -310,7 +311,7 @@ scene_event() {
   esac
 }
 
-sleep "$warmup"
+sleep "$warmup" & wait $!  # a stop request is handled at once, not after the warm-up
 kill -0 "$corvane" 2>/dev/null || { echo "Corvane did not start:"; cat "$log"; exit 1; }
 first=$(rss_kb "$corvane")
 first_threads=$(ls "/proc/$corvane/task" | wc -l)
