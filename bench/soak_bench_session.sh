@@ -26,7 +26,7 @@ work=$(mktemp -d /tmp/corvane-soak.XXXXXX)
 clips="$work/clips"
 log="$work/corvane.log"
 config="$work/home/.config/corvane/config.toml"
-corvane= tone= server= scene_a= scene_b= flash= mode_keeper=
+corvane= tone= server= scene_a= scene_b= flash= mode_keeper= id_holder=
 screen_output= full_mode= small_mode=1024x576_soak screen_small=0
 cleanup() {
   # The extra mode goes with its keeper's connection; the screen must not be using it then
@@ -35,7 +35,7 @@ cleanup() {
     ((screen_small)) && xrandr --output "$screen_output" --mode "$full_mode" 2>/dev/null
     kill "$mode_keeper" 2>/dev/null
   fi
-  for pid in $corvane $tone $server $scene_a $scene_b $flash; do kill "$pid" 2>/dev/null; done
+  for pid in $corvane $tone $server $scene_a $scene_b $flash $id_holder; do kill "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -133,6 +133,8 @@ fi
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+# Resident memory split: anonymous (heap, buffers) and file-backed (library code and data touched).
+split_mb() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d MB, files %d MB", a / 1024, f / 1024 }' "/proc/$1/status"; }
 now_s() { echo "${EPOCHREALTIME}"; }
 
 # ---- What happens in a minute, printed on its line ----
@@ -293,17 +295,26 @@ scene_event() {
     4)
       # The captured window closes (as a game exits), comes back later as a new window, and is
       # captured again.
+      local old_id
+      old_id=$(window_id soak-scene-b)
       python3 "$here/close_window.py" soak-scene-b 2>/dev/null || kill "$scene_b"
-      wait "$scene_b" 2>/dev/null
+      for _ in $(seq 1 50); do kill -0 "$scene_b" 2>/dev/null || break; sleep 0.1; done
+      # The X server gives a new client the lowest free range of ids, which is the closed
+      # window's own here: a client that holds it meanwhile gives the new window a new id, as
+      # on a desktop in use.
+      xev -root >/dev/null 2>&1 &
+      id_holder=$!
       sleep 6
       show_window_b
       if id=$(window_id soak-scene-b); then
         problem=$(capture_window "$id")
         window_changes=$((window_changes + 1))
-        note "captured window b closed, reopened and captured ($id)${problem:+ RELOAD FAILED: $problem}"
+        note "captured window b closed, reopened and captured ($id$([ "$id" = "$old_id" ] && echo ", its old id"))${problem:+ RELOAD FAILED: $problem}"
       else
         note "window b closed and not back"
-      fi ;;
+      fi
+      kill "$id_holder" 2>/dev/null
+      id_holder= ;;
     5)
       problem=$(capture_window 0)
       window_changes=$((window_changes + 1))
@@ -315,6 +326,7 @@ sleep "$warmup" & wait $!  # a stop request is handled at once, not after the wa
 kill -0 "$corvane" 2>/dev/null || { echo "Corvane did not start:"; cat "$log"; exit 1; }
 first=$(rss_kb "$corvane")
 first_threads=$(ls "/proc/$corvane/task" | wc -l)
+first_split=$(split_mb "$corvane")
 echo "== soak: ${minutes} min after a ${warmup} s warm-up; first reading $((first / 1024)) MB, $first_threads threads"
 every() { (($1 > 0)) && echo "every $1 min" || echo never; }
 echo "   saves every ${save_every} s (${save_lengths[*]} s in turn$( ((long_save > 0)) && echo ", once ${long_save} s")); audio server restarted $(every "$audio_every"); screen or captured window changed $(every "$scene_every")"
@@ -427,6 +439,7 @@ awk -v f="$first" '{ n++; sx += $1; sy += $2; sxx += $1 * $1; sxy += $1 * $2
         printf "memory trend: %+.1f MB per hour (%+.1f %% of the first reading); first %d MB, last %d MB, highest %d MB (minute %d)\n",
           s * 60 / 1024, 100 * s * 60 / f, f / 1024, last / 1024, hi / 1024, him }' "$samples"
 thread_names() { cat /proc/"$1"/task/*/comm 2>/dev/null | sort | uniq -c | awk '{ printf "%s%s x%s", sep, $2, $1; sep = ", " }'; }
+echo "resident memory split: $first_split at the first reading, $(split_mb "$corvane") at the end"
 echo "threads: $first_threads at the first reading, $(ls "/proc/$corvane/task" | wc -l) at the end: $(thread_names "$corvane")"
 echo "saves: $asked asked, $written written, $decodable decodable, $right_length of the expected length, $with_sound with sound ($split split into several files by a capture change)"
 if ((audio_restarts > 0)); then
