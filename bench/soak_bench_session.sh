@@ -26,7 +26,8 @@ work=$(mktemp -d /tmp/corvane-soak.XXXXXX)
 clips="$work/clips"
 log="$work/corvane.log"
 config="$work/home/.config/corvane/config.toml"
-corvane= tone= server= scene_a= scene_b= flash= mode_keeper= id_holder=
+corvane= tone= server= scene_a= scene_b= flash= mode_keeper=
+id_holders=()
 screen_output= full_mode= small_mode=1024x576_soak screen_small=0
 cleanup() {
   # The extra mode goes with its keeper's connection; the screen must not be using it then
@@ -35,7 +36,7 @@ cleanup() {
     ((screen_small)) && xrandr --output "$screen_output" --mode "$full_mode" 2>/dev/null
     kill "$mode_keeper" 2>/dev/null
   fi
-  for pid in $corvane $tone $server $scene_a $scene_b $flash $id_holder; do kill "$pid" 2>/dev/null; done
+  for pid in $corvane $tone $server $scene_a $scene_b $flash "${id_holders[@]}"; do kill "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -80,6 +81,10 @@ window_id() {  # title; waits up to 10 s for the window
   return 1
 }
 show_window_b() { scene_b=$(show_window soak-scene-b 400x224 560 300); }
+close_window_b() {  # as its close button does; returns once the player has gone
+  python3 "$here/close_window.py" soak-scene-b 2>/dev/null || kill "$scene_b"
+  for _ in $(seq 1 50); do kill -0 "$scene_b" 2>/dev/null || break; sleep 0.1; done
+}
 scene_a=$(show_window soak-scene-a 480x270 40 40)
 show_window_b
 start_tone
@@ -297,24 +302,28 @@ scene_event() {
       # captured again.
       local old_id
       old_id=$(window_id soak-scene-b)
-      python3 "$here/close_window.py" soak-scene-b 2>/dev/null || kill "$scene_b"
-      for _ in $(seq 1 50); do kill -0 "$scene_b" 2>/dev/null || break; sleep 0.1; done
-      # The X server gives a new client the lowest free range of ids, which is the closed
-      # window's own here: a client that holds it meanwhile gives the new window a new id, as
-      # on a desktop in use.
-      xev -root >/dev/null 2>&1 &
-      id_holder=$!
+      close_window_b
       sleep 6
-      show_window_b
-      if id=$(window_id soak-scene-b); then
+      for _ in 1 2 3 4 5; do
+        show_window_b
+        id=$(window_id soak-scene-b) || break
+        [ "$id" != "$old_id" ] && break
+        # The X server gave the new client the lowest free range of ids, the closed window's
+        # own. An idle client takes that range and the window opens once more, as on a desktop
+        # in use, where an id does not come back so soon.
+        close_window_b
+        xev -root >/dev/null 2>&1 &
+        id_holders+=($!)
+      done
+      if [ -n "$id" ]; then
         problem=$(capture_window "$id")
         window_changes=$((window_changes + 1))
         note "captured window b closed, reopened and captured ($id$([ "$id" = "$old_id" ] && echo ", its old id"))${problem:+ RELOAD FAILED: $problem}"
       else
         note "window b closed and not back"
       fi
-      kill "$id_holder" 2>/dev/null
-      id_holder= ;;
+      kill "${id_holders[@]}" 2>/dev/null
+      id_holders=() ;;
     5)
       problem=$(capture_window 0)
       window_changes=$((window_changes + 1))
