@@ -20,7 +20,8 @@ step "start corvane"
 "$binary" >"$work/corvane.log" 2>&1 &
 corvane_pid=$!
 wait_for 40 buffered_at_least 10 || { cat "$work/corvane.log"; fail "no 10 s in the buffer"; }
-grep -q "screen capture ScreenCast portal" "$work/corvane.log" ||
+grep -q "screen capture ScreenCast portal" "$work/corvane.log" &&
+  grep -q "Screen-sharing portal stream started on " "$work/corvane.log" ||
   { cat "$work/corvane.log"; fail "the portal back end was not chosen"; }
 # The wlroots portal has no GlobalShortcuts: the summary says so and names the save command.
 grep -q "global shortcuts none (the desktop has no shortcut portal; bind keys to \`corvane --save N\`" \

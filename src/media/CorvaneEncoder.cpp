@@ -5,6 +5,7 @@
 
 #include "core/log/Log.h"
 #include "media/HardwareAcceleration.h"
+#include "media/encoder/H264FileForm.h"
 #include "media/encoder/LiveCodec.h"
 #include "media/encoder/SameSizeConversion.h"
 
@@ -158,6 +159,14 @@ void CorvaneEncoder::setupSession(const EncoderCandidates& candidates, int64_t b
     format->fps = fps_;
     if (ctx->extradata && ctx->extradata_size > 0)
         format->extradata.assign(ctx->extradata, ctx->extradata + ctx->extradata_size);
+    if (videoCodec_ == VideoCodec::H264 && h264::isAnnexB(format->extradata.data(), format->extradata.size())) {
+        std::vector<uint8_t> record = h264::decoderConfiguration(format->extradata.data(), format->extradata.size());
+        // Without a record the packets stay Annex B and the muxer converts them at save time.
+        if (!record.empty()) {
+            format->extradata = std::move(record);
+            lengthPrefixed_ = true;
+        }
+    }
     format_ = std::move(format);
 }
 
@@ -277,7 +286,11 @@ void CorvaneEncoder::drainPackets() {
     AVPacket* packet = av_packet_alloc();
     while (avcodec_receive_packet(ctx, packet) == 0) {
         auto out = std::make_shared<VideoPacket>();
-        out->data.assign(packet->data, packet->data + packet->size);
+        if (lengthPrefixed_) {
+            h264::appendLengthPrefixed(packet->data, size_t(packet->size), out->data);
+        } else {
+            out->data.assign(packet->data, packet->data + packet->size);
+        }
         out->pts = MediaTime(packet->pts, kLiveCodecTimeBase);
         // No reordering: packets leave in the order frames went in.
         while (!durations_.empty() && durations_.front().first < packet->pts) durations_.pop_front();

@@ -63,6 +63,9 @@ private:
     std::weak_ptr<VideoPacketSink> sink_;
     std::unique_ptr<LiveCodec> codec_;
     std::shared_ptr<const VideoStreamFormat> format_;
+    // Packets are converted from Annex B to the file's length-prefixed form as they leave the
+    // encoder (H.264 only), so a save copies them untouched.
+    bool lengthPrefixed_ = false;
 
     // Video queue only.
     SwsContext* sws_ = nullptr;

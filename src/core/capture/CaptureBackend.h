@@ -148,6 +148,8 @@ public:
     virtual bool isAvailable() = 0;
     // Why isAvailable() is false, lower case, for "Screen capture is not available (<reason>).".
     virtual std::string unavailableReason() = 0;
+    // What the log calls its streams: "<label> stream started on display [1] (...)".
+    virtual std::string streamLabel() const { return "X11 capture"; }
     // Asks the platform to grant access; a no-op where there is nothing to ask.
     virtual void requestAccess() = 0;
     // Displays and on-screen windows of other programs.

@@ -279,7 +279,7 @@ std::optional<CaptureError> CorvaneCapture::startStreamsOnLane(StartReason reaso
                        scheduler_.now().time_since_epoch())
                        .count();
     isRunning_ = true;
-    logLine("X11 capture stream started on " + describeTarget(*target) + " (" +
+    logLine(screen_.streamLabel() + " stream started on " + describeTarget(*target) + " (" +
             std::to_string(target->width) + "x" + std::to_string(target->height) + " @ " +
             std::to_string(settings.fps) + "fps)");
     notifyState(true);

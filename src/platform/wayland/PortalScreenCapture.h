@@ -51,6 +51,7 @@ public:
     // The portal answers, and the user has not declined the dialog since the last requestAccess().
     bool isAvailable() override;
     std::string unavailableReason() override;
+    std::string streamLabel() const override { return "Screen-sharing portal"; }
     // The next start may show the system dialog again (after the user declined it).
     void requestAccess() override;
     CaptureResult<ShareableContent> shareableContent() override;

@@ -1,7 +1,9 @@
 // Saving clips from a buffer filled by the real encoders (video, and audio compressed as it
 // arrives), read back with FFmpeg: sound and picture start together, the file holds the buffer's
 // own packets, holes and audio restarts decode cleanly, and failed or stuck writes leave nothing.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -19,6 +21,7 @@
 #include "core/capture/AudioLane.h"
 #include "core/replay/ReplayTestSupport.h"
 #include "media/CorvaneExporter.h"
+#include "media/export/Mp4ClipOutput.h"
 #include "platform/files/LocalClipFiles.h"
 #include "media/audio/AacAudioEncoder.h"
 #include "support/TempDir.h"
@@ -46,27 +49,28 @@ float beeps(double t) {  // 40 ms of 1 kHz at every whole second + 0.3 s
 }
 float sine(double t) { return float(0.25 * std::sin(2 * M_PI * 440 * t)); }
 
-// NAL unit payloads of an Annex-B packet (as buffered) or a length-prefixed one (as muxed).
-std::vector<std::vector<uint8_t>> nalUnits(const std::vector<uint8_t>& d, bool lengthPrefixed) {
-    std::vector<std::vector<uint8_t>> units;
-    for (size_t i = 0; lengthPrefixed && i + 4 <= d.size();) {
-        const size_t n = (size_t(d[i]) << 24) | (size_t(d[i + 1]) << 16) | (size_t(d[i + 2]) << 8) | d[i + 3];
-        if ((i += 4) + n > d.size()) break;
-        units.emplace_back(d.begin() + long(i), d.begin() + long(i + n));
-        i += n;
+// Annex B again from H.264 in its file form (avcC record or length-prefixed packet).
+std::vector<uint8_t> annexB(const std::vector<uint8_t>& d, bool record) {
+    std::vector<uint8_t> out;
+    auto unit = [&](size_t at, size_t n) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), d.begin() + long(at), d.begin() + long(std::min(at + n, d.size())));
+    };
+    if (!record) {
+        for (size_t i = 0; i + 4 <= d.size(); i += 4 + ((size_t(d[i]) << 24) | (size_t(d[i + 1]) << 16) | (size_t(d[i + 2]) << 8) | d[i + 3]))
+            unit(i + 4, (size_t(d[i]) << 24) | (size_t(d[i + 1]) << 16) | (size_t(d[i + 2]) << 8) | d[i + 3]);
+        return out;
     }
-    for (size_t i = 0, start = SIZE_MAX; !lengthPrefixed && i <= d.size(); ++i) {
-        const bool code = i + 3 <= d.size() && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1;
-        if (!code && i < d.size()) continue;
-        if (start != SIZE_MAX) {
-            size_t end = i;
-            while (code && end > start && d[end - 1] == 0) --end;  // a 4-byte start code's zero
-            units.emplace_back(d.begin() + long(start), d.begin() + long(end));
+    size_t i = 5;  // version, profile, flags, level, length size
+    for (int sets = 0; sets < 2 && i < d.size(); ++sets) {
+        const int count = sets == 0 ? d[i++] & 0x1F : d[i++];
+        for (int k = 0; k < count && i + 2 <= d.size(); ++k) {
+            const size_t n = (size_t(d[i]) << 8) | d[i + 1];
+            unit(i + 2, n);
+            i += 2 + n;
         }
-        start = i + 3;
-        i += 2;
     }
-    return units;
+    return out;
 }
 
 size_t entries(const fs::path& folder) {
@@ -159,7 +163,7 @@ TEST_F(ExporterTest, SoundAndPictureStartTogetherAndTheFileHoldsTheBuffersOwnPac
     for (size_t i = 0; i < muxedVideo.size(); ++i) {
         EXPECT_EQ(muxedVideo[i]->key, i % kFps == 0) << "packet " << i;
         EXPECT_NEAR(muxedVideo[i]->ptsSeconds, double(i) / kFps, 1e-4);
-        EXPECT_EQ(nalUnits(muxedVideo[i]->data, true), nalUnits(clip.video[i]->data, false)) << "packet " << i;
+        EXPECT_EQ(muxedVideo[i]->data, clip.video[i]->data) << "packet " << i;
     }
     // Audio packets too, byte for byte: nothing was encoded at save time.
     ASSERT_EQ(muxedAudio.size(), clip.audio.packets.size());
@@ -179,6 +183,41 @@ TEST_F(ExporterTest, SoundAndPictureStartTogetherAndTheFileHoldsTheBuffersOwnPac
     EXPECT_NEAR(double(onset) / kRate, expected, 1024.0 / kRate) << "heard at " << double(onset) / kRate;
     // The audio covers the whole video span.
     EXPECT_NEAR(double(file.pcm.size()) / 2 / kRate, video.durationSeconds, 1024.0 / kRate);
+}
+
+// The encoder stores H.264 as the file holds it, so a save copies it untouched: the same record
+// and packets FFmpeg's muxer makes of the encoder's own Annex B output.
+TEST_F(ExporterTest, BufferedH264IsWhatTheMuxerWouldWriteFromAnnexB) {
+    record(1.0, std::nullopt);
+    const ClipSelection selection = buffer->getSamplesForClip(1, false);
+    ASSERT_TRUE(selection);
+    const ClipSamples& clip = *selection.clip;
+    VideoStreamFormat annexFormat = *clip.video.front()->format;
+    annexFormat.extradata = annexB(annexFormat.extradata, true);
+    ASSERT_EQ(clip.video.front()->format->extradata.at(0), 1) << "an avcC record, version 1";
+
+    const fs::path path = dir / "annexb.mp4";
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        FdClipFileSink sink(fd);
+        std::atomic<bool> abandoned{false};
+        int error = 0;
+        auto out = Mp4ClipOutput::open(sink, annexFormat, kFps * 1000, nullptr, abandoned, error);
+        ASSERT_TRUE(out) << error;
+        for (const auto& packet : clip.video) {
+            VideoPacket annex = *packet;
+            annex.data = annexB(packet->data, false);
+            ASSERT_EQ(out->writeVideo(annex, packet->pts - clip.startPTS), 0);
+        }
+        ASSERT_EQ(out->finish(), 0);
+        ::close(fd);
+    }
+    const test::DecodedClip file = test::decodeClip(path.string());
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_EQ(file.extradata, clip.video.front()->format->extradata);
+    ASSERT_EQ(file.packets.size(), clip.video.size());
+    for (size_t i = 0; i < clip.video.size(); ++i) EXPECT_EQ(file.packets[i].data, clip.video[i]->data) << "packet " << i;
 }
 
 TEST_F(ExporterTest, AHoleBecomesSilenceOfItsLengthAndAudioOffGivesVideoOnly) {
