@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,9 @@ struct CaptureToClipTimes {
 
 // Captures 640x360 at 30 fps with the tone for a few seconds, saves the last two and reads the
 // clip back into `clip`. Fails the test (with the log, when audio never came) on the way.
+// `afterStart` runs once the stream runs.
 inline void captureToClip(ScreenCaptureBackend& screen, CaptureToClipTimes times, DecodedClip& clip,
-                          const TempDir& folder) {
+                          const TempDir& folder, const std::function<void()>& afterStart = {}) {
     using namespace std::chrono_literals;
     LogCapture log;
     QtMainScheduler scheduler;
@@ -48,7 +50,17 @@ inline void captureToClip(ScreenCaptureBackend& screen, CaptureToClipTimes times
         ASSERT_TRUE(tone.ok());
         capture.start();
         ASSERT_TRUE(waitUntil([&] { return capture.isRunning(); }, times.untilRunning));
-        ASSERT_TRUE(waitUntil([&] { return ring->getStatus().audioCount > 0; }, times.untilFirstAudio))
+        if (afterStart) afterStart();
+        // The health check runs as the app's status timer runs it: it reopens an audio stream the
+        // server left silent.
+        const auto firstAudio = [&] {
+            for (auto waited = 0ms; waited < times.untilFirstAudio; waited += 1s) {
+                if (waitUntil([&] { return ring->getStatus().audioCount > 0; }, 1s)) return true;
+                capture.checkHealth(false);
+            }
+            return false;
+        };
+        ASSERT_TRUE(firstAudio())
             << "no system audio reached the buffer; the log said:\n" << [&] {
                    std::string all;
                    for (const std::string& line : log.lines()) all += line + "\n";

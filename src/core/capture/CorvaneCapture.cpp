@@ -104,7 +104,26 @@ void CorvaneCapture::restart() {
     postToMain([this] { recovery_.requestRestart(); });
 }
 
-void CorvaneCapture::checkHealth(bool isSystemSleeping) { recovery_.checkHealth(isSystemSleeping); }
+void CorvaneCapture::checkHealth(bool isSystemSleeping) {
+    recovery_.checkHealth(isSystemSleeping);
+    const int64_t lastAudio = lastAudioNs_.load();
+    if (isSystemSleeping || lastAudio == 0) return;
+    if (nowNs() - lastAudio < std::chrono::duration_cast<std::chrono::nanoseconds>(kAudioSilenceLimit).count()) return;
+    uint64_t generation;
+    {
+        std::lock_guard lock(streamMutex_);
+        generation = activeGeneration_;
+    }
+    lastAudioNs_ = 0;  // one report per silent stream
+    postToLane([this, generation] {
+        handleAudioStopped(generation, "no sound from the audio server for " +
+                                           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kAudioSilenceLimit).count()) + " s");
+    });
+}
+
+int64_t CorvaneCapture::nowNs() const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(scheduler_.now().time_since_epoch()).count();
+}
 
 CaptureSettings CorvaneCapture::settings() const {
     std::lock_guard lock(settingsMutex_);
@@ -295,6 +314,7 @@ std::optional<CaptureError> CorvaneCapture::openAudioOnLane(uint64_t generation)
             std::lock_guard lock(streamMutex_);
             if (generation != activeGeneration_) return;
         }
+        lastAudioNs_ = nowNs();
         if (lane) lane->push(block);
     };
     callbacks.onStopped = [this, generation](const std::string& text) {
@@ -303,6 +323,7 @@ std::optional<CaptureError> CorvaneCapture::openAudioOnLane(uint64_t generation)
     auto audioStream = audio_->openSystemAudio(audioQueue_, std::move(callbacks));
     if (!audioStream) return audioStream.error();
     audioStream_ = audioStream.takeValue();
+    lastAudioNs_ = nowNs();
     audioLane_ = std::move(lane);
     audioUnavailableReported_ = false;
     return std::nullopt;
@@ -379,6 +400,7 @@ void CorvaneCapture::stopStreamsOnLane() {
 
 // The audio already encoded goes into the buffer; blocks still queued find the stream gone.
 void CorvaneCapture::endAudioLane() {
+    lastAudioNs_ = 0;
     if (!audioLane_) return;
     if (!audioQueue_.isCurrent()) audioQueue_.waitIdle();
     audioLane_->endRun();

@@ -69,7 +69,11 @@ public:
     bool stopAndWait(Duration timeout) override;
     // Rebuilds the stream in the background (CaptureRecovery). Any thread; returns at once.
     void restart() override;
+    // Also treats an open system-audio stream that has delivered nothing for kAudioSilenceLimit
+    // as lost (a monitor hands over a block every 20 ms, silence included; a stream the audio
+    // server never linked gives none) and brings it back like one that ended.
     void checkHealth(bool isSystemSleeping) override;
+    static constexpr Duration kAudioSilenceLimit = std::chrono::seconds(5);
     // Stores new settings (a bit rate below 1 becomes the one the encoder would get at the target
     // or current size) and restarts a running stream when any of them changed.
     void updateConfig(const CaptureSettings& settings) override;
@@ -110,6 +114,7 @@ private:
     void handleStreamStopped(uint64_t generation, const std::string& errorText);
     void handleAudioStopped(uint64_t generation, const std::string& errorText);
     void notifyState(bool running);
+    int64_t nowNs() const;
 
     // Video queue.
     void handleFrame(uint64_t generation, const RawVideoFrame& frame,
@@ -138,6 +143,8 @@ private:
     std::atomic<int32_t> captureWidth_{0};
     std::atomic<int32_t> captureHeight_{0};
     std::atomic<int64_t> startTimeNs_{0};              // scheduler time since epoch; 0: none
+    // Scheduler time of the newest system-audio block, or of the stream's opening; 0: no stream.
+    std::atomic<int64_t> lastAudioNs_{0};
     std::atomic<int> startsInFlight_{0};
     std::atomic<bool> systemAudioLost_{false};  // the running stream's audio ended by itself
 

@@ -8,7 +8,8 @@
 
 namespace corvane {
 
-// A small picture of a clip: packed RGB, 3 bytes per pixel, rows without padding.
+// A picture of a clip (a row's thumbnail, the preview's poster): packed RGB, 3 bytes per pixel,
+// rows without padding.
 struct Thumbnail {
     int width = 0;
     int height = 0;
@@ -29,7 +30,11 @@ struct ClipMediaInfo {
 class ClipProber {
 public:
     virtual ~ClipProber() = default;
+    // The duration and a thumbnail.
     virtual ClipMediaInfo probe(const std::string& path) = 0;
+    // The first picture fitted into maxWidth x maxHeight (aspect kept, never enlarged); empty
+    // when none decodes.
+    virtual Thumbnail firstPicture(const std::string& path, int maxWidth, int maxHeight) = 0;
 };
 
 // An error of the library's own operations, shown to the user as `message`.

@@ -179,7 +179,8 @@ void ClipsViewModel::reloadClips() {
         player_.reset();
         totalFolderSize_ = 0;
         deps_.mediaCache.retainOnly({});
-        notify(ClipsChanged | SelectionChanged | TotalSizeChanged | (hadPlayer ? PlayerChanged : 0u));
+        notify(ClipsChanged | SelectionChanged | TotalSizeChanged | (hadPlayer ? PlayerChanged : 0u) |
+               dropPoster());
         return;
     }
 
@@ -264,7 +265,7 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
             durationWaiters_.emplace_back(std::move(key), std::move(done));
         }
     }
-    bool changed = false;
+    unsigned changes = 0;
     for (ClipItem& clip : clips_) {
         if (clip.path != path) continue;
         const ClipMediaInfo* info =
@@ -275,24 +276,100 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
         if (selectedClip_ && selectedClip_->path == path) {
             selectedClip_->durationSeconds = info->durationSeconds;
             selectedClip_->damaged = info->damaged;
-            changed = true;
-            if (info->damaged) releasePlayer();
+            changes = SelectionChanged;
+            if (info->damaged) {
+                releasePlayer();
+                changes |= dropPoster();
+            }
         }
         if (onClipInfoChanged) onClipInfoChanged(path);
         break;
     }
-    if (changed) notify(SelectionChanged);
+    notify(changes);
 }
 
 void ClipsViewModel::selectClip(const std::optional<ClipItem>& clip) {
     mainThread_.assertOnOwnerThread("ClipsViewModel::selectClip");
     selectedClip_ = clip;
     player_.reset();
-    // A damaged file has nothing to play; it stays selectable to be renamed or trashed.
-    if (clip && !clip->damaged && shown_ && deps_.playerFactory) {
+    unsigned changes = SelectionChanged | PlayerChanged;
+    if (!canPreview(clip)) {
+        changes |= dropPoster();
+    } else if (playerUsed_ && deps_.playerFactory) {
+        changes |= dropPoster();
         player_ = deps_.playerFactory(clip->path);
+    } else {
+        changes |= requestPoster(*clip);
     }
-    notify(SelectionChanged | PlayerChanged);
+    notify(changes);
+}
+
+bool ClipsViewModel::canPreview(const std::optional<ClipItem>& clip) const {
+    // A damaged file has nothing to show or play; it stays selectable to be renamed or trashed.
+    return clip && !clip->damaged && shown_;
+}
+
+PreviewPlayer* ClipsViewModel::ensurePlayer() {
+    if (player_ || !canPreview(selectedClip_) || !deps_.playerFactory) return player_.get();
+    playerUsed_ = true;
+    player_ = deps_.playerFactory(selectedClip_->path);
+    notify(PlayerChanged | dropPoster());
+    return player_.get();
+}
+
+void ClipsViewModel::togglePlayback() {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::togglePlayback");
+    PreviewPlayer* player = ensurePlayer();
+    if (!player) return;
+    if (player->isPlaying()) {
+        player->pause();
+    } else {
+        player->play();
+    }
+}
+
+void ClipsViewModel::seek(double seconds) {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::seek");
+    if (PreviewPlayer* player = ensurePlayer()) player->seek(seconds);
+}
+
+unsigned ClipsViewModel::requestPoster(const ClipItem& clip) {
+    const auto key = ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate);
+    if (posterKey_ == key) return 0;  // shown, or on its way
+    const unsigned changes = dropPoster();
+    if (!deps_.prober || !deps_.probeWorker) return changes;
+    posterKey_ = key;
+    const uint64_t ticket = posterTicket_->load();
+    std::weak_ptr<Alive> weak = alive_;
+    ClipProber* prober = deps_.prober;
+    Scheduler* scheduler = &deps_.scheduler;
+    const bool posted = deps_.probeWorker->post([weak, prober, scheduler, current = posterTicket_, ticket,
+                                                 path = clip.path] {
+        // Skipped when another clip was selected meanwhile: going through a list with the arrow
+        // keys would otherwise queue one decode per row passed.
+        if (current->load() != ticket) return;
+        Thumbnail picture = prober->firstPicture(path, kPosterMaxWidth, kPosterMaxHeight);
+        scheduler->post([weak, ticket, picture = std::move(picture)]() mutable {
+            if (auto a = weak.lock(); a && a->model) a->model->posterArrived(ticket, std::move(picture));
+        });
+    });
+    if (!posted) posterKey_.reset();  // the worker is stopping: no poster
+    return changes;
+}
+
+unsigned ClipsViewModel::dropPoster() {
+    posterTicket_->fetch_add(1);
+    posterKey_.reset();
+    const bool had = !poster_.empty();
+    poster_ = Thumbnail{};  // gives the memory back, unlike clearing the bytes
+    return had ? PosterChanged : 0u;
+}
+
+void ClipsViewModel::posterArrived(uint64_t ticket, Thumbnail picture) {
+    // A poster for a clip that is no longer selected (or no longer wants one) is dropped.
+    if (ticket != posterTicket_->load() || picture.empty()) return;
+    poster_ = std::move(picture);
+    notify(PosterChanged);
 }
 
 void ClipsViewModel::setShown(bool shown) {
@@ -301,6 +378,7 @@ void ClipsViewModel::setShown(bool shown) {
     shown_ = shown;
     if (!shown) {
         releasePlayer();
+        notify(dropPoster());
         stopWatchingDirectory();
         return;
     }

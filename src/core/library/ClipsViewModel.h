@@ -34,6 +34,10 @@ struct ClipsViewModelDeps {
     SoundPlayer* sound = nullptr;
     std::function<std::unique_ptr<PreviewPlayer>(const std::string& path)> playerFactory;
     std::function<std::string()> homeFolder;  // for "~"; default: $HOME
+    // Decode the selected clip's poster, `prober` on `probeWorker` (the media cache's worker, so a
+    // poster and a probe never run at once). Absent: no poster. Same lifetime rules as trimWorker.
+    ClipProber* prober = nullptr;
+    Executor* probeWorker = nullptr;
 };
 
 // A running or finished trim. Cancelling from the main thread guarantees that the original is
@@ -49,7 +53,13 @@ private:
 };
 
 // The model of the clips tab: the listing of the clips folder with its rules, search, selection
-// and preview player, folder watch, and the rename, trash, reveal and trim operations.
+// and preview, folder watch, and the rename, trash, reveal and trim operations.
+//
+// The preview is a poster (the selected clip's first picture, decoded on the probe worker) until
+// the user first plays or seeks. Only then is a player made: a player is a whole media pipeline
+// (threads, decoders, an audio stream, tens of MB that are not all returned), which every save
+// would otherwise bring up by selecting the new clip. From then on each selection gets a player
+// at once, as the pipeline exists anyway.
 //
 // Main thread only (the scheduler's thread). Views observe it through `onChange`.
 class ClipsViewModel {
@@ -63,7 +73,11 @@ public:
         SelectionChanged = 1u << 1,  // selectedClip changed (also when replaced by a fresh item)
         PlayerChanged = 1u << 2,     // player() now returns another object or none
         TotalSizeChanged = 1u << 3,
+        PosterChanged = 1u << 4,     // poster() now returns another picture or none
     };
+    // The poster fits into this size (the preview's size at most; it is shown, not thumbnailed).
+    static constexpr int kPosterMaxWidth = 960;
+    static constexpr int kPosterMaxHeight = 540;
 
     explicit ClipsViewModel(ClipsViewModelDeps deps);
     ~ClipsViewModel();
@@ -76,7 +90,11 @@ public:
     // Whether a clip of this name is in filteredClips() (every clip while the search is blank).
     bool matchesSearch(const std::string& name) const;
     const std::optional<ClipItem>& selectedClip() const { return selectedClip_; }
+    // Null until the user plays or seeks the selected clip (see the class comment).
     PreviewPlayer* player() const { return player_.get(); }
+    // The selected clip's first picture while it has no player; null while decoding, for a
+    // damaged clip, and while the library is hidden. Kept for one clip at a time.
+    const Thumbnail* poster() const { return poster_.empty() ? nullptr : &poster_; }
     const std::string& searchText() const { return searchText_; }
     void setSearchText(std::string text);
     int64_t totalFolderSize() const { return totalFolderSize_; }
@@ -102,12 +120,15 @@ public:
     void reloadClips();
     void selectClip(const std::optional<ClipItem>& clip);
     void pausePlayback();
+    // Play or pause the selected clip (a seek: jump there), making its player first if need be.
+    void togglePlayback();
+    void seek(double seconds);
     // The main window is closing or being minimised.
     void windowWillClose() { pausePlayback(); }
-    // Whether the library can be seen. While it cannot, it costs nothing per save: no player (a
-    // whole media pipeline: threads, decoders, an audio stream), no folder watch, no reload and
-    // so no probe or thumbnail for clips nobody looks at. A clip saved meanwhile is selected when
-    // the library is shown again, which reloads the folder and creates the selection's player.
+    // Whether the library can be seen. While it cannot, it costs nothing per save: no player, no
+    // poster, no folder watch, no reload and so no probe or thumbnail for clips nobody looks at.
+    // A clip saved meanwhile is selected when the library is shown again, which reloads the
+    // folder and asks for the selection's poster (or player, once one was used).
     // On from the start; a library whose view is not shown yet turns it off.
     void setShown(bool shown);
     void revealInFinder(const ClipItem& clip);
@@ -137,6 +158,11 @@ private:
     struct Alive;
     void notify(unsigned changes);
     void releasePlayer();
+    bool canPreview(const std::optional<ClipItem>& clip) const;
+    PreviewPlayer* ensurePlayer();
+    unsigned requestPoster(const ClipItem& clip);
+    unsigned dropPoster();
+    void posterArrived(uint64_t ticket, Thumbnail picture);
     void scheduleReload();
     void clipInfoReady(const std::string& path);
     void finishTrim(const std::shared_ptr<TrimJob>& job, const ClipItem& clip, bool saveAsNew,
@@ -147,6 +173,12 @@ private:
     std::vector<ClipItem> clips_;
     std::optional<ClipItem> selectedClip_;
     std::unique_ptr<PreviewPlayer> player_;
+    bool playerUsed_ = false;  // played or sought once: selections get a player from then on
+    std::optional<ClipMediaCache::Key> posterKey_;  // the clip poster_ is for, or is being decoded for
+    Thumbnail poster_;
+    // The current poster request; a decode whose ticket is no longer current is skipped, and its
+    // result dropped. Read on the probe worker.
+    std::shared_ptr<std::atomic<uint64_t>> posterTicket_ = std::make_shared<std::atomic<uint64_t>>(0);
     bool shown_ = true;
     std::optional<std::string> savedWhileHidden_;  // selected at the next show
     std::string searchText_;

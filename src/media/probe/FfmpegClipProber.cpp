@@ -55,7 +55,7 @@ double durationOf(AVFormatContext* ic) {
     return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
 }
 
-Thumbnail decodeThumbnail(AVFormatContext* ic, int maxW, int maxH) {
+Thumbnail decodeFirstPicture(AVFormatContext* ic, int maxW, int maxH) {
     const int v = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (v < 0) return {};
     const AVCodecParameters* par = ic->streams[v]->codecpar;
@@ -63,7 +63,7 @@ Thumbnail decodeThumbnail(AVFormatContext* ic, int maxW, int maxH) {
     if (!codec) return {};
     std::unique_ptr<AVCodecContext, CodecCloser> dec(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), par) < 0) return {};
-    dec->thread_count = 1;  // one small picture: threads cost more than they give
+    dec->thread_count = 1;  // one picture: threads cost more than they give
     if (avcodec_open2(dec.get(), codec, nullptr) < 0) return {};
 
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
@@ -123,13 +123,18 @@ ClipMediaInfo FfmpegClipProber::probe(const std::string& path) {
         return info;
     }
     info.durationSeconds = durationOf(ic.get());
-    info.thumbnail = decodeThumbnail(ic.get(), maxWidth_, maxHeight_);
+    info.thumbnail = decodeFirstPicture(ic.get(), maxWidth_, maxHeight_);
     // A clip Corvane wrote always has a length and a decodable first picture; a file without
     // both is cut off or not a video at all. The thumbnail goes with it: a grey frame of a
     // damaged file would look like a clip.
     info.damaged = info.durationSeconds <= 0 || info.thumbnail.empty();
     if (info.damaged) info.thumbnail = {};
     return info;
+}
+
+Thumbnail FfmpegClipProber::firstPicture(const std::string& path, int maxWidth, int maxHeight) {
+    auto ic = openInput(path);
+    return ic ? decodeFirstPicture(ic.get(), maxWidth, maxHeight) : Thumbnail{};
 }
 
 }  // namespace corvane

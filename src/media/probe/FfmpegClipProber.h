@@ -4,7 +4,8 @@
 
 namespace corvane {
 
-// Reads a clip's duration and decodes its first picture into a small thumbnail, with FFmpeg.
+// Reads a clip's duration and decodes its first picture (a small thumbnail, or at any size for the
+// preview's poster), with FFmpeg.
 // Blocking; call from a worker thread. Thread-safe (no shared state). Anything but a regular
 // file is refused before it is opened, so a FIFO named like a clip cannot block the worker.
 class FfmpegClipProber final : public ClipProber {
@@ -14,6 +15,7 @@ public:
         : maxWidth_(maxWidth), maxHeight_(maxHeight) {}
 
     ClipMediaInfo probe(const std::string& path) override;
+    Thumbnail firstPicture(const std::string& path, int maxWidth, int maxHeight) override;
 
     // The duration alone (no decoding); 0 when the file has none or cannot be read.
     static double probeDuration(const std::string& path);

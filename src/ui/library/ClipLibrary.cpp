@@ -20,6 +20,9 @@ ClipLibrary::ClipLibrary(Scheduler& scheduler, ClipLibraryParts parts, ClipSaved
     deps.fileManager = &parts.fileManager;
     deps.watcher = &parts.watcher;
     deps.sound = sound;
+    deps.prober = &parts.prober;
+    deps.probeWorker = &probeQueue_;
+    // Asked for only once the user plays or seeks: until then the preview is a poster.
     deps.playerFactory = [this](const std::string& path) {
         if (!previewEngine_) previewEngine_ = std::make_unique<QtPreviewEngine>();
         return std::make_unique<QtPreviewPlayer>(*previewEngine_, path);

@@ -62,13 +62,15 @@ public:
     void windowWillClose();
 
     ClipsViewModel& model() { return *model_; }
+    // Whether the media pipeline of the preview was built (tests: not before the first play).
+    bool hasPreviewEngine() const { return previewEngine_ != nullptr; }
     ClipListModel& listModel() { return *listModel_; }
 
 private:
     Scheduler& scheduler_;
     SerialQueue probeQueue_{"library-probe"};
     SerialQueue trimQueue_{"library-trim"};
-    // Made when the first preview is shown, kept until the model that uses it is gone.
+    // Made when the user first plays or seeks, kept until the model that uses it is gone.
     std::unique_ptr<QtPreviewEngine> previewEngine_;
     std::unique_ptr<ClipMediaCache> cache_;
     std::unique_ptr<ClipsViewModel> model_;

@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -31,6 +32,7 @@
 #include "ui/library/ClipMimeData.h"
 #include "ui/library/ClipRowDelegate.h"
 #include "ui/library/PlainText.h"
+#include "ui/library/PosterView.h"
 #include "ui/library/QtPreviewPlayer.h"
 #include "ui/library/RenameClipSheet.h"
 #include "ui/library/SeekSlider.h"
@@ -106,7 +108,7 @@ ClipsView::ClipsView(ClipListModel& list, Scheduler& scheduler, QWidget* parent)
     installKeys();
     connect(&list_, &ClipListModel::changed, this, &ClipsView::onChanged);
     onChanged(ClipsViewModel::ClipsChanged | ClipsViewModel::SelectionChanged | ClipsViewModel::PlayerChanged |
-              ClipsViewModel::TotalSizeChanged);
+              ClipsViewModel::TotalSizeChanged | ClipsViewModel::PosterChanged);
 }
 
 ClipsView::~ClipsView() {
@@ -276,14 +278,10 @@ QWidget* ClipsView::buildRightPane() {
     auto* v = new QVBoxLayout(preview);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
-    video_ = new QVideoWidget;
-    {
-        QPalette black = video_->palette();
-        black.setColor(QPalette::Window, Qt::black);
-        video_->setPalette(black);
-        video_->setAutoFillBackground(true);
-    }
-    v->addWidget(video_, 1);
+    screen_ = new QStackedWidget;
+    poster_ = new PosterView;
+    screen_->addWidget(poster_);
+    v->addWidget(screen_, 1);
     // The player's own controls: play/pause, position and time.
     auto* controls = new QWidget;
     controls->setAutoFillBackground(true);
@@ -304,9 +302,7 @@ QWidget* ClipsView::buildRightPane() {
     position_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     ch->addWidget(position_);
     connect(playPause_, &QToolButton::clicked, this, &ClipsView::togglePlayback);
-    connect(seekBar_, &SeekSlider::seekRequested, this, [this](int ms) {
-        if (PreviewPlayer* player = model_.player()) player->seek(ms / 1000.0);
-    });
+    connect(seekBar_, &SeekSlider::seekRequested, this, [this](int ms) { model_.seek(ms / 1000.0); });
     v->addWidget(controls);
     v->addWidget(divider());
     auto* info = new QWidget;
@@ -365,6 +361,12 @@ bool ClipsView::isPreviewShown() const { return rightStack_->currentIndex() == 1
 void ClipsView::onChanged(unsigned changes) {
     if (changes & (ClipsViewModel::ClipsChanged | ClipsViewModel::TotalSizeChanged)) refreshHeader();
     if (changes & ClipsViewModel::PlayerChanged) attachPlayer();
+    if (changes & ClipsViewModel::PosterChanged) {
+        const Thumbnail* poster = model_.poster();
+        poster_->setPicture(poster ? toPixmap(*poster) : QPixmap());
+    }
+    // The probe's length arrives as a selection change.
+    if ((changes & ClipsViewModel::SelectionChanged) && !model_.player()) showPosterControls();
     if (changes & (ClipsViewModel::ClipsChanged | ClipsViewModel::SelectionChanged)) syncListSelection();
     refreshDetails();
 }
@@ -388,18 +390,36 @@ void ClipsView::refreshHeader() {
     }
 }
 
+void ClipsView::showPosterControls() {
+    const double seconds = model_.selectedClip() ? model_.selectedClip()->durationSeconds : 0;
+    seekBar_->setRange(0, static_cast<int>(std::min(seconds * 1000.0, static_cast<double>(INT_MAX))));
+    seekBar_->setValue(0);
+    position_->setText(QString::fromStdString(formatClipDuration(0) + " / " + formatClipDuration(seconds)));
+}
+
 void ClipsView::attachPlayer() {
     for (const auto& c : playerConnections_) disconnect(c);
     playerConnections_.clear();
-    seekBar_->setRange(0, 0);
-    position_->setText(QStringLiteral("0:00 / 0:00"));
+    showPosterControls();  // until the player knows better
     showPlaying(false);
-    // The sink keeps the last picture of the previous clip (or of the moment the page was left)
-    // until a new frame arrives: clear it so nothing stale shows.
-    if (QVideoSink* sink = video_->videoSink()) sink->setVideoFrame(QVideoFrame());
-    video_->update();
     auto* player = dynamic_cast<QtPreviewPlayer*>(model_.player());
-    if (!player) return;
+    if (!player) {
+        screen_->setCurrentWidget(poster_);
+        return;
+    }
+    if (!video_) {
+        video_ = new QVideoWidget;
+        QPalette black = video_->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        video_->setPalette(black);
+        video_->setAutoFillBackground(true);
+        screen_->addWidget(video_);
+    } else if (QVideoSink* sink = video_->videoSink()) {
+        // The sink keeps the last picture of the previous clip (or of the moment the page was
+        // left) until a new frame arrives: clear it so nothing stale shows.
+        sink->setVideoFrame(QVideoFrame());
+    }
+    screen_->setCurrentWidget(video_);
     QMediaPlayer& mp = player->mediaPlayer();
     mp.setVideoOutput(video_);
     auto showPosition = [this, &mp] {
@@ -434,9 +454,8 @@ void ClipsView::refreshDetails() {
     // A clip hidden by the search is not shown, even while it stays selected.
     const std::optional<ClipItem> clip =
         selected && list_.rowOfPath(selected->path) >= 0 ? selected : std::nullopt;
-    // A damaged clip has no player but keeps its details, with Rename and Delete.
-    const bool preview = clip && (model_.player() || clip->damaged);
-    rightStack_->setCurrentIndex(preview ? 1 : 0);
+    // A damaged clip shows no picture but keeps its details, with Rename and Delete.
+    rightStack_->setCurrentIndex(clip ? 1 : 0);
     storage_->setText(QStringLiteral("Clips Storage: ") + QString::fromStdString(model_.formattedTotalSize()));
     storage_->setVisible(!model_.clips().empty());
     if (!clip) return;
@@ -478,15 +497,7 @@ void ClipsView::installKeys() {
     });
 }
 
-void ClipsView::togglePlayback() {
-    PreviewPlayer* player = model_.player();
-    if (!player) return;
-    if (player->isPlaying()) {
-        player->pause();
-    } else {
-        player->play();
-    }
-}
+void ClipsView::togglePlayback() { model_.togglePlayback(); }
 
 void ClipsView::copyClip(const ClipItem& clip) {
     QGuiApplication::clipboard()->setMimeData(clipFilesMimeData({clip.path}).release());

@@ -19,10 +19,13 @@ class QVideoWidget;
 namespace corvane {
 
 class ClipListModel;
+class PosterView;
 class SeekSlider;
 
 // The clips tab: the searchable list of clips on the left; on the right the preview with the
-// selected clip's details and commands, or a placeholder. Opens the rename dialog, the trim
+// selected clip's details and commands, or a placeholder. The preview shows the clip's poster
+// until the model has a player; the video output is made only then (it brings up the graphics
+// stack). Opens the rename dialog, the trim
 // editor and the trash confirmation. A thin view: all work goes through the ClipsViewModel
 // behind `list`. Main thread; `list` and `scheduler` outlive it.
 class ClipsView final : public QWidget {
@@ -56,6 +59,8 @@ public:
     QLabel* storageLabel() const { return storage_; }
     QToolButton* playPauseButton() const { return playPause_; }
     SeekSlider* seekBar() const { return seekBar_; }
+    QLabel* positionLabel() const { return position_; }
+    PosterView* posterView() const { return poster_; }
     QLabel* emptyTitleLabel() const { return emptyTitle_; }
     RenameClipSheet* renameSheet() const { return rename_; }
     TrimClipSheet* trimSheet() const { return trim_; }
@@ -77,6 +82,7 @@ private:
     void refreshDetails();
     void syncListSelection();
     void attachPlayer();
+    void showPosterControls();
     void installKeys();
     void showPlaying(bool playing);
     std::optional<ClipItem> clipAtRow(int row) const;
@@ -92,7 +98,9 @@ private:
     QStackedWidget* leftStack_ = nullptr;
     QListView* listView_ = nullptr;
     QStackedWidget* rightStack_ = nullptr;
-    QVideoWidget* video_ = nullptr;
+    QStackedWidget* screen_ = nullptr;  // the poster, or the video once there is a player
+    PosterView* poster_ = nullptr;
+    QVideoWidget* video_ = nullptr;     // made for the first player
     QToolButton* playPause_ = nullptr;
     SeekSlider* seekBar_ = nullptr;
     QLabel* emptyTitle_ = nullptr;

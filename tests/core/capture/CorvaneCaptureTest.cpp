@@ -234,12 +234,27 @@ TEST_F(CaptureTest, LostSystemAudioReconnectsWithBackoffWhileVideoRuns) {
     sched.runDue();
     EXPECT_EQ(audioEncoders.runs[1]->fed.size(), fed);
 
+    // A stream that stays open but goes silent (the audio server never linked it) is lost too,
+    // once the watchdog has seen five seconds without a block.
+    capture->checkHealth(false);
+    sched.advanceBy(3s);
+    capture->checkHealth(false);
+    sched.runDue();
+    EXPECT_EQ(log.count("System audio stopped"), 1) << "3 s of silence is not yet a loss";
+    sched.advanceBy(3s);
+    capture->checkHealth(false);
+    capture->checkHealth(false);
+    sched.runDue();
+    EXPECT_EQ(log.count("System audio stopped (no sound from the audio server for 5 s)"), 1);
+    sched.advanceBy(1s);
+    ASSERT_EQ(audio.streams.size(), 3u) << "reopened by the first attempt";
+
     // A stop ends the attempts of a new loss.
-    audio.streams[1]->audio.onStopped("Connection terminated");
+    audio.streams[2]->audio.onStopped("Connection terminated");
     sched.runDue();
     stopNow();
     sched.advanceBy(120s);
-    EXPECT_EQ(audio.streams.size(), 2u);
+    EXPECT_EQ(audio.streams.size(), 3u);
 }
 
 // ---- Overlap and stale events -----------------------------------------------------------------

@@ -57,6 +57,7 @@ TEST_F(ClipTrimTest, SaveAsNewTakesTheNextFreeNameWithoutReplacingAnIntruder) {
 
 TEST_F(ClipTrimTest, ReplaceIsOneAtomicRenameAndAFailureKeepsTheOriginal) {
     Result failed, ok;
+    rig.model.seek(0);  // the original is playing
     rig.files.failReplace = true;
     trim(2, 4, false, failed);
     rig.runWorkers();

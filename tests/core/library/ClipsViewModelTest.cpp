@@ -30,8 +30,7 @@ TEST_F(ClipsViewModelTest, ListsOnlyRegularMp4AndMovFilesNewestFirst) {
     rig.model.reloadClips();
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.mov", "a.MP4"}));
     EXPECT_EQ(rig.model.formattedTotalSize(), "123 bytes");  // a, b and c; not the hidden file
-    ASSERT_TRUE(rig.currentPlayer());
-    EXPECT_EQ(rig.currentPlayer()->path, (dir / "b.mov").string());
+    EXPECT_EQ(rig.model.selectedClip()->path, (dir / "b.mov").string());
 
     // Equal dates keep the listing's order; an entry that vanished mid-listing is dropped.
     const WallTime t = WallTime() + std::chrono::hours(500000);
@@ -47,12 +46,13 @@ TEST_F(ClipsViewModelTest, ListsOnlyRegularMp4AndMovFilesNewestFirst) {
 TEST_F(ClipsViewModelTest, MissingFolderGivesEmptyListAndOnlyOpeningCreatesIt) {
     addClip(dir / "a.mp4", 1);
     rig.model.reloadClips();
-    ASSERT_TRUE(rig.model.player());
+    rig.runWorkers();
+    ASSERT_TRUE(rig.model.poster());
     rig.model.setOutputDir((dir / "nope").string());
     EXPECT_FALSE(rig.model.isWatching());
     rig.model.reloadClips();
     EXPECT_TRUE(rig.model.clips().empty());
-    EXPECT_FALSE(rig.model.player());
+    EXPECT_FALSE(rig.model.poster()) << "nothing selected, nothing shown";
     EXPECT_FALSE(std::filesystem::exists(dir / "nope"));
     rig.model.openClipsFolder();
     EXPECT_TRUE(std::filesystem::is_directory(dir / "nope"));
@@ -68,8 +68,9 @@ TEST_F(ClipsViewModelTest, SelectionSurvivesReloadsAndRenamesAndFallsBackToNewes
     addClip(dir / "new.mp4", 10);
     rig.model.reloadClips();
     rig.model.selectClip(rig.model.clips()[1]);  // old.mp4
+    rig.model.seek(7.25);
     test::FakePlayer* player = rig.currentPlayer();
-    player->position = 7.25;
+    ASSERT_TRUE(player);
     const ClipItem stale = rig.model.clips()[1];
     addClip(dir / "newer.mp4", 1);
     rig.model.reloadClips();
@@ -151,6 +152,7 @@ TEST_F(ClipsViewModelTest, DamagedClipsAreMarkedGetNoPlayerAndCanStillBeRenamed)
     addClip(dir / "good.mp4", 20, std::string(3000, 'x'));
     addClip(dir / "broken.mp4", 10, "XXXX");
     rig.model.reloadClips();
+    rig.model.togglePlayback();
     ASSERT_TRUE(rig.currentPlayer()) << "not known to be damaged before its probe";
     rig.runWorkers();
     EXPECT_TRUE(rig.model.selectedClip()->damaged);
@@ -167,12 +169,13 @@ TEST_F(ClipsViewModelTest, DamagedClipsAreMarkedGetNoPlayerAndCanStillBeRenamed)
 TEST_F(ClipsViewModelTest, AHiddenLibraryNeitherPlaysNorProbesAndShowsTheNewestSaveLater) {
     addClip(dir / "a.mp4", 20);
     rig.model.reloadClips();
-    ASSERT_TRUE(rig.currentPlayer());
+    rig.runWorkers();
+    ASSERT_TRUE(rig.model.poster());
     rig.model.setShown(false);
-    EXPECT_FALSE(rig.model.player());
+    EXPECT_FALSE(rig.model.poster());
     EXPECT_EQ(rig.watcher.watched, "") << "no folder watch while hidden";
     rig.runWorkers();
-    const size_t probed = rig.prober.probed.size();
+    const size_t probed = rig.prober.probed.size() + rig.prober.postered.size();
     for (int i = 0; i < 3; ++i) {
         const auto saved = dir / ("saved" + std::to_string(i) + ".mp4");
         addClip(saved, 1 - i);
@@ -180,15 +183,50 @@ TEST_F(ClipsViewModelTest, AHiddenLibraryNeitherPlaysNorProbesAndShowsTheNewestS
         rig.scheduler.runDue();
         rig.model.reloadClips();  // e.g. the application became active
         rig.runWorkers();
-        EXPECT_FALSE(rig.model.player()) << i;
-        EXPECT_EQ(rig.prober.probed.size(), probed) << i;
+        EXPECT_FALSE(rig.model.poster()) << i;
+        EXPECT_EQ(rig.prober.probed.size() + rig.prober.postered.size(), probed) << i;
     }
     EXPECT_EQ(rig.names(), std::vector<std::string>{"a.mp4"});
     rig.model.setShown(true);
     EXPECT_EQ(rig.names().size(), 4u);
     EXPECT_EQ(rig.watcher.watched, dir.path().string());
+    EXPECT_EQ(rig.model.selectedClip()->path, (dir / "saved2.mp4").string());
+    rig.runWorkers();
+    EXPECT_TRUE(rig.model.poster());
+    EXPECT_FALSE(rig.model.player());
+}
+
+// Every save selects the new clip, and a player is a whole media pipeline (tens of MB that are
+// not all returned): until the user plays or seeks, the preview is a picture of the selection.
+TEST_F(ClipsViewModelTest, ThePreviewIsAPosterOfTheSelectedClipUntilThePlayerIsFirstUsed) {
+    addClip(dir / "a.mp4", 20, std::string(10, 'a'));
+    addClip(dir / "b.mp4", 10, std::string(20, 'b'));
+    const std::string a = (dir / "a.mp4").string(), b = (dir / "b.mp4").string();
+    rig.model.reloadClips();  // selects b and asks for its poster
+    rig.probeWorker.runDue();  // b is decoded, its picture on the way
+    rig.model.selectClip(rig.model.clips()[1]);
+    rig.scheduler.runDue();
+    EXPECT_FALSE(rig.model.poster()) << "b's picture arrived after b was left";
+    // A decode the selection has moved on from before it started is skipped.
+    rig.model.selectClip(rig.model.clips()[0]);
+    rig.model.selectClip(rig.model.clips()[1]);
+    rig.runWorkers();
+    EXPECT_EQ(rig.prober.postered, (std::vector<std::string>{b, a}));
+    ASSERT_TRUE(rig.model.poster());
+    EXPECT_EQ(rig.model.poster()->rgb[0], 10) << "a's picture";
+    EXPECT_FALSE(rig.model.player());
+
+    rig.model.togglePlayback();
     ASSERT_TRUE(rig.currentPlayer());
-    EXPECT_EQ(rig.currentPlayer()->path, (dir / "saved2.mp4").string());
+    EXPECT_EQ(rig.currentPlayer()->path, a);
+    EXPECT_TRUE(rig.currentPlayer()->isPlaying());
+    EXPECT_FALSE(rig.model.poster());
+    // From now on a selection gets its player at once, and no poster.
+    rig.model.selectClip(rig.model.clips()[0]);
+    rig.runWorkers();
+    ASSERT_TRUE(rig.currentPlayer());
+    EXPECT_EQ(rig.currentPlayer()->path, b);
+    EXPECT_EQ(rig.prober.postered.size(), 2u);
 }
 
 TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesAFile) {

@@ -25,6 +25,19 @@ TEST(FfmpegClipProber, ReadsDurationAndAScaledFirstPicture) {
     EXPECT_LT(info.thumbnail.rgb[0], 60);
     EXPECT_GT(info.thumbnail.rgb[(60 * 160 + 80) * 3], 60);
     EXPECT_NEAR(FfmpegClipProber::probeDuration(path), 1.5, 0.05);
+
+    // The preview's poster: the same picture at any size that fits, never enlarged.
+    const struct {
+        int maxWidth, maxHeight, width, height;
+    } posters[] = {{960, 540, 640, 360}, {320, 320, 320, 180}, {300, 90, 160, 90}};
+    for (const auto& p : posters) {
+        const Thumbnail poster = FfmpegClipProber().firstPicture(path, p.maxWidth, p.maxHeight);
+        EXPECT_EQ(poster.width, p.width) << p.maxWidth;
+        EXPECT_EQ(poster.height, p.height) << p.maxWidth;
+        ASSERT_EQ(poster.rgb.size(), static_cast<size_t>(p.width) * p.height * 3);
+        EXPECT_LT(poster.rgb[0], 60);
+        EXPECT_GT(poster.rgb[(p.height * 2 / 3 * p.width + p.width / 2) * 3], 60);
+    }
 }
 
 TEST(FfmpegClipProber, DamagedOrSpecialFilesGiveNothingAndNeverBlock) {
@@ -50,6 +63,7 @@ TEST(FfmpegClipProber, DamagedOrSpecialFilesGiveNothingAndNeverBlock) {
         EXPECT_EQ(info.durationSeconds, 0) << c.name;
         EXPECT_TRUE(info.thumbnail.empty()) << c.name;
         EXPECT_EQ(info.damaged, c.damaged) << c.name;
+        EXPECT_TRUE(FfmpegClipProber().firstPicture((dir / c.name).string(), 960, 540).empty()) << c.name;
     }
     EXPECT_FALSE(FfmpegClipProber().probe(good).damaged);
 }

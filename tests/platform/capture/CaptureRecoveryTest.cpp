@@ -67,6 +67,7 @@ TEST_F(CaptureRecoveryTest, ResizedWindowRestartsOnceAtItsNewSize) {
 
 TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     testing::PrivateXServer server;
+    ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
     X11ScreenCaptureBackend privateScreen(server.name());
     ASSERT_TRUE(start(privateScreen));
     ASSERT_TRUE(flowing());

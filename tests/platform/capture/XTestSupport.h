@@ -83,13 +83,23 @@ public:
         }
     }
     ~PrivateXServer() { kill(); }
+    // Ends the server the way it cleans up after itself; one that does not end in 2 s is killed
+    // and its socket and lock file removed here, or the display number would stay taken.
     void kill() {
-        if (pid_ > 0) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        int waited = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) == 0 && waited++ < 80) usleep(25'000);
+        if (waited > 80) {
             ::kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
-            pid_ = -1;
+            const std::string n = name_.substr(1);
+            unlink(("/tmp/.X11-unix/X" + n).c_str());
+            unlink(("/tmp/.X" + n + "-lock").c_str());
         }
+        pid_ = -1;
     }
+    // Empty when no display number was free: the test must stop, not fall back to $DISPLAY.
     const std::string& name() const { return name_; }
 
 private:

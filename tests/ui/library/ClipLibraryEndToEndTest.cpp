@@ -2,8 +2,10 @@
 // Qt Multimedia preview, the freedesktop trash and the Qt main-loop scheduler.
 #include "ui/library/ClipLibrary.h"
 
+#include <QLabel>
 #include <QMediaPlayer>
 #include <QToolButton>
+#include <QVideoWidget>
 
 #include <fstream>
 
@@ -22,6 +24,7 @@
 #include "support/TestClip.h"
 #include "ui/library/ClipListModel.h"
 #include "ui/library/ClipsView.h"
+#include "ui/library/PosterView.h"
 #include "ui/library/QtPreviewPlayer.h"
 
 namespace corvane {
@@ -76,10 +79,16 @@ TEST(ClipLibraryEndToEnd, SavedClipAppearsPlaysTrimsRenamesAndGoesToTheTrash) {
     EXPECT_NEAR(model.clips()[0].durationSeconds, 2.0, 0.05);
     EXPECT_FALSE(library.listModel().data(library.listModel().index(0), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
 
+    // The new clip is shown as a still picture: no media pipeline and no video output (which brings
+    // up the graphics stack) until the user plays it.
+    ASSERT_TRUE(waitUntil([&] { return !view->posterView()->picture().isNull(); }, kPlaybackLimitMs));
+    EXPECT_EQ(view->posterView()->picture().size(), QSize(320, 240));
+    EXPECT_EQ(view->positionLabel()->text(), "0:00 / 0:02");
+    EXPECT_FALSE(library.hasPreviewEngine());
+    EXPECT_TRUE(view->findChildren<QVideoWidget*>().isEmpty());
+    view->playPauseButton()->click();
     auto* preview = dynamic_cast<QtPreviewPlayer*>(model.player());
     ASSERT_TRUE(preview);
-    ASSERT_TRUE(waitUntil([&] { return preview->mediaPlayer().duration() > 0; }, kPlaybackLimitMs));
-    view->playPauseButton()->click();
     EXPECT_TRUE(waitUntil([&] { return preview->mediaPlayer().position() > 300; }, kPlaybackLimitMs));
     library.windowWillClose();  // the main window closes: the preview pauses
     EXPECT_NE(preview->mediaPlayer().playbackState(), QMediaPlayer::PlayingState);
@@ -121,6 +130,7 @@ TEST(ClipLibraryEndToEnd, SelectingClipsOneAfterAnotherKeepsThreadsFlat) {
     library.setOutputDir(clips.string());
     ClipsViewModel& model = library.model();
     ASSERT_EQ(model.clips().size(), static_cast<size_t>(kClips));
+    model.seek(0);  // the preview's pipeline is built: from now on each selection gets a player
     long threadsAfterTwo = 0;
     for (int i = 0; i < kClips; ++i) {
         model.selectClip(model.clips()[static_cast<size_t>(i)]);

@@ -23,6 +23,7 @@
 #include "support/LibraryWidgetHelpers.h"
 #include "support/TempDir.h"
 #include "ui/library/ClipListModel.h"
+#include "ui/library/PosterView.h"
 #include "ui/library/RenameClipSheet.h"
 #include "ui/library/SeekSlider.h"
 #include "ui/library/TrimClipSheet.h"
@@ -65,13 +66,15 @@ TEST_F(ClipsViewTest, ADamagedClipSaysSoInItsRowAndPreviewAndShowsNoPicture) {
     EXPECT_TRUE(view.isPreviewShown()) << "its name, Rename and Delete stay reachable";
     EXPECT_TRUE(view.detailsLabel()->text().startsWith("Damaged: this file cannot be played"))
         << view.detailsLabel()->text().toStdString();
+    EXPECT_TRUE(view.posterView()->picture().isNull());
 
-    // Shown and hidden with its window: a player exists only while it can be seen.
+    // Shown and hidden with its window: a picture exists only while it can be seen.
     rig.model.selectClip(rig.model.clips()[1]);
     view.show();
-    EXPECT_TRUE(rig.model.player());
+    rig.runWorkers();
+    EXPECT_FALSE(view.posterView()->picture().isNull());
     view.hide();
-    EXPECT_FALSE(rig.model.player());
+    EXPECT_TRUE(view.posterView()->picture().isNull());
 }
 
 TEST_F(ClipsViewTest, HeaderCountsStorageAndSearchClearing) {
@@ -225,7 +228,7 @@ TEST_F(ClipsViewTest, NothingMatchingSaysSoAndHidesTheSelectedClip) {
     addClip(dir / "keep.mp4", 1);
     rig.model.reloadClips();
     ASSERT_TRUE(view.isPreviewShown());
-    rig.currentPlayer()->play();
+    rig.model.togglePlayback();
     view.searchField()->setText("zz");
     EXPECT_TRUE(rig.currentPlayer()->paused) << "a hidden clip does not play on unseen";
     EXPECT_TRUE(view.isEmptyStateShown());
@@ -251,13 +254,13 @@ TEST_F(ClipsViewTest, ClipsDragAndCopyAsFilesNotNames) {
 }
 
 TEST_F(ClipsViewTest, SeekBarJumpsToAClickAndItsGrooveShowsOnBlack) {
-    addClip(dir / "a.mp4", 1);
+    addClip(dir / "a.mp4", 1, std::string(10000, 'x'));  // 10 s
     rig.model.reloadClips();
+    rig.runWorkers();
     view.resize(960, 620);
     view.show();
     SeekSlider* bar = view.seekBar();
-    bar->setRange(0, 10000);
-    bar->setValue(0);
+    EXPECT_EQ(view.positionLabel()->text(), "0:00 / 0:10") << "the probed length before any player";
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() * 3 / 4, bar->height() / 2));
     EXPECT_NEAR(rig.currentPlayer()->position, 7.5, 0.6) << "a click jumps, not a page step";
 

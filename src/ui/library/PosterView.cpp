@@ -1,0 +1,28 @@
+#include "ui/library/PosterView.h"
+
+#include <QPainter>
+
+#include <utility>
+
+namespace corvane {
+
+PosterView::PosterView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PosterView::setPicture(QPixmap picture) {
+    picture_ = std::move(picture);
+    update();
+}
+
+void PosterView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (picture_.isNull()) return;
+    const QSize fitted = picture_.size().scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(target, picture_);
+}
+
+}  // namespace corvane

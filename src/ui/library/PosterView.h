@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+namespace corvane {
+
+// The preview's still picture before anything plays: a clip's first frame drawn as large as
+// fits, centred on black (black alone without a picture), as the video is shown. A plain widget,
+// unlike the video output, which brings up the graphics stack when first shown. Main thread.
+class PosterView final : public QWidget {
+public:
+    explicit PosterView(QWidget* parent = nullptr);
+
+    void setPicture(QPixmap picture);
+    const QPixmap& picture() const { return picture_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPixmap picture_;
+};
+
+}  // namespace corvane
