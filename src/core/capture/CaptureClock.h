@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 
 #include "core/sched/Clock.h"
 #include "core/time/MediaTime.h"
@@ -19,36 +20,42 @@ inline MediaTime captureClockTime(SteadyTime t) {
 }
 inline MediaTime captureClockNow() { return captureClockTime(std::chrono::steady_clock::now()); }
 
-// Stamps audio from its sample count. The stream is anchored once, at its first block, on the
-// capture clock; every later stamp is anchor + frames so far, exact in the sample rate's own
-// timescale. Rounding or scheduling jitter therefore never accumulates, however long it runs.
+// Stamps a captured audio stream from its sample count, on the capture clock. Where the count
+// starts is learned from the stream's arrival times rather than from the audio server's latency
+// report, which is wrong by up to the sink's start-up latency for the first second (half a second
+// was seen) and would put the sound that much ahead of the picture for the stream's whole life.
+//
+// A block of samples up to n, read at t, was captured no later than t: so "t - n / rate" bounds
+// the stream's start from above, and reading late only raises it. The lowest bound seen over the
+// last few seconds is the estimate; stamps are estimate + samples so far. The stamps follow the
+// estimate only when it moves by more than kResyncMicros: a device clock that runs slightly
+// faster or slower than the machine's (tens of parts per million on real hardware, seconds a
+// day), or samples the server dropped, then costs a short hole or overlap now and then (the audio
+// lane fills or cuts it), never a growing offset.
+//
 // One instance per audio stream, used from its reading thread only.
-class SampleCountClock {
+class AudioStampClock {
 public:
-    explicit SampleCountClock(int32_t sampleRate) : sampleRate_(sampleRate) {}
+    static constexpr int64_t kWindowSeconds = 4;
+    static constexpr int64_t kResyncMicros = 10'000;
 
-    // Stamp for a block of `frames` frames that has just been read at `readTime`: the first call
-    // anchors the stream at readTime minus the block's own length (its first frame was captured
-    // that long ago).
-    MediaTime stampBlock(int64_t frames, SteadyTime readTime) {
-        if (!anchored_) {
-            auto us = std::chrono::duration_cast<std::chrono::microseconds>(readTime.time_since_epoch())
-                          .count();
-            // floor(us * rate / 1e6) without overflow for any realistic uptime
-            anchorTicks_ = int64_t((__int128)us * sampleRate_ / 1'000'000) - frames;
-            anchored_ = true;
-        }
-        MediaTime stamp(anchorTicks_ + framesSoFar_, sampleRate_);
-        framesSoFar_ += frames;
-        return stamp;
-    }
+    explicit AudioStampClock(int32_t sampleRate);
+
+    // Stamp for a block of `frames` frames that has just been read at `readTime`.
+    MediaTime stampBlock(int64_t frames, SteadyTime readTime);
     int64_t framesSoFar() const { return framesSoFar_; }
 
 private:
+    struct Second {
+        int64_t index;   // whole seconds of samples into the stream
+        int64_t lowest;  // lowest start bound of its blocks, in samples on the capture clock
+    };
+
     int32_t sampleRate_;
     bool anchored_ = false;
-    int64_t anchorTicks_ = 0;
+    int64_t anchor_ = 0;  // capture-clock sample of the stream's first frame
     int64_t framesSoFar_ = 0;
+    std::deque<Second> seconds_;  // the last kWindowSeconds, oldest first
 };
 
 }  // namespace corvane

@@ -113,7 +113,7 @@ void reportStop(AudioState& state, const std::string& text) {
 
 void readLoop(const std::shared_ptr<AudioState>& state, pa_simple* stream,
               std::unique_ptr<DefaultSinkWatcher> watcher) {
-    SampleCountClock clock(AudioBlock::kSampleRate);
+    AudioStampClock clock(AudioBlock::kSampleRate);
     for (;;) {
         if (state->stoppedFlag.load()) break;
         if (watcher && watcher->changed.exchange(false)) {
@@ -123,7 +123,7 @@ void readLoop(const std::shared_ptr<AudioState>& state, pa_simple* stream,
             if (reopened) {
                 pa_simple_free(stream);
                 stream = reopened;
-                clock = SampleCountClock(AudioBlock::kSampleRate);
+                clock = AudioStampClock(AudioBlock::kSampleRate);
             }
         }
         AudioBlock block;
@@ -134,17 +134,7 @@ void readLoop(const std::shared_ptr<AudioState>& state, pa_simple* stream,
             reportStop(*state, std::string("PulseAudio read failed: ") + pa_strerror(error));
             break;
         }
-        auto readTime = std::chrono::steady_clock::now();
-        if (clock.framesSoFar() == 0) {
-            // Anchor once: what is still buffered behind this block was captured before now, so
-            // the block itself is older by that much (the monitor may hand over a backlog first).
-            int latencyError = 0;
-            pa_usec_t latency = pa_simple_get_latency(stream, &latencyError);
-            if (latency != pa_usec_t(-1) && latency < 5'000'000) {
-                readTime -= std::chrono::microseconds(latency);
-            }
-        }
-        block.pts = clock.stampBlock(kBlockFrames, readTime);
+        block.pts = clock.stampBlock(kBlockFrames, std::chrono::steady_clock::now());
         std::lock_guard lock(state->mutex);
         if (state->stopped) break;
         state->audioQueue->post([state, block = std::move(block)] {

@@ -72,7 +72,7 @@ private:
     std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
-TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
+TEST(PulseSystemAudio, ToneComesBackStampedWhenItWasCaptured) {
     AudioCollector audio;
     SerialQueue queue("test-audio");  // joined before the collector goes
     PulseSystemAudioBackend backend;
@@ -91,19 +91,21 @@ TEST(PulseSystemAudio, ToneComesBackStampedBySampleCount) {
 
     auto blocks = audio.blocks();
     ASSERT_GT(blocks.size(), 2u);
+    int jumps = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
         const AudioBlock& b = blocks[i];
         EXPECT_EQ(b.sampleRate, 48000);
         EXPECT_EQ(b.channels, 2);
         EXPECT_EQ(b.pts.timescale(), 48000);
-        // Exactly one block's worth of samples apart: no drift from wall-clock jitter.
-        if (i > 0) {
-            EXPECT_EQ(b.pts, blocks[i - 1].pts + MediaTime(blocks[i - 1].frameCount(), 48000));
-        }
+        // One block's worth of samples apart, bar a rare correction: read jitter never shows.
+        if (i > 0) jumps += b.pts != blocks[i - 1].pts + MediaTime(blocks[i - 1].frameCount(), 48000);
     }
+    EXPECT_LE(jumps, 2);
+    // The newest block was read just before `now`: its stamp is its own length (20 ms) plus the
+    // hand-over earlier. The server's latency report at the start once put it half a second back.
     const double age = (now - blocks.back().pts).seconds();
-    EXPECT_GT(age, -0.5);
-    EXPECT_LT(age, 3.0) << "audio stamps must be on the capture clock";
+    EXPECT_GT(age, 0.0);
+    EXPECT_LT(age, 0.15) << "audio stamps must be on the capture clock, when the sound was captured";
 }
 
 TEST(PulseSystemAudio, FollowsANewDefaultSinkAndNoServerIsAnErrorNotAHang) {
