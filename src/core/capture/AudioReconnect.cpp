@@ -1,6 +1,5 @@
 #include "core/capture/AudioReconnect.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "core/log/Log.h"
@@ -13,7 +12,7 @@ AudioReconnect::AudioReconnect(Scheduler& scheduler, Callbacks callbacks)
 void AudioReconnect::audioLost() {
     if (lost_) return;
     lost_ = true;
-    nextDelay_ = kFirstDelay;
+    backoff_.reset();
     if (!announced_) {
         noticeTask_.startOnce(scheduler_, kLostNotice, [this] {
             if (!lost_ || announced_) return;
@@ -37,9 +36,7 @@ void AudioReconnect::reset(bool audioBack) {
 }
 
 void AudioReconnect::scheduleAttempt() {
-    const Duration delay = nextDelay_;
-    nextDelay_ = std::min<Duration>(nextDelay_ * 2, kMaxDelay);
-    attemptTask_.startOnce(scheduler_, delay, [this] { attempt(); });
+    attemptTask_.startOnce(scheduler_, backoff_.next(), [this] { attempt(); });
 }
 
 void AudioReconnect::attempt() {

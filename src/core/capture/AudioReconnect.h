@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/sched/Backoff.h"
 #include "core/sched/Scheduler.h"
 
 namespace corvane {
@@ -49,7 +50,7 @@ private:
     bool lost_ = false;
     bool announced_ = false;
     bool attemptInFlight_ = false;
-    Duration nextDelay_ = kFirstDelay;
+    Backoff backoff_{kFirstDelay, kMaxDelay};
     uint64_t epoch_ = 0;  // bumped by reset: completions of an older loss are ignored
     ScheduledTask attemptTask_;
     ScheduledTask noticeTask_;
