@@ -38,7 +38,7 @@ void useX11(DesktopBackends& parts) {
 // Global shortcuts go through the desktop's shortcut portal where it has one; elsewhere
 // (wlroots desktops, GNOME 43) the desktop's own keyboard settings run the save command,
 // and the tray and `corvane --save` still work. The summary line says which.
-void useWayland(DesktopBackends& parts) {
+void useWayland(DesktopBackends& parts, Scheduler& scheduler) {
     auto screen = std::make_unique<PortalScreenCaptureBackend>();
     parts.portalScreen = screen.get();
     parts.screen = std::move(screen);
@@ -46,7 +46,7 @@ void useWayland(DesktopBackends& parts) {
     parts.audio = std::make_unique<PulseSystemAudioBackend>();  // pipewire-pulse on these desktops
     parts.audioName = "PulseAudio";
     std::string whyNot;
-    std::unique_ptr<HotkeyBackend> hotkeys = PortalHotkeyBackend::open(&whyNot);
+    std::unique_ptr<HotkeyBackend> hotkeys = PortalHotkeyBackend::open(scheduler, &whyNot);
     if (!hotkeys) {
         hotkeys = std::make_unique<NullHotkeyBackend>(
             whyNot + "; bind keys to `corvane --save N` in the desktop's keyboard settings");
@@ -78,11 +78,11 @@ BackendChoice chooseBackendForThisSession(bool x11DisplayOpens) {
     return chooseDesktopBackend(facts);
 }
 
-DesktopBackends makeDesktopBackends(const BackendChoice& choice) {
+DesktopBackends makeDesktopBackends(const BackendChoice& choice, Scheduler& scheduler) {
     DesktopBackends parts;
     switch (choice.backend) {
         case DesktopBackend::x11: useX11(parts); break;
-        case DesktopBackend::wayland: useWayland(parts); break;
+        case DesktopBackend::wayland: useWayland(parts, scheduler); break;
         case DesktopBackend::none: useNullBackends(parts, choice.reason); break;
     }
     return parts;

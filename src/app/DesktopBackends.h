@@ -15,6 +15,7 @@
 
 #include "core/backends/BackendChoice.h"
 #include "core/capture/CaptureBackend.h"
+#include "core/sched/Scheduler.h"
 #include "core/shortcuts/HotkeyBackend.h"
 #include "core/shortcuts/KeyboardLayout.h"
 
@@ -49,6 +50,7 @@ struct DesktopBackends {
     std::string summary() const;
 };
 
-DesktopBackends makeDesktopBackends(const BackendChoice& choice);
+// `scheduler`: the main thread's, outliving the parts (the shortcut portal's re-binds run on it).
+DesktopBackends makeDesktopBackends(const BackendChoice& choice, Scheduler& scheduler);
 
 }  // namespace corvane

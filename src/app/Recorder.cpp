@@ -47,7 +47,7 @@ struct Recorder::Parts {
         : scheduler(scheduler),
           chime(std::make_shared<PulseChimePlayer>()),
           exporter(files),
-          backends(makeDesktopBackends(choice)) {
+          backends(makeDesktopBackends(choice, scheduler)) {
         if (withWidgets) {
             // The saved clip's notification: "Open" in the default player, "Show in Files".
             notifier.setClipActions(

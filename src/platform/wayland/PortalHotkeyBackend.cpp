@@ -5,11 +5,13 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QList>
 #include <QVariantMap>
 
 #include <atomic>
+#include <utility>
 
 #include "core/log/Log.h"
 #include "platform/wayland/PortalNames.h"
@@ -20,13 +22,19 @@ namespace {
 
 const QString kShortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 constexpr int kProbeTimeoutMs = 3000;
-constexpr uint kPortalFailed = 2;  // the portal's own "other error" answer
+constexpr int kPortalCancelled = 1;  // the portal's answer when the user turned its dialog down
+constexpr int kPortalFailed = 2;     // the portal's own "other error" answer
 
 const char* const kResponseSlot = SLOT(onResponse(uint, QVariantMap, QDBusMessage));
 
 QString sessionHandleOf(const QVariant& value) {
     if (value.canConvert<QDBusObjectPath>()) return value.value<QDBusObjectPath>().path();
     return value.toString();  // the frontend answers with a string
+}
+
+bool meansNoPortal(const QDBusError& error) {
+    return error.type() == QDBusError::ServiceUnknown ||
+           error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
 }
 
 }  // namespace
@@ -54,7 +62,8 @@ void registerPortalShortcutTypes() {
     (void)registered;
 }
 
-std::unique_ptr<PortalHotkeyBackend> PortalHotkeyBackend::open(std::string* whyNot, const QString& busAddress) {
+std::unique_ptr<PortalHotkeyBackend> PortalHotkeyBackend::open(Scheduler& scheduler, std::string* whyNot,
+                                                               const QString& busAddress) {
     // A connection of its own: the request paths carry its unique name, and the portal closes
     // its session when it goes.
     static std::atomic<int> connections{0};
@@ -75,26 +84,46 @@ std::unique_ptr<PortalHotkeyBackend> PortalHotkeyBackend::open(std::string* whyN
     if (reply.type() != QDBusMessage::ReplyMessage) {
         return refuse("the desktop has no shortcut portal");
     }
-    return std::unique_ptr<PortalHotkeyBackend>(new PortalHotkeyBackend(bus));
+    return std::unique_ptr<PortalHotkeyBackend>(new PortalHotkeyBackend(bus, scheduler));
 }
 
-PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus) : bus_(std::move(bus)) {
+PortalHotkeyBackend::PortalHotkeyBackend(QDBusConnection bus, Scheduler& scheduler)
+    : bus_(std::move(bus)),
+      portalOwnerWatcher_(std::make_unique<QDBusServiceWatcher>(portal::kService, bus_,
+                                                                QDBusServiceWatcher::WatchForOwnerChange)),
+      rebinder_(scheduler, [this](std::function<void(ShortcutRebinder::Outcome)> done) { rebind(std::move(done)); }) {
     registerPortalShortcutTypes();
     bus_.connect(portal::kService, portal::kPath, kShortcutsInterface, QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusMessage)));
+    connect(portalOwnerWatcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &PortalHotkeyBackend::onPortalOwnerChanged);
 }
 
 PortalHotkeyBackend::~PortalHotkeyBackend() {
+    rebinder_.stop();
     closeSession();
+    portalOwnerWatcher_.reset();  // it shares the connection, which goes next
     const QString name = bus_.name();
     bus_ = QDBusConnection(QString());
     QDBusConnection::disconnectFromBus(name);
 }
 
 void PortalHotkeyBackend::bind(const std::vector<HotkeyBinding>& bindings, BindCompletion done) {
+    rebinder_.stop();  // the newest set wins over a re-bind of an older one
+    rebindDone_ = nullptr;
     ++generation_;  // an answer to an earlier bind() no longer applies
     bindings_ = bindings;
     done_ = std::move(done);
+    startBinding();
+}
+
+void PortalHotkeyBackend::rebind(std::function<void(ShortcutRebinder::Outcome)> done) {
+    ++generation_;  // an answer sent to the dropped session no longer applies
+    rebindDone_ = std::move(done);
+    startBinding();
+}
+
+void PortalHotkeyBackend::startBinding() {
     if (!session_.isEmpty()) {
         sendBind();
     } else if (!creatingSession_) {
@@ -103,18 +132,42 @@ void PortalHotkeyBackend::bind(const std::vector<HotkeyBinding>& bindings, BindC
 }
 
 void PortalHotkeyBackend::unbindAll() {
+    rebinder_.stop();
+    rebindDone_ = nullptr;
     ++generation_;
     bindings_.clear();
     done_ = nullptr;
     closeSession();
 }
 
+void PortalHotkeyBackend::setSuspended(bool suspended) {
+    suspended_ = suspended;
+    rebinder_.setSuspended(suspended);
+}
+
 void PortalHotkeyBackend::closeSession() {
+    if (session_.isEmpty()) return;
+    const QString session = session_;
+    forgetSession();  // first: our own close is no loss to make good
+    bus_.send(QDBusMessage::createMethodCall(portal::kService, session, portal::kSessionInterface,
+                                             QStringLiteral("Close")));
+}
+
+void PortalHotkeyBackend::forgetSession() {
     if (session_.isEmpty()) return;
     bus_.disconnect(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Closed"), this,
                     SLOT(onSessionClosed(QDBusMessage)));
-    bus_.send(QDBusMessage::createMethodCall(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Close")));
     session_.clear();
+}
+
+void PortalHotkeyBackend::forgetPortalState() {
+    forgetSession();
+    for (const auto& [path, pending] : requests_) {
+        bus_.disconnect(portal::kService, path, portal::kRequestInterface, QStringLiteral("Response"), this,
+                        kResponseSlot);
+    }
+    requests_.clear();
+    creatingSession_ = false;
 }
 
 void PortalHotkeyBackend::createSession() {
@@ -168,15 +221,15 @@ void PortalHotkeyBackend::request(RequestKind kind, const QString& method, QVari
         if (!w->isError()) return;  // the Response signal follows
         logLine("The desktop's shortcut portal refused " + method.toStdString() + ": " +
                 w->error().message().toStdString());
-        answer(path, kPortalFailed, {});
+        answer(path, meansNoPortal(w->error()) ? kNoPortalCode : kPortalFailed, {});
     });
 }
 
 void PortalHotkeyBackend::onResponse(uint code, const QVariantMap& results, const QDBusMessage& message) {
-    answer(message.path(), code, results);
+    answer(message.path(), int(code), results);
 }
 
-void PortalHotkeyBackend::answer(const QString& requestPath, uint code, const QVariantMap& results) {
+void PortalHotkeyBackend::answer(const QString& requestPath, int code, const QVariantMap& results) {
     const auto found = requests_.find(requestPath);
     if (found == requests_.end()) return;
     const PendingRequest pending = found->second;
@@ -187,21 +240,21 @@ void PortalHotkeyBackend::answer(const QString& requestPath, uint code, const QV
         creatingSession_ = false;
         const QString session = sessionHandleOf(results.value(QStringLiteral("session_handle")));
         if (code != 0 || session.isEmpty()) {
-            refuseAll(code != 0 ? int(code) : int(kPortalFailed));
+            refuseAll(code != 0 ? code : kPortalFailed);
             return;
         }
         session_ = session;
         bus_.connect(portal::kService, session_, portal::kSessionInterface, QStringLiteral("Closed"), this,
                      SLOT(onSessionClosed(QDBusMessage)));
-        if (done_) sendBind();  // the newest set, whichever bind() asked for the session
+        if (done_ || rebindDone_) sendBind();  // the newest set, whichever call asked for the session
         return;
     }
     if (pending.generation == generation_) finishBind(code, results);
 }
 
-void PortalHotkeyBackend::finishBind(uint code, const QVariantMap& results) {
+void PortalHotkeyBackend::finishBind(int code, const QVariantMap& results) {
     if (code != 0) {
-        refuseAll(int(code));
+        refuseAll(code);
         return;
     }
     QList<PortalShortcutEntry> assigned;
@@ -218,14 +271,19 @@ void PortalHotkeyBackend::finishBind(uint code, const QVariantMap& results) {
             result = {HotkeyBindStatus::bound, 0, trigger.isEmpty() ? std::string("no key yet") : trigger.toStdString()};
         }
     }
-    BindCompletion done = std::move(done_);
-    done_ = nullptr;
-    if (done) done(results_);
+    if (auto rebound = std::exchange(rebindDone_, nullptr)) rebound(ShortcutRebinder::Outcome::bound);
+    if (BindCompletion done = std::exchange(done_, nullptr)) done(results_);
 }
 
 void PortalHotkeyBackend::refuseAll(int code) {
-    BindCompletion done = std::move(done_);
-    done_ = nullptr;
+    if (auto rebound = std::exchange(rebindDone_, nullptr)) {
+        rebound(code == kNoPortalCode      ? ShortcutRebinder::Outcome::noService
+                : code == kPortalCancelled ? ShortcutRebinder::Outcome::declined
+                                           : ShortcutRebinder::Outcome::failed);
+    } else if (code == kNoPortalCode && !bindings_.empty()) {
+        rebinder_.bindingsLost();  // a set sent while no portal was there is bound when one is back
+    }
+    BindCompletion done = std::exchange(done_, nullptr);
     if (!done) return;
     done(std::vector<HotkeyBindResult>(bindings_.size(), HotkeyBindResult{HotkeyBindStatus::unavailable, code, {}}));
 }
@@ -241,8 +299,21 @@ void PortalHotkeyBackend::onActivated(const QDBusMessage& message) {
 
 void PortalHotkeyBackend::onSessionClosed(const QDBusMessage& message) {
     if (message.path() != session_) return;
-    logLine("The desktop closed the global shortcuts session; they work again after the next change of profiles.");
-    session_.clear();
+    logLine("The desktop closed the global shortcuts session.");
+    // A BindShortcuts still out on it answers for itself; a re-bind started by then outdates it.
+    forgetSession();
+    if (!bindings_.empty()) rebinder_.bindingsLost();
+}
+
+void PortalHotkeyBackend::onPortalOwnerChanged(const QString&, const QString& oldOwner, const QString& newOwner) {
+    // Sessions and requests belong to the process that owned the name; none outlives it.
+    if (!oldOwner.isEmpty() && !bindings_.empty()) {
+        logLine("The desktop's shortcut portal left the session bus.");
+        forgetPortalState();
+        refuseAll(kNoPortalCode);  // a bind under way gets no answer from it any more
+        rebinder_.bindingsLost();
+    }
+    if (!newOwner.isEmpty()) rebinder_.serviceAppeared();
 }
 
 }  // namespace corvane

@@ -1,7 +1,8 @@
 // Global shortcuts through the real desktop portal frontend (xdg-desktop-portal), run on a D-Bus
 // daemon of the test's own with a GlobalShortcuts back end of the test's own that the frontend
 // loads from XDG_DESKTOP_PORTAL_DIR (no Debian back end outside KDE implements it). The frontend
-// checks every call against its own interface and forwards what a desktop would get.
+// checks every call against its own interface and forwards what a desktop would get. The back
+// end's timers run on a virtual clock the test moves.
 #include "platform/wayland/PortalHotkeyBackend.h"
 
 #include <QDBusConnectionInterface>
@@ -14,8 +15,10 @@
 
 #include <tuple>
 
+#include "core/sched/ManualScheduler.h"
 #include "platform/events/PrivateServer.h"
 #include "platform/wayland/PortalShortcutTrigger.h"
+#include "support/CaptureLogLines.h"
 #include "support/QtEventWait.h"
 #include "support/TempDir.h"
 #include "support/TextFiles.h"
@@ -76,6 +79,11 @@ public:
         }
         return bus.send(call.createReply(QVariantList{QVariant::fromValue(0u), results}));
     }
+    // The desktop takes the shortcuts back: it ends the newest session.
+    void closeNewestSession(QDBusConnection bus) const {
+        bus.send(QDBusMessage::createSignal(sessions.back(), QStringLiteral("org.freedesktop.impl.portal.Session"),
+                                            QStringLiteral("Closed")));
+    }
     void press(QDBusConnection bus, const QString& id) const {
         QDBusMessage signal = QDBusMessage::createSignal(kDesktopPath, kImplInterface, QStringLiteral("Activated"));
         signal << QVariant::fromValue(QDBusObjectPath(sessions.back())) << id << QVariant::fromValue(qulonglong(1))
@@ -101,8 +109,7 @@ protected:
         frontend.start(QStringLiteral("/usr/libexec/xdg-desktop-portal"), {});
     }
     ~PortalHotkeyBackendTest() override {
-        frontend.terminate();
-        frontend.waitForFinished(3000);
+        stopFrontend();
         QDBusConnection::disconnectFromBus(QStringLiteral("stand-in-desktop"));
     }
     bool frontendIsUp() {
@@ -110,9 +117,21 @@ protected:
             return desktopBus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.portal.Desktop")).value();
         }, 10000);
     }
+    void stopFrontend() {
+        frontend.terminate();
+        frontend.waitForFinished(3000);
+    }
+    std::unique_ptr<PortalHotkeyBackend> openBackend() {
+        std::string whyNot;
+        auto backend = PortalHotkeyBackend::open(scheduler, &whyNot, bus.address());
+        EXPECT_TRUE(backend) << whyNot;
+        return backend;
+    }
 
     PrivateServer bus{QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"}};
     TempDir portals;
+    ManualScheduler scheduler;
+    LogCapture log;
     StandInShortcutsDesktop desktop;
     QDBusConnection desktopBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("stand-in-desktop"));
     QProcess frontend;
@@ -120,9 +139,8 @@ protected:
 
 TEST_F(PortalHotkeyBackendTest, BindsThroughTheFrontendReportsAssignedKeysActivatesByIdAndRebinds) {
     ASSERT_TRUE(frontendIsUp()) << frontend.readAllStandardError().toStdString();
-    std::string whyNot;
-    auto backend = PortalHotkeyBackend::open(&whyNot, bus.address());
-    ASSERT_TRUE(backend) << whyNot;
+    auto backend = openBackend();
+    ASSERT_TRUE(backend);
     std::vector<std::string> pressed;
     backend->setActivationHandler([&](const std::string& id) { pressed.push_back(id); });
     std::optional<std::vector<HotkeyBindResult>> results;
@@ -155,12 +173,74 @@ TEST_F(PortalHotkeyBackendTest, BindsThroughTheFrontendReportsAssignedKeysActiva
     desktop.press(desktopBus, QStringLiteral("profile-1"));
     ASSERT_TRUE(waitUntil([&] { return pressed.size() == 2 && pressed[1] == "profile-1"; }));
 
-    // Unbinding closes the session at the desktop; the next bind opens another.
+    // Unbinding closes the session at the desktop, which is no loss to make good; the next bind
+    // opens another.
     backend->unbindAll();
     ASSERT_TRUE(waitUntil([&] { return desktop.closedSessions == QStringList{desktop.sessions[0]}; }));
+    EXPECT_EQ(scheduler.pendingCount(), 0u);
     ASSERT_TRUE(bindAndWait({{"profile-1", keys("Super+Shift+1"), "Save last 30 seconds"}}));
     EXPECT_EQ(desktop.sessions.size(), 2u);
     EXPECT_EQ(results->at(0).status, HotkeyBindStatus::bound);
+}
+
+TEST_F(PortalHotkeyBackendTest, ASetTheDesktopDropsIsBoundAgainAndANewerSetWins) {
+    ASSERT_TRUE(frontendIsUp()) << frontend.readAllStandardError().toStdString();
+    auto backend = openBackend();
+    ASSERT_TRUE(backend);
+    std::vector<std::string> pressed;
+    backend->setActivationHandler([&](const std::string& id) { pressed.push_back(id); });
+    const std::vector<HotkeyBinding> set{{"profile-1", parseShortcut("Super+Shift+1").value(), "Save last 30 seconds"}};
+    bool answered = false;
+    backend->bind(set, [&](std::vector<HotkeyBindResult>) { answered = true; });
+    ASSERT_TRUE(waitUntil([&] { return answered; }, 10000));
+    const auto reboundOnNewSession = [&](size_t sessions) {
+        return waitUntil([&] {
+            return size_t(desktop.sessions.size()) == sessions && desktop.bound.size() == sessions;
+        }, 10000);
+    };
+    const auto attemptsPlanned = [&](int count) {
+        return waitUntil([&] { return log.count("Binding the global shortcuts again in") == count; });
+    };
+    const auto pressReaches = [&](const char* id) {
+        pressed.clear();
+        desktop.press(desktopBus, QString::fromLatin1(id));
+        return waitUntil([&] { return pressed == std::vector<std::string>{id}; });
+    };
+
+    // The desktop closes the session: the same set again on a new one, a second later.
+    desktop.closeNewestSession(desktopBus);
+    ASSERT_TRUE(attemptsPlanned(1)) << "the close was not seen";
+    EXPECT_EQ(desktop.bound.size(), 1u);
+    scheduler.advanceBy(ShortcutRebinder::kFirstDelay);
+    ASSERT_TRUE(reboundOnNewSession(2));
+    EXPECT_EQ(desktop.bound[1], desktop.bound[0]);
+    EXPECT_TRUE(pressReaches("profile-1"));
+    EXPECT_EQ(log.count("Global shortcuts are bound again."), 1);
+
+    // The portal leaves the bus (a restart): bound again on the one that comes back.
+    stopFrontend();
+    ASSERT_TRUE(waitUntil([&] { return log.contains("shortcut portal left the session bus"); }));
+    frontend.start(QStringLiteral("/usr/libexec/xdg-desktop-portal"), {});
+    ASSERT_TRUE(frontendIsUp()) << frontend.readAllStandardError().toStdString();
+    ASSERT_TRUE(attemptsPlanned(3));  // at the loss, and a second after the return
+    scheduler.advanceBy(ShortcutRebinder::kFirstDelay);
+    ASSERT_TRUE(reboundOnNewSession(3));
+    EXPECT_EQ(desktop.bound[2], desktop.bound[0]);
+    EXPECT_TRUE(pressReaches("profile-1"));
+    EXPECT_EQ(log.count("Global shortcuts are bound again."), 2);
+
+    // A profile change while a re-bind waits: only the new set reaches the desktop.
+    desktop.closeNewestSession(desktopBus);
+    ASSERT_TRUE(attemptsPlanned(4));
+    answered = false;
+    backend->bind({{"profile-2", parseShortcut("Alt+F12").value(), "Save last 1 minute"}},
+                  [&](std::vector<HotkeyBindResult>) { answered = true; });
+    ASSERT_TRUE(waitUntil([&] { return answered; }, 10000));
+    scheduler.advanceBy(std::chrono::minutes(5));
+    serveEvents(200);
+    ASSERT_EQ(desktop.bound.size(), 4u);
+    EXPECT_EQ(std::get<0>(desktop.bound[3].at(0)), QStringLiteral("profile-2"));
+    EXPECT_TRUE(pressReaches("profile-2"));
 }
 
 }  // namespace
