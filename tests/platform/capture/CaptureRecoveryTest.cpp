@@ -6,9 +6,9 @@
 
 #include <iostream>
 
-#include "core/capture/CaptureFakes.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/x11/X11ScreenCapture.h"
+#include "support/CaptureFakes.h"
 #include "support/CaptureLogLines.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
@@ -40,7 +40,7 @@ protected:
     testing::XSession x;
     QtMainScheduler scheduler;
     X11ScreenCaptureBackend screen;
-    testing::FakeEncoderFactory encoders;
+    test::FakeEncoderFactory encoders;
     std::shared_ptr<CorvaneRingBuffer> ring = std::make_shared<CorvaneRingBuffer>(130.0);
     CaptureSettings settings{.fps = 30, .recordAudio = false};
     std::unique_ptr<CorvaneCapture> capture;  // last: goes first
@@ -67,11 +67,11 @@ TEST_F(CaptureRecoveryTest, ResizedWindowRestartsOnceAtItsNewSize) {
 
 TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     testing::PrivateXServer server;
-    ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
+    ASSERT_FALSE(server.name().empty()) << "could not start Xvfb";
     X11ScreenCaptureBackend privateScreen(server.name());
     ASSERT_TRUE(start(privateScreen));
     ASSERT_TRUE(flowing());
-    server.kill();
+    server.stop();
     ASSERT_TRUE(waitUntil([&] { return log.count("Recovery attempt 2 failed") == 1; }, 6s));
     EXPECT_EQ(log.count("[Corvane] Stream interrupted: Lost the connection to the X server"), 1);
     EXPECT_EQ(log.count("[Corvane] Recovery attempt 1 failed: Cannot open the X display. Retrying in 1.5s..."), 1);

@@ -1,28 +1,17 @@
 #pragma once
 
-// Helpers for capture tests on a real X server: plain coloured windows, a collector for what a
-// capture stream delivers, a private server a test may take away.
+// Helpers for capture tests on a real X server: plain coloured windows and a private server a
+// test may take away.
 // Include it last: Xlib's macros (None, Bool, Status) break Qt and the test framework.
 
-#include "support/QtEventWait.h"  // Qt first: Xlib's macros follow
+#include "platform/events/PrivateServer.h"  // Qt first: Xlib's macros follow
+#include "support/QtEventWait.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
-
-#include "core/capture/CaptureBackend.h"
 
 namespace corvane::testing {
 
@@ -64,99 +53,18 @@ private:
     Display* dpy_;
 };
 
-// An Xvfb of its own (640x480), so a test can shrink it or kill it.
-class PrivateXServer {
+// An Xvfb of its own (640x480), so a test can shrink it or stop it. name() is empty when it did
+// not start: the test must stop then, not fall back to $DISPLAY.
+class PrivateXServer : public test::PrivateServer {
 public:
-    PrivateXServer() {
-        struct stat st;
-        for (int n = 150; n < 250 && name_.empty(); ++n) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (stat(socket.c_str(), &st) == 0 || stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) == 0)
-                continue;
-            name_ = ":" + std::to_string(n);
-            if ((pid_ = fork()) == 0) {
-                execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "640x480x24", "-noreset", "-nolisten", "tcp",
-                       static_cast<char*>(nullptr));
-                _exit(127);
-            }
-            for (int i = 0; i < 200 && stat(socket.c_str(), &st) != 0; ++i) usleep(25'000);  // its socket appears
-        }
-    }
-    ~PrivateXServer() { kill(); }
-    // Ends the server the way it cleans up after itself; one that does not end in 2 s is killed
-    // and its socket and lock file removed here, or the display number would stay taken.
-    void kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int waited = 0;
-        while (waitpid(pid_, nullptr, WNOHANG) == 0 && waited++ < 80) usleep(25'000);
-        if (waited > 80) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            const std::string n = name_.substr(1);
-            unlink(("/tmp/.X11-unix/X" + n).c_str());
-            unlink(("/tmp/.X" + n + "-lock").c_str());
-        }
-        pid_ = -1;
-    }
-    // Empty when no display number was free: the test must stop, not fall back to $DISPLAY.
+    PrivateXServer()
+        : PrivateServer(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "640x480x24", "-noreset",
+                                                 "-nolisten", "tcp"}),
+          name_(address().isEmpty() ? "" : ":" + address().toStdString()) {}
     const std::string& name() const { return name_; }
 
 private:
     std::string name_;
-    pid_t pid_ = -1;
-};
-
-// Copies of the frames a stream delivered (tests only; the product never copies).
-class FrameCollector {
-public:
-    struct Frame {
-        int32_t width = 0, height = 0, stride = 0;
-        std::vector<uint8_t> pixels;
-        std::optional<WindowContent> content;
-        MediaTime pts;
-        uint32_t rgbAt(int x, int y) const {
-            const uint8_t* p = pixels.data() + size_t(y) * size_t(stride) + size_t(x) * 4;
-            return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
-        }
-    };
-
-    VideoStreamCallbacks callbacks() {
-        VideoStreamCallbacks c;
-        c.onFrame = [this](const RawVideoFrame& f, const std::optional<WindowContent>& content) {
-            Frame copy{f.width, f.height, f.strideBytes,
-                       {f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height)}, content, f.pts};
-            std::lock_guard lock(mutex_);
-            last_ = std::move(copy);
-            ++count_;
-            changed_.notify_all();
-        };
-        c.onStopped = [this](const std::string& text) {
-            std::lock_guard lock(mutex_);
-            stopText_ = text;
-            changed_.notify_all();
-        };
-        return c;
-    }
-    // Waits (bounded) until `count` frames have arrived after this call; the newest one.
-    std::optional<Frame> nextFrame(int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-        std::unique_lock lock(mutex_);
-        const int target = count_ + count;
-        if (!changed_.wait_for(lock, timeout, [&] { return count_ >= target; })) return std::nullopt;
-        return last_;
-    }
-    std::optional<std::string> waitForStop(std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, timeout, [&] { return stopText_.has_value(); });
-        return stopText_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Frame last_;                           // guarded by mutex_
-    int count_ = 0;                        // guarded by mutex_
-    std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
 }  // namespace corvane::testing

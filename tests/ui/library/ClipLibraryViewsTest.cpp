@@ -146,7 +146,7 @@ TEST_F(ClipsViewTest, FileNamesShowAsWrittenAndTrashingAsksFirst) {
 }
 
 TEST_F(ClipsViewTest, TrimEditorMeasuresAnUnprobedClipOnTheProbeWorker) {
-    test::writeFile(dir / "new.mp4", std::string(12000, 'x'));  // the fake prober reads 12 s
+    test::writeTextFile(dir / "new.mp4", std::string(12000, 'x'));  // the fake prober reads 12 s
     rig.model.reloadClips();
     TrimClipSheet sheet(rig.model.clips()[0], rig.model, rig.scheduler);
     EXPECT_FALSE(sheet.isDurationKnown());
@@ -177,7 +177,7 @@ TEST_F(ClipsViewTest, RenameDialogStaysOpenWithTheReasonOnRefusal) {
     sheet->nameField()->setText(" clip ");  // unchanged: closes and renames nothing
     sheet->submitRename();
     EXPECT_FALSE(sheet->isVisible());
-    EXPECT_EQ(test::readFile(dir / "clip.mp4"), "body");
+    EXPECT_EQ(test::readTextFile(dir / "clip.mp4"), "body");
 }
 
 TEST_F(ClipsViewTest, ListKeysActOnTheSelectedClip) {
@@ -276,7 +276,7 @@ TEST_F(ClipsViewTest, SeekBarJumpsToAClickAndItsGrooveShowsOnBlack) {
 class TrimClipSheetTest : public ClipsViewTest {
 protected:
     TrimClipSheetTest() {
-        test::writeFile(dir / "a.mp4", "ORIGINAL");
+        test::writeTextFile(dir / "a.mp4", "ORIGINAL");
         rig.model.reloadClips();
         ClipItem clip = rig.model.clips()[0];
         clip.durationSeconds = 30;
@@ -327,7 +327,7 @@ TEST_F(TrimClipSheetTest, ClosingDuringExportReplacesNothing) {
     QTest::keyClick(sheet.get(), Qt::Key_Escape);
     sheet.reset();  // the dialog is gone before the result arrives
     rig.runWorkers();
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "ORIGINAL");
     EXPECT_EQ(rig.files.replaceCalls, 0);
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
 }
