@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "core/config/ConfigReader.h"
-#include "core/log/Log.h"
 #include "core/settings/LoginAutostart.h"
 #include "core/sched/ManualScheduler.h"
 #include "support/CaptureFakes.h"
+#include "support/CaptureLogLines.h"
 #include "support/TempDir.h"
 #include "support/TextFiles.h"
 
@@ -22,9 +22,7 @@ protected:
         sources_.content.displays = {{7, "HDMI-1", 0, 0, 1920, 1080, true}, {9, "DP-2", 1920, 0, 2560, 1440, false}};
         sources_.content.windows = {{0x400001, "Notes", "editor", 0, 0, 1000, 600, 1.0},
                                     {0x500002, "", "xclock", 0, 0, 100, 100, 1.0}};
-        setLogSinkForTesting([this](const std::string& line) { log_.push_back(line); });
     }
-    ~SettingsViewModelTest() override { setLogSinkForTesting(nullptr); }
 
     // A model on `path` (the temp config file unless given), loaded, with the change callback counted.
     std::unique_ptr<SettingsViewModel> makeModel(const std::filesystem::path& path = {},
@@ -43,7 +41,7 @@ protected:
     std::filesystem::path configPath_ = dir_ / "config.toml";
     ManualScheduler scheduler_;
     FakeScreen sources_;
-    std::vector<std::string> log_;
+    LogCapture log_;
     int applied_ = 0;
 };
 
@@ -58,7 +56,7 @@ TEST_F(SettingsViewModelTest, BurstOfEditsIsSavedAndApplied350msAfterTheLastEdit
     EXPECT_FALSE(std::filesystem::exists(configPath_));  // a missing file is created by the first save
     scheduler_.advanceBy(1ms);
     EXPECT_EQ(applied_, 1);
-    EXPECT_EQ(log_.back(), "[Corvane] Settings auto-saved to " + configPath_.string());
+    EXPECT_EQ(log_.lines().back(), "[Corvane] Settings auto-saved to " + configPath_.string());
     EXPECT_EQ(saved().fps, 60);
     scheduler_.advanceBy(5s);  // nothing more is saved or applied
 
@@ -137,7 +135,7 @@ TEST_F(SettingsViewModelTest, FailedLoadStopsSavingOverTheFileAndFailedSaveIsSho
     scheduler_.advanceBy(350ms);
     EXPECT_EQ(applied_, 0);
     EXPECT_TRUE(model->saveError().starts_with("Settings could not be saved: ")) << model->saveError();
-    EXPECT_TRUE(log_.back().starts_with("[Corvane] Error saving settings: ")) << log_.back();
+    EXPECT_TRUE(log_.lines().back().starts_with("[Corvane] Error saving settings: ")) << log_.lines().back();
 
     model->setConfigPath(configPath_.string());  // saving resumes once the file can be written
     model->setFps(30);
@@ -234,7 +232,7 @@ TEST_F(SettingsViewModelTest, VanishedTargetIsReportedNotDroppedAndListingFailur
     model->refreshCaptureSources();
     scheduler_.runDue();
     EXPECT_EQ(model->availableWindows(), before);
-    EXPECT_EQ(log_.back(), "[Corvane] Error refreshing available windows: X connection lost");
+    EXPECT_EQ(log_.lines().back(), "[Corvane] Error refreshing available windows: X connection lost");
 }
 
 // Where the desktop's dialog picks the screen: nothing is listed (listing would open a
