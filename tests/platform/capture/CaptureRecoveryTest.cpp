@@ -67,11 +67,11 @@ TEST_F(CaptureRecoveryTest, ResizedWindowRestartsOnceAtItsNewSize) {
 
 TEST_F(CaptureRecoveryTest, LostServerIsReportedAndRetried) {
     testing::PrivateXServer server;
-    ASSERT_FALSE(server.name().empty()) << "could not start Xvfb";
+    ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
     X11ScreenCaptureBackend privateScreen(server.name());
     ASSERT_TRUE(start(privateScreen));
     ASSERT_TRUE(flowing());
-    server.stop();
+    server.kill();
     ASSERT_TRUE(waitUntil([&] { return log.count("Recovery attempt 2 failed") == 1; }, 6s));
     EXPECT_EQ(log.count("[Corvane] Stream interrupted: Lost the connection to the X server"), 1);
     EXPECT_EQ(log.count("[Corvane] Recovery attempt 1 failed: Cannot open the X display. Retrying in 1.5s..."), 1);

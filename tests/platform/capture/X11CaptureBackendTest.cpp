@@ -174,7 +174,7 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
 
 TEST_F(X11CaptureTest, ShrunkScreenStopsTheStreamWithAReason) {
     testing::PrivateXServer server;
-    ASSERT_FALSE(server.name().empty()) << "could not start Xvfb";
+    ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
     X11ScreenCaptureBackend privateScreen(server.name());
     auto content = privateScreen.shareableContent();
     ASSERT_TRUE(content.ok());

@@ -4,12 +4,15 @@
 // test may take away.
 // Include it last: Xlib's macros (None, Bool, Status) break Qt and the test framework.
 
-#include "platform/events/PrivateServer.h"  // Qt first: Xlib's macros follow
-#include "support/QtEventWait.h"
+#include "support/QtEventWait.h"  // Qt first: Xlib's macros follow
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -53,18 +56,47 @@ private:
     Display* dpy_;
 };
 
-// An Xvfb of its own (640x480), so a test can shrink it or stop it. name() is empty when it did
-// not start: the test must stop then, not fall back to $DISPLAY.
-class PrivateXServer : public test::PrivateServer {
+// An Xvfb of its own (640x480), so a test can shrink it or kill it.
+class PrivateXServer {
 public:
-    PrivateXServer()
-        : PrivateServer(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "640x480x24", "-noreset",
-                                                 "-nolisten", "tcp"}),
-          name_(address().isEmpty() ? "" : ":" + address().toStdString()) {}
+    PrivateXServer() {
+        struct stat st;
+        for (int n = 150; n < 250 && name_.empty(); ++n) {
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (stat(socket.c_str(), &st) == 0 || stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) == 0)
+                continue;
+            name_ = ":" + std::to_string(n);
+            if ((pid_ = fork()) == 0) {
+                execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "640x480x24", "-noreset", "-nolisten", "tcp",
+                       static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            for (int i = 0; i < 200 && stat(socket.c_str(), &st) != 0; ++i) usleep(25'000);  // its socket appears
+        }
+    }
+    ~PrivateXServer() { kill(); }
+    // Ends the server the way it cleans up after itself; one that does not end in 2 s is killed
+    // and its socket and lock file removed here, or the display number would stay taken.
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        int waited = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) == 0 && waited++ < 80) usleep(25'000);
+        if (waited > 80) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            const std::string n = name_.substr(1);
+            unlink(("/tmp/.X11-unix/X" + n).c_str());
+            unlink(("/tmp/.X" + n + "-lock").c_str());
+        }
+        pid_ = -1;
+    }
+    // Empty when no display number was free: the test must stop, not fall back to $DISPLAY.
     const std::string& name() const { return name_; }
 
 private:
     std::string name_;
+    pid_t pid_ = -1;
 };
 
 }  // namespace corvane::testing

@@ -17,15 +17,9 @@ public:
             address_ = QString::fromUtf8(process_.readLine()).trimmed();
         }
     }
-    ~PrivateServer() { stop(); }
-    // Ends the server as it cleans up after itself (SIGTERM); one that hangs is killed.
-    void stop() {
-        if (process_.state() == QProcess::NotRunning) return;
+    ~PrivateServer() {
         process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
+        process_.waitForFinished(3000);
     }
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
