@@ -1,8 +1,8 @@
 #pragma once
 
-// A scriptable hotkey back end: binds in memory, refuses what "another program" holds or what
-// an earlier binding of the same set has, answers at once or when the test says (as a desktop
-// portal would), and delivers presses of bound combinations unless suspended.
+// A scriptable hotkey back end: binds in memory, answers at once or when the test says (as a
+// desktop portal would), and delivers presses of bound combinations unless suspended. Refusals
+// are the real back ends' business (tests/platform/hotkeys).
 
 #include <functional>
 #include <map>
@@ -24,18 +24,8 @@ public:
         lastBindings = bindings;
         std::vector<HotkeyBindResult> results;
         for (const HotkeyBinding& binding : bindings) {
-            bool duplicate = false;
-            for (const auto& [id, held] : live) duplicate = duplicate || held == binding.combination;
-            bool taken = false;
-            for (const ParsedShortcut& held : heldElsewhere) taken = taken || held == binding.combination;
-            if (taken) {
-                results.push_back({HotkeyBindStatus::inUseByAnotherProgram, 10, {}});
-            } else if (duplicate) {
-                results.push_back({HotkeyBindStatus::duplicateInSet, 10, {}});
-            } else {
-                live[binding.id] = binding.combination;
-                results.push_back({HotkeyBindStatus::bound, 0, assignedTrigger});
-            }
+            live[binding.id] = binding.combination;
+            results.push_back({HotkeyBindStatus::bound, 0, assignedTrigger});
         }
         if (answerLater) {
             pendingAnswer = [done, results] { done(results); };
@@ -44,7 +34,6 @@ public:
         }
     }
     void unbindAll() override {
-        ++unbindCalls;
         live.clear();
         pendingAnswer = nullptr;
     }
@@ -62,7 +51,6 @@ public:
     }
 
     // Script.
-    std::vector<ParsedShortcut> heldElsewhere;
     bool answerLater = false;
     std::string assignedTrigger;
     // Seen.
@@ -71,7 +59,6 @@ public:
     std::vector<HotkeyBinding> lastBindings;
     std::vector<bool> suspendedStates;
     int bindCalls = 0;
-    int unbindCalls = 0;
     ActivationHandler onActivated;
 };
 

@@ -9,6 +9,7 @@
 
 #include "core/library/ClipsViewModel.h"
 #include "core/sched/ManualScheduler.h"
+#include "support/TextFiles.h"
 
 // The clip library model wired to fakes over a real temporary folder, shared by the model and the
 // view tests. Everything runs on the test thread; worker queues are virtual.
@@ -128,16 +129,9 @@ public:
     std::vector<std::string> probed, postered;
 };
 
-inline void writeFile(const std::filesystem::path& p, const std::string& body) {
-    std::ofstream(p, std::ios::binary) << body;
-}
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 // Writes a clip whose modification time is `secondsAgo` before now.
 inline void addClip(const std::filesystem::path& p, int secondsAgo, const std::string& body = "clip") {
-    writeFile(p, body);
+    writeTextFile(p, body);
     std::filesystem::last_write_time(
         p, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(secondsAgo));
 }
@@ -158,7 +152,7 @@ public:
         lastEnd = end;
         if (cancelled) return {TrimOutcome::Status::Cancelled, {}};
         if (result.status != TrimOutcome::Status::Ok) return result;
-        writeFile(destination, "cut:" + readFile(source));
+        writeTextFile(destination, "cut:" + readTextFile(source));
         return {};
     }
     TrimOutcome result;

@@ -55,16 +55,13 @@ struct DecodedClip {
     int decodeErrors = 0;           // packets or decoders refused
     std::vector<int> frameIndices;  // barcode of each shown frame, in order (test clips only)
     std::vector<double> frameTimes; // presentation time of each shown frame, seconds
-    double videoDuration = 0;       // seconds, from the container
     std::vector<float> pcm;         // the audio shown, interleaved stereo
     double audioDuration = 0;       // seconds of decoded audio samples (0 without audio)
     double audioStart = 0;          // presentation time of the first audio sample shown
     double firstAudioPacketEnd = 0; // end time of the first stored audio packet (<= 0: pre-roll)
     double leadingRms = 0;          // loudness of the first 10 ms of audio shown
     std::vector<double> audioOnsets;  // times where a beep starts (the test clip beeps each second)
-    int codecId = 0;
-    std::vector<uint8_t> extradata;
-    int width = 0, height = 0;
+    std::vector<uint8_t> extradata;   // the video stream's codec configuration
 };
 
 
@@ -239,6 +236,7 @@ inline DecodedClip decodeClip(const std::string& path) {
         if (st->start_time != AV_NOPTS_VALUE) s.startSeconds = double(st->start_time) * av_q2d(st->time_base);
         if (st->duration > 0) s.durationSeconds = double(st->duration) * av_q2d(st->time_base);
         out.streams.push_back(s);
+        if (int(i) == out.videoStream) out.extradata.assign(par->extradata, par->extradata + par->extradata_size);
         if (int(i) != out.videoStream && int(i) != out.audioStream) continue;
         const AVCodec* codec = avcodec_find_decoder(par->codec_id);
         decoders[i] = avcodec_alloc_context3(codec);
@@ -249,15 +247,6 @@ inline DecodedClip decodeClip(const std::string& path) {
             avcodec_free_context(&decoders[i]);
         }
     }
-    if (out.videoStream >= 0) {
-        const AVStream* vs = ic->streams[out.videoStream];
-        out.codecId = vs->codecpar->codec_id;
-        out.extradata.assign(vs->codecpar->extradata, vs->codecpar->extradata + vs->codecpar->extradata_size);
-        out.width = vs->codecpar->width;
-        out.height = vs->codecpar->height;
-        out.videoDuration = vs->duration > 0 ? vs->duration * av_q2d(vs->time_base) : 0;
-    }
-
     AVPacket* pkt = av_packet_alloc();
     AVFrame* f = av_frame_alloc();
     int64_t audioSamples = 0;

@@ -4,9 +4,6 @@
 
 #include <vector>
 
-#include "core/capture/NullScreenCapture.h"
-#include "core/sched/ManualScheduler.h"
-
 namespace corvane {
 namespace {
 
@@ -35,21 +32,6 @@ TEST(BackendChoiceTest, OverrideWinsOverTheSessionAndUnknownValuesAreWarnedAbout
         EXPECT_EQ(chooseDesktopBackend({c.forced, c.display, c.wayland}), c.expected)
             << c.forced.value_or("<unset>") << " display " << c.display << " wayland " << c.wayland;
     }
-}
-
-TEST(BackendChoiceTest, NullScreenCaptureRefusesEverythingWithItsReason) {
-    NullScreenCapture screen("cannot open the X display");
-    EXPECT_FALSE(screen.isAvailable());
-    const std::string reason = "Screen capture is not available (cannot open the X display).";
-    EXPECT_EQ(screen.shareableContent().error().message, reason);
-    ManualScheduler queue;
-    bool called = false;
-    auto stream = screen.openVideo({}, queue, {[&](const RawVideoFrame&, const auto&) { called = true; },
-                                               [&](const std::string&) { called = true; }});
-    ASSERT_FALSE(stream.ok());
-    EXPECT_EQ(stream.error().message, reason);
-    queue.runDue();
-    EXPECT_FALSE(called);
 }
 
 }  // namespace

@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "core/capture/CaptureFakes.h"
 #include "core/replay/ReplayTestSupport.h"
+#include "support/CaptureFakes.h"
 
 namespace corvane {
 namespace {
 
-using testing::FakeAudioEncoderFactory;
+using test::FakeAudioEncoderFactory;
 
 constexpr int64_t kOrigin = 48000 * 100;  // capture clock, in samples
 

@@ -15,7 +15,7 @@ struct Result { bool called = false; std::optional<std::string> path; ClipError 
 class ClipTrimTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::writeFile(dir / "a.mp4", "ORIGINAL");
+        test::writeTextFile(dir / "a.mp4", "ORIGINAL");
         rig.model.reloadClips();
         rig.runWorkers();
     }
@@ -42,16 +42,16 @@ TEST_F(ClipTrimTest, SaveAsNewTakesTheNextFreeNameWithoutReplacingAnIntruder) {
 
     // A file dropped at the next name between the check and the move is kept.
     rig.files.beforeMove = [](const std::string& to) {
-        if (to.find("_trimmed_2") != std::string::npos) test::writeFile(to, "INTRUDER");
+        if (to.find("_trimmed_2") != std::string::npos) test::writeTextFile(to, "INTRUDER");
     };
     trim(3, 3.05, true, r2);  // also: a too-short range is widened to a tenth
     rig.runWorkers();
     EXPECT_NEAR(rig.trimmer.lastEnd, 3.1, 1e-9);
     ASSERT_TRUE(r2.path);
     EXPECT_EQ(*r2.path, (dir / "a_trimmed_3.mp4").string());
-    EXPECT_EQ(test::readFile(dir / "a_trimmed_2.mp4"), "INTRUDER");
-    EXPECT_EQ(test::readFile(dir / "a_trimmed_3.mp4"), "cut:ORIGINAL");
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a_trimmed_2.mp4"), "INTRUDER");
+    EXPECT_EQ(test::readTextFile(dir / "a_trimmed_3.mp4"), "cut:ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "ORIGINAL");
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
 }
 
@@ -64,7 +64,7 @@ TEST_F(ClipTrimTest, ReplaceIsOneAtomicRenameAndAFailureKeepsTheOriginal) {
     ASSERT_TRUE(failed.called);
     EXPECT_FALSE(failed.path);
     EXPECT_EQ(failed.error.code, EXDEV);
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "ORIGINAL");
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
     EXPECT_TRUE(rig.model.player());  // the untouched original is previewed again
 
@@ -72,7 +72,7 @@ TEST_F(ClipTrimTest, ReplaceIsOneAtomicRenameAndAFailureKeepsTheOriginal) {
     trim(2, 4, false, ok);
     rig.runWorkers();
     ASSERT_TRUE(ok.path);
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "cut:ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "cut:ORIGINAL");
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
 }
 
@@ -96,7 +96,7 @@ TEST_F(ClipTrimTest, RangesWithoutVideoFailAndTouchNothing) {
     EXPECT_EQ(none.error.message, "Invalid trim range");
     EXPECT_EQ(rig.files.replaceCalls, 0);
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "ORIGINAL");
 }
 
 // A cancel after the cut but before its result is the trim sheet closing (tests/ui/library).

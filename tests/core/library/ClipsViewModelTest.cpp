@@ -239,19 +239,19 @@ TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesA
     EXPECT_TRUE(rig.model.renameClip(clip, "my.clip "));  // unchanged name: nothing to do
 
     // A file that appears at the new name meanwhile is never replaced.
-    rig.files.beforeMove = [](const std::string& to) { test::writeFile(to, "intruder"); };
+    rig.files.beforeMove = [](const std::string& to) { test::writeTextFile(to, "intruder"); };
     {
         test::LogCapture log;
         EXPECT_FALSE(rig.model.renameClip(clip, "new"));
         ASSERT_EQ(log.lines().size(), 1u);
         EXPECT_EQ(log.lines()[0].rfind("[Corvane] Error renaming file: ", 0), 0u);
     }
-    EXPECT_EQ(test::readFile(dir / "new.MOV"), "intruder");
-    EXPECT_EQ(test::readFile(dir / "my.clip.MOV"), "original");
+    EXPECT_EQ(test::readTextFile(dir / "new.MOV"), "intruder");
+    EXPECT_EQ(test::readTextFile(dir / "my.clip.MOV"), "original");
 
     rig.files.beforeMove = nullptr;
     EXPECT_TRUE(rig.model.renameClip(clip, "  my/clip:1 "));
-    EXPECT_EQ(test::readFile(dir / "my-clip-1.MOV"), "original");
+    EXPECT_EQ(test::readTextFile(dir / "my-clip-1.MOV"), "original");
     EXPECT_FALSE(std::filesystem::exists(dir / "my.clip.MOV"));
 }
 

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -65,20 +63,6 @@ TEST(ManualScheduler, ScheduledTaskCancelsOnReplaceAndDestruction) {
     }
     s.advanceBy(5s);
     EXPECT_EQ(a, 0);
-}
-
-TEST(ManualScheduler, AcceptsPostsFromOtherThreads) {
-    ManualScheduler s;
-    std::atomic<int> ran{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([&] {
-            for (int j = 0; j < 100; ++j) s.post([&] { ++ran; });
-        });
-    }
-    for (auto& t : threads) t.join();
-    s.runDue();
-    EXPECT_EQ(ran, 400);
 }
 
 }  // namespace

@@ -1,6 +1,3 @@
-#include <unistd.h>
-
-#include <cstdio>
 #include <mutex>
 
 #include <gtest/gtest.h>
@@ -150,37 +147,6 @@ TEST(EncoderSetup, FallsBackInOrderWithTheMessagesAndTheCreationCodecAndLargeFra
     }
 }
 
-// What FFmpeg writes to standard error while alive (its log goes there).
-class StderrCapture {
-public:
-    StderrCapture() : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
-        std::fflush(stderr);
-        ::dup2(::fileno(file_), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
-    std::string take() {
-        restore();
-        std::string text;
-        std::rewind(file_);
-        for (int c; (c = std::fgetc(file_)) != EOF;) text.push_back(static_cast<char>(c));
-        return text;
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    std::FILE* file_;
-    int saved_;
-};
-
-// Start-up asks for the banner and the capture opens encoders, again at every restart: the
-// dedicated encoders are probed once, without FFmpeg's errors for the ones that cannot open
-// here (no GPU: "Cannot load libcuda.so.1", no VA display), and the result is one line.
 // The fast path must give swscale's picture (same matrix and range, same byte order), within
 // rounding, for the encoders' two input formats; others are left to swscale.
 TEST(EncoderConversion, SameSizeFastPathMatchesSwscaleAndDeclinesOtherFormats) {
@@ -235,11 +201,14 @@ TEST(EncoderConversion, SameSizeFastPathMatchesSwscaleAndDeclinesOtherFormats) {
     av_frame_free(&smaller);
 }
 
+// Start-up asks for the banner and the capture opens encoders, again at every restart: the
+// dedicated encoders are probed once, without FFmpeg's errors for the ones that cannot open
+// here (no GPU: "Cannot load libcuda.so.1", no VA display), and the result is one line.
 TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
     quietMediaLibraryLogs();  // as the program does: FFmpeg's errors still print
     resetHardwareEncoderSurveyForTesting();
     test::LogCapture log;
-    StderrCapture err;
+    ::testing::internal::CaptureStderr();  // FFmpeg's log goes to standard error
     const std::string banner = describeHardwareAcceleration(VideoCodec::H264);
     EXPECT_FALSE(describeHardwareAcceleration(VideoCodec::HEVC).empty());
     FfmpegVideoEncoderFactory factory;
@@ -250,7 +219,7 @@ TEST(EncoderSetup, HardwareIsProbedOnceQuietlyAndReportedInOneLine) {
         ASSERT_TRUE(encoder->isReady());
         used = static_cast<CorvaneEncoder&>(*encoder).encoderName();
     }
-    EXPECT_EQ(err.take(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(log.count("Hardware video encoders: "), 1) << ::testing::PrintToString(log.lines());
     EXPECT_EQ(log.lines().size(), 1u) << ::testing::PrintToString(log.lines());
     const HardwareEncoderSurvey& survey = hardwareEncoderSurvey();

@@ -25,6 +25,7 @@
 #include "platform/files/LocalClipFiles.h"
 #include "media/audio/AacAudioEncoder.h"
 #include "support/TempDir.h"
+#include "support/TextFiles.h"
 
 namespace corvane {
 namespace {
@@ -71,10 +72,6 @@ std::vector<uint8_t> annexB(const std::vector<uint8_t>& d, bool record) {
         }
     }
     return out;
-}
-
-size_t entries(const fs::path& folder) {
-    return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 struct AudioScript {
@@ -140,7 +137,7 @@ TEST_F(ExporterTest, SoundAndPictureStartTogetherAndTheFileHoldsTheBuffersOwnPac
     EXPECT_DOUBLE_EQ(result.actualSeconds, clip.actualDuration);
     EXPECT_EQ(fs::path(result.path).parent_path(), dir / "clips");
     EXPECT_NE(result.path.find("_4s.mp4"), std::string::npos);  // 3.967 s rounds to 4
-    EXPECT_EQ(entries(dir / "clips"), 1u);  // no temporary file left
+    EXPECT_EQ(test::entriesIn(dir / "clips"), 1u);  // no temporary file left
 
     const test::DecodedClip file = test::decodeClip(result.path);
     ASSERT_GE(file.videoStream, 0);
@@ -292,7 +289,7 @@ TEST_F(ExporterTest, ASaveAcrossAPictureChangeWritesOneFilePerSize) {
     const ClipExportResult result = save(dir.path(), true, 10);
     ASSERT_TRUE(result.ok()) << result.reason;
     ASSERT_EQ(result.earlierPaths.size(), 1u);
-    EXPECT_EQ(entries(dir.path()), 2u);
+    EXPECT_EQ(test::entriesIn(dir.path()), 2u);
     EXPECT_EQ(log.count("Clip saved successfully: " + result.earlierPaths[0] + " (3.0s), " + result.path), 1);
     const std::pair<std::string, std::string> written[] = {{result.earlierPaths[0], "_3s_part1.mp4 320x240"},
                                                            {result.path, "_2s_part2.mp4 240x160"}};
@@ -316,7 +313,7 @@ TEST_F(ExporterTest, ASaveAcrossAPictureChangeWritesOneFilePerSize) {
         CorvaneExporter(files, clock, options).exportClip(*buffer, 10, (dir / "partly").string(), true, progress);
     ASSERT_TRUE(partly.ok() && partly.earlierPaths.empty() && partly.failedParts.size() == 1);
     EXPECT_EQ(std::to_string(partly.failedParts[0].part) + " " + partly.failedParts[0].reason, "1 No space left on device");
-    EXPECT_EQ(entries(dir / "partly"), 1u) << "the second file, and nothing temporary";
+    EXPECT_EQ(test::entriesIn(dir / "partly"), 1u) << "the second file, and nothing temporary";
 }
 
 // A write that hangs (a stalled network mount): the engine gives the save up while it hangs;
@@ -354,12 +351,12 @@ TEST_F(ExporterTest, AWriteGivenUpWhileItHangsRemovesItsFileWhenItReturns) {
     ClipExportResult result;
     std::thread save([&] { result = hanging.exportClip(*buffer, 30, dir.path().string(), true, progress); });
     hung.get_future().wait();
-    EXPECT_EQ(entries(dir.path()), 1u) << "the temporary file, while it hangs";
+    EXPECT_EQ(test::entriesIn(dir.path()), 1u) << "the temporary file, while it hangs";
     progress.abandoned = true;
     release.set_value();
     save.join();
     EXPECT_EQ(result.failure, ClipExportResult::Failure::CouldNotWrite);
-    EXPECT_EQ(entries(dir.path()), 0u);
+    EXPECT_EQ(test::entriesIn(dir.path()), 0u);
     EXPECT_TRUE(buffer->getSamplesForClip(30, true)) << "the buffer is untouched";
 }
 
@@ -383,7 +380,7 @@ TEST_F(ExporterTest, WriteFailuresGiveTheReasonLeaveNothingAndKeepTheBuffer) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(tooLarge.failure, ClipExportResult::Failure::CouldNotWrite);
     EXPECT_EQ(tooLarge.reason, "File too large");
-    EXPECT_EQ(entries(dir / "small"), 0u) << "a half-written file was left";
+    EXPECT_EQ(test::entriesIn(dir / "small"), 0u) << "a half-written file was left";
     EXPECT_FALSE(log.contains("Clip saved successfully"));
     EXPECT_EQ(buffer->getStatus().videoCount, buffered);
 }

@@ -6,9 +6,9 @@
 
 #include <iostream>
 
-#include "core/capture/CaptureFakes.h"
 #include "platform/sched/QtMainScheduler.h"
 #include "platform/x11/X11ScreenCapture.h"
+#include "support/CaptureFakes.h"
 #include "support/CaptureLogLines.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
@@ -40,7 +40,7 @@ protected:
     testing::XSession x;
     QtMainScheduler scheduler;
     X11ScreenCaptureBackend screen;
-    testing::FakeEncoderFactory encoders;
+    test::FakeEncoderFactory encoders;
     std::shared_ptr<CorvaneRingBuffer> ring = std::make_shared<CorvaneRingBuffer>(130.0);
     CaptureSettings settings{.fps = 30, .recordAudio = false};
     std::unique_ptr<CorvaneCapture> capture;  // last: goes first

@@ -8,13 +8,14 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
+#include "support/FrameRecord.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
 namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FrameCollector;
+using test::FrameRecord;
 
 constexpr uint32_t kRed = 0xff0000, kGreen = 0x00ff00, kBlue = 0x0000ff;
 
@@ -33,7 +34,7 @@ protected:
     void forget(Window w) { windows.erase(std::find(windows.begin(), windows.end(), w)); }
     // Opens a stream into a fresh collector that outlives every frame queued for it (the queue
     // below is joined first).
-    std::pair<CaptureResult<std::unique_ptr<CaptureStream>>, FrameCollector*> open(uint32_t displayId, uint32_t windowId,
+    std::pair<CaptureResult<std::unique_ptr<CaptureStream>>, FrameRecord*> open(uint32_t displayId, uint32_t windowId,
                                                                                   int w, int h, bool cursor = false,
                                                                                   X11ScreenCaptureBackend* on = nullptr) {
         VideoStreamConfig config;
@@ -43,30 +44,16 @@ protected:
         config.height = h;
         config.fps = 30;
         config.showsCursor = cursor;
-        FrameCollector& frames = collectors.emplace_back();
+        FrameRecord& frames = collectors.emplace_back();
         return {(on ? *on : backend).openVideo(config, queue, frames.callbacks()), &frames};
     }
 
     testing::XSession x;
     X11ScreenCaptureBackend backend;
-    std::deque<FrameCollector> collectors;
+    std::deque<FrameRecord> collectors;
     SerialQueue queue{"test-video"};
     std::vector<Window> windows;
 };
-
-TEST_F(X11CaptureTest, DisplaysAreListedMainFirstAtScreenSize) {
-    EXPECT_TRUE(backend.isAvailable());
-    EXPECT_FALSE(X11ScreenCaptureBackend(":4711").isAvailable());
-    auto content = backend.shareableContent();
-    ASSERT_TRUE(content.ok());
-    const auto& displays = content.value().displays;
-    ASSERT_FALSE(displays.empty());
-    EXPECT_EQ(std::count_if(displays.begin(), displays.end(), [](auto& d) { return d.isMain; }), 1);
-    EXPECT_EQ(content.value().mainDisplayId(), displays[0].id);
-    // (That the ids open streams is shown by the display capture below.)
-    EXPECT_EQ(displays[0].width, DisplayWidth(x.get(), 0));
-    EXPECT_EQ(displays[0].height, DisplayHeight(x.get(), 0));
-}
 
 TEST_F(X11CaptureTest, WindowListCarriesTitleAndApplication) {
     // Ordinary (managed) windows; override-redirect ones are menus and tooltips, never listed.
@@ -99,11 +86,22 @@ TEST_F(X11CaptureTest, WindowListCarriesTitleAndApplication) {
     EXPECT_EQ(managed.value().windows[0].id, uint32_t(shown));
 }
 
-TEST_F(X11CaptureTest, DisplayCaptureShowsDrawnPixelsAtFullSizeWithTheCursorOnlyWhenAsked) {
+// Displays are listed main first at the screen's size; the main one's capture shows drawn pixels
+// at that size, with the cursor only when asked.
+TEST_F(X11CaptureTest, MainDisplayIsListedFirstAndCapturedAtFullSizeWithTheCursorOnlyWhenAsked) {
+    EXPECT_TRUE(backend.isAvailable());
+    EXPECT_FALSE(X11ScreenCaptureBackend(":4711").isAvailable());
+    auto content = backend.shareableContent();
+    ASSERT_TRUE(content.ok());
+    const auto& displays = content.value().displays;
+    ASSERT_FALSE(displays.empty());
+    EXPECT_EQ(std::count_if(displays.begin(), displays.end(), [](auto& d) { return d.isMain; }), 1);
+    EXPECT_EQ(content.value().mainDisplayId(), displays[0].id);
+    const DisplayInfo display = displays[0];
+    EXPECT_EQ(std::pair(display.width, display.height), std::pair(DisplayWidth(x.get(), 0), DisplayHeight(x.get(), 0)));
     window(120, 400, 200, 150, kRed);
     XWarpPointer(x.get(), None, x.root(), 0, 0, 0, 0, 1000, 900);
     XSync(x.get(), False);
-    const DisplayInfo display = backend.shareableContent().value().displays.at(0);
     for (const bool cursor : {false, true}) {
         auto [stream, frames] = open(display.id, 0, 1280, 720, cursor);  // the encoder scales
         ASSERT_TRUE(stream.ok()) << stream.error().message;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers for capture tests on a real X server: plain coloured windows, a collector for what a
-// capture stream delivers, a private server a test may take away.
+// Helpers for capture tests on a real X server: plain coloured windows and a private server a
+// test may take away.
 // Include it last: Xlib's macros (None, Bool, Status) break Qt and the test framework.
 
 #include "support/QtEventWait.h"  // Qt first: Xlib's macros follow
@@ -14,15 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
-
-#include "core/capture/CaptureBackend.h"
 
 namespace corvane::testing {
 
@@ -105,58 +97,6 @@ public:
 private:
     std::string name_;
     pid_t pid_ = -1;
-};
-
-// Copies of the frames a stream delivered (tests only; the product never copies).
-class FrameCollector {
-public:
-    struct Frame {
-        int32_t width = 0, height = 0, stride = 0;
-        std::vector<uint8_t> pixels;
-        std::optional<WindowContent> content;
-        MediaTime pts;
-        uint32_t rgbAt(int x, int y) const {
-            const uint8_t* p = pixels.data() + size_t(y) * size_t(stride) + size_t(x) * 4;
-            return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
-        }
-    };
-
-    VideoStreamCallbacks callbacks() {
-        VideoStreamCallbacks c;
-        c.onFrame = [this](const RawVideoFrame& f, const std::optional<WindowContent>& content) {
-            Frame copy{f.width, f.height, f.strideBytes,
-                       {f.pixels, f.pixels + size_t(f.strideBytes) * size_t(f.height)}, content, f.pts};
-            std::lock_guard lock(mutex_);
-            last_ = std::move(copy);
-            ++count_;
-            changed_.notify_all();
-        };
-        c.onStopped = [this](const std::string& text) {
-            std::lock_guard lock(mutex_);
-            stopText_ = text;
-            changed_.notify_all();
-        };
-        return c;
-    }
-    // Waits (bounded) until `count` frames have arrived after this call; the newest one.
-    std::optional<Frame> nextFrame(int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-        std::unique_lock lock(mutex_);
-        const int target = count_ + count;
-        if (!changed_.wait_for(lock, timeout, [&] { return count_ >= target; })) return std::nullopt;
-        return last_;
-    }
-    std::optional<std::string> waitForStop(std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, timeout, [&] { return stopText_.has_value(); });
-        return stopText_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Frame last_;                           // guarded by mutex_
-    int count_ = 0;                        // guarded by mutex_
-    std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
 }  // namespace corvane::testing

@@ -10,93 +10,34 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <thread>
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
 #include "platform/wayland/RestoreTokenFile.h"
+#include "support/FrameRecord.h"
 #include "support/TempDir.h"
 
 namespace corvane {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FrameRecord;
 
-// What a stream delivered: every frame's stamp and a digest of its pixels, and its end.
-class FrameLog {
-public:
-    struct Entry {
-        int64_t ptsUs = 0;
-        uint64_t digest = 0;
-        int32_t width = 0;
-        int32_t height = 0;
-    };
-
-    VideoStreamCallbacks callbacks() {
-        VideoStreamCallbacks callbacks;
-        callbacks.onFrame = [this](const RawVideoFrame& frame, const std::optional<WindowContent>&) {
-            Entry entry{frame.pts.convertedTo(kCaptureClockTimescale).value(), digest(frame), frame.width,
-                        frame.height};
-            std::lock_guard lock(mutex_);
-            entries_.push_back(entry);
-            changed_.notify_all();
-        };
-        callbacks.onStopped = [this](const std::string& reason) {
-            std::lock_guard lock(mutex_);
-            stops_.push_back(reason);
-            changed_.notify_all();
-        };
-        return callbacks;
+// The frames stamped within [fromUs, fromUs + length) on the capture clock.
+std::vector<FrameRecord::Frame> stampedWithin(const FrameRecord& log, int64_t fromUs,
+                                              std::chrono::microseconds length) {
+    std::vector<FrameRecord::Frame> found;
+    for (const FrameRecord::Frame& f : log.frames()) {
+        const int64_t us = f.pts.convertedTo(kCaptureClockTimescale).value();
+        if (us >= fromUs && us < fromUs + length.count()) found.push_back(f);
     }
-
-    bool waitForFrames(size_t count, std::chrono::milliseconds limit = 10s) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return entries_.size() >= count; });
-    }
-    std::optional<std::string> waitForStop(std::chrono::milliseconds limit = 10s) {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, limit, [&] { return !stops_.empty(); })) return std::nullopt;
-        return stops_.front();
-    }
-    // The frames stamped within [from, from + length) on the capture clock.
-    std::vector<Entry> stampedWithin(int64_t fromUs, std::chrono::microseconds length) {
-        std::lock_guard lock(mutex_);
-        std::vector<Entry> found;
-        for (const Entry& e : entries_) {
-            if (e.ptsUs >= fromUs && e.ptsUs < fromUs + length.count()) found.push_back(e);
-        }
-        return found;
-    }
-    size_t frameCount() {
-        std::lock_guard lock(mutex_);
-        return entries_.size();
-    }
-    size_t stopCount() {
-        std::lock_guard lock(mutex_);
-        return stops_.size();
-    }
-
-private:
-    static uint64_t digest(const RawVideoFrame& frame) {
-        uint64_t h = 1469598103934665603ull;
-        for (int32_t y = 0; y < frame.height; y += 7) {
-            const uint8_t* row = frame.pixels + size_t(y) * size_t(frame.strideBytes);
-            for (int32_t x = 0; x < frame.width * 4; x += 12) h = (h ^ row[x]) * 1099511628211ull;
-        }
-        return h;
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Entry> entries_;
-    std::vector<std::string> stops_;
-};
+    return found;
+}
 
 int64_t nowUs() { return captureClockNow().convertedTo(kCaptureClockTimescale).value(); }
 
@@ -131,7 +72,7 @@ protected:
     void answerDialogWith(const std::string& answer) { std::ofstream(chooserAnswer_) << answer; }
 
     // Opens a stream on what the backend offers; fails the test when it cannot.
-    std::unique_ptr<CaptureStream> open(PortalScreenCaptureBackend& backend, FrameLog& log, int32_t fps,
+    std::unique_ptr<CaptureStream> open(PortalScreenCaptureBackend& backend, FrameRecord& log, int32_t fps,
                                         DisplayInfo* shown = nullptr) {
         auto content = backend.shareableContent();
         EXPECT_TRUE(content) << content.error().message;
@@ -154,19 +95,19 @@ protected:
 TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeepsIt) {
     auto backend = makeBackend();
     ASSERT_TRUE(backend->isAvailable());
-    FrameLog log;
+    FrameRecord log{false};
     DisplayInfo display;
     auto stream = open(*backend, log, 20, &display);
     ASSERT_TRUE(stream);
     EXPECT_EQ(display.width, 1280);
     EXPECT_EQ(display.height, 720);
-    ASSERT_TRUE(log.waitForFrames(1)) << "no frame";
+    ASSERT_TRUE(log.waitForFrames(1, 10s)) << "no frame";
 
     // The portal back end sends up to 30 pictures a second of the moving client; the stream
     // hands over exactly 20, each a step of 1/20 s on the capture clock.
     int64_t from = nowUs();
     std::this_thread::sleep_for(2100ms);
-    auto moving = log.stampedWithin(from, 2s);
+    auto moving = stampedWithin(log, from, 2s);
     EXPECT_GE(moving.size(), 30u);
     EXPECT_LE(moving.size(), 41u);
     std::set<uint64_t> pictures;
@@ -176,14 +117,14 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
         pictures.insert(frame.digest);
     }
     EXPECT_GE(pictures.size(), 10u) << "the client moves, so most frames differ";
-    for (size_t i = 1; i < moving.size(); ++i) EXPECT_GE(moving[i].ptsUs - moving[i - 1].ptsUs, 49'999);
+    for (size_t i = 1; i < moving.size(); ++i) EXPECT_GE((moving[i].pts - moving[i - 1].pts).seconds(), 0.05 - 1e-6);
 
     // An empty workspace changes nothing on screen: PipeWire goes quiet, the frames keep coming.
     sway("workspace 2");
     std::this_thread::sleep_for(500ms);
     from = nowUs();
     std::this_thread::sleep_for(1600ms);
-    auto still = log.stampedWithin(from, 1500ms);
+    auto still = stampedWithin(log, from, 1500ms);
     sway("workspace 1");
     EXPECT_GE(still.size(), 22u);
     std::set<uint64_t> stillPictures;
@@ -191,10 +132,10 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
     EXPECT_EQ(stillPictures.size(), 1u) << "a still screen repeats one picture";
 
     stream->stop();
-    size_t stoppedAt = log.frameCount();
+    size_t stoppedAt = log.frames().size();
     std::this_thread::sleep_for(200ms);
     queue_.waitIdle();
-    EXPECT_EQ(log.frameCount(), stoppedAt) << "no frame after stop()";
+    EXPECT_EQ(log.frames().size(), stoppedAt) << "no frame after stop()";
     EXPECT_EQ(log.stopCount(), 0u) << "a deliberate stop is not reported";
 }
 
@@ -202,7 +143,7 @@ TEST_F(PortalCaptureTest, TheChosenScreenIsRememberedAndAnUnusableTokenAsksOnce)
     const int before = dialogs();
     {
         auto backend = makeBackend();
-        FrameLog log;
+        FrameRecord log{false};
         auto stream = open(*backend, log, 10);
         ASSERT_TRUE(stream);
         stream->stop();
@@ -213,10 +154,10 @@ TEST_F(PortalCaptureTest, TheChosenScreenIsRememberedAndAnUnusableTokenAsksOnce)
 
     {
         auto backend = makeBackend();  // as after a restart of the program
-        FrameLog log;
+        FrameRecord log{false};
         auto stream = open(*backend, log, 10);
         ASSERT_TRUE(stream);
-        EXPECT_TRUE(log.waitForFrames(3));
+        EXPECT_TRUE(log.waitForFrames(3, 10s));
     }
     EXPECT_EQ(dialogs(), before + 1) << "the token was accepted: no dialog";
     EXPECT_TRUE(RestoreTokenFile(stateFile()).load()) << "the grant's token is kept again";
@@ -227,7 +168,7 @@ TEST_F(PortalCaptureTest, TheChosenScreenIsRememberedAndAnUnusableTokenAsksOnce)
     for (const char* unusable : {"00000000-0000-4000-8000-000000000000", "corvane-not-a-portal-token"}) {
         ASSERT_TRUE(RestoreTokenFile(stateFile()).save(unusable));
         auto backend = makeBackend();
-        FrameLog log;
+        FrameRecord log{false};
         auto stream = open(*backend, log, 10);
         ASSERT_TRUE(stream) << unusable;
         EXPECT_EQ(dialogs(), ++asked) << unusable;
@@ -246,7 +187,7 @@ TEST_F(PortalCaptureTest, ADeclinedDialogIsNotShownAgainUntilAccessIsRequested) 
     EXPECT_EQ(refused.error().domain, "Portal");
     EXPECT_EQ(dialogs(), before + 1);
 
-    FrameLog log;
+    FrameRecord log{false};
     VideoStreamConfig config;
     EXPECT_FALSE(backend->shareableContent());
     EXPECT_FALSE(backend->openVideo(config, queue_, log.callbacks()));
@@ -259,15 +200,15 @@ TEST_F(PortalCaptureTest, ADeclinedDialogIsNotShownAgainUntilAccessIsRequested) 
     auto stream = open(*backend, log, 10);
     ASSERT_TRUE(stream);
     EXPECT_EQ(dialogs(), before + 2);
-    EXPECT_TRUE(log.waitForFrames(3));
+    EXPECT_TRUE(log.waitForFrames(3, 10s));
 }
 
 TEST_F(PortalCaptureTest, EndingThePortalBackEndStopsTheStreamAndTheNextStartNeedsNoDialog) {
     auto backend = makeBackend();
-    FrameLog log;
+    FrameRecord log{false};
     auto stream = open(*backend, log, 10);
     ASSERT_TRUE(stream);
-    ASSERT_TRUE(log.waitForFrames(3));
+    ASSERT_TRUE(log.waitForFrames(3, 10s));
     const int before = dialogs();
 
     QDBusReply<uint> pid =
@@ -275,40 +216,40 @@ TEST_F(PortalCaptureTest, EndingThePortalBackEndStopsTheStreamAndTheNextStartNee
     ASSERT_TRUE(pid.isValid()) << pid.error().message().toStdString();
     ASSERT_EQ(::kill(pid_t(pid.value()), SIGKILL), 0);
 
-    auto reason = log.waitForStop();
+    auto reason = log.waitForStop(10s);
     ASSERT_TRUE(reason) << "the end of the cast is reported";
     EXPECT_FALSE(reason->empty());
     stream->stop();
     EXPECT_EQ(log.stopCount(), 1u) << "reported once";
 
     // Recovery: the bus starts the back end again; the kept token restores the screen.
-    FrameLog again;
+    FrameRecord again{false};
     auto restarted = open(*backend, again, 10);
     ASSERT_TRUE(restarted);
-    EXPECT_TRUE(again.waitForFrames(3));
+    EXPECT_TRUE(again.waitForFrames(3, 10s));
     EXPECT_EQ(dialogs(), before);
 }
 
 TEST_F(PortalCaptureTest, AScreenSizeChangeStopsTheStreamAndTheNextStartHasTheNewSize) {
     auto backend = makeBackend();
-    FrameLog log;
+    FrameRecord log{false};
     auto stream = open(*backend, log, 10);
     ASSERT_TRUE(stream);
-    ASSERT_TRUE(log.waitForFrames(2));
+    ASSERT_TRUE(log.waitForFrames(2, 10s));
 
     sway("output HEADLESS-1 resolution 1024x768");
-    auto reason = log.waitForStop();
+    auto reason = log.waitForStop(10s);
     sway("output HEADLESS-1 resolution 1280x720");  // restored at once; the next start sees it
     ASSERT_TRUE(reason);
     EXPECT_NE(reason->find("changed size"), std::string::npos) << *reason;
     stream->stop();
 
-    FrameLog again;
+    FrameRecord again{false};
     DisplayInfo display;
     auto restarted = open(*backend, again, 10, &display);
     ASSERT_TRUE(restarted);
     EXPECT_EQ(display.width, 1280);
-    EXPECT_TRUE(again.waitForFrames(2));
+    EXPECT_TRUE(again.waitForFrames(2, 10s));
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace corvane {
@@ -50,17 +50,12 @@ TEST(RestoreTokenFile, SavesAtomicallyIntoNewFoldersAndForgets) {
 }
 
 TEST(RestoreTokenFile, DefaultPathFollowsTheStateFolder) {
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    std::string restore = saved ? saved : "";
-    ::setenv("XDG_STATE_HOME", "/somewhere/state", 1);
-    EXPECT_EQ(RestoreTokenFile::defaultPath(), "/somewhere/state/corvane/portal.toml");
-    ::setenv("XDG_STATE_HOME", "relative/ignored", 1);
-    EXPECT_TRUE(RestoreTokenFile::defaultPath().ends_with("/.local/state/corvane/portal.toml"));
-    if (saved) {
-        ::setenv("XDG_STATE_HOME", restore.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_STATE_HOME");
+    {
+        test::ScopedEnv state("XDG_STATE_HOME", "/somewhere/state");
+        EXPECT_EQ(RestoreTokenFile::defaultPath(), "/somewhere/state/corvane/portal.toml");
     }
+    test::ScopedEnv state("XDG_STATE_HOME", "relative/ignored");
+    EXPECT_TRUE(RestoreTokenFile::defaultPath().ends_with("/.local/state/corvane/portal.toml"));
 }
 
 }  // namespace

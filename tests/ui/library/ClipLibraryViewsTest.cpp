@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <cstring>
@@ -20,7 +22,6 @@
 #include <gtest/gtest.h>
 
 #include "support/LibraryRig.h"
-#include "support/LibraryWidgetHelpers.h"
 #include "support/TempDir.h"
 #include "ui/library/ClipListModel.h"
 #include "ui/library/PosterView.h"
@@ -33,6 +34,20 @@ namespace corvane {
 namespace {
 
 using test::addClip;
+
+// What a rich-text label or alert actually shows.
+QString shownText(const QString& markup) {
+    QTextDocument doc;
+    doc.setHtml(markup);
+    return doc.toPlainText();
+}
+
+// The push button inside `in` that reads `text`, or null.
+QPushButton* buttonWithText(const QWidget* in, const QString& text) {
+    for (auto* b : in->findChildren<QPushButton*>())
+        if (b->text() == text) return b;
+    return nullptr;
+}
 
 // Catches what would go to the desktop's default application.
 class OpenedUrls : public QObject {
@@ -123,30 +138,30 @@ TEST_F(ClipsViewTest, FileNamesShowAsWrittenAndTrashingAsksFirst) {
     EXPECT_EQ(list.data(list.index(0), Qt::DisplayRole).toString().toStdString(), name);
     EXPECT_EQ(view.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_EQ(view.titleLabel()->text().toStdString(), name);
-    EXPECT_EQ(test::shownText(view.titleLabel()->toolTip()).toStdString(), name);
+    EXPECT_EQ(shownText(view.titleLabel()->toolTip()).toStdString(), name);
     view.confirmDelete(rig.model.clips()[0]);
     ASSERT_TRUE(view.deleteAlert());
-    EXPECT_EQ(test::shownText(view.deleteAlert()->text()).toStdString(),
+    EXPECT_EQ(shownText(view.deleteAlert()->text()).toStdString(),
               "Move Clip to Trash?\nAre you sure you want to move '" + name + "' to the Trash?");
-    test::buttonWithText(view.deleteAlert(), "Cancel")->click();
+    buttonWithText(view.deleteAlert(), "Cancel")->click();
     EXPECT_TRUE(rig.trash.trashed.empty());
     view.confirmDelete(rig.model.clips()[0]);
-    test::buttonWithText(view.deleteAlert(), "Move to Trash")->click();
+    buttonWithText(view.deleteAlert(), "Move to Trash")->click();
     EXPECT_EQ(rig.trash.trashed, std::vector<std::string>{(dir / name).string()});
     EXPECT_EQ(rig.model.selectedClip()->name, "b.mp4");
 
     // A clip that cannot be trashed stays, and the user is told why.
     rig.trash.fail = true;
     view.confirmDelete(rig.model.clips()[0]);
-    test::buttonWithText(view.deleteAlert(), "Move to Trash")->click();
+    buttonWithText(view.deleteAlert(), "Move to Trash")->click();
     ASSERT_TRUE(view.trashFailureAlert());
-    EXPECT_EQ(test::shownText(view.trashFailureAlert()->text()).toStdString(),
+    EXPECT_EQ(shownText(view.trashFailureAlert()->text()).toStdString(),
               "Could Not Move Clip to Trash\n'b.mp4' was not moved to the Trash and is still in its folder: Permission denied");
     EXPECT_EQ(rig.names(), std::vector<std::string>{"b.mp4"});
 }
 
 TEST_F(ClipsViewTest, TrimEditorMeasuresAnUnprobedClipOnTheProbeWorker) {
-    test::writeFile(dir / "new.mp4", std::string(12000, 'x'));  // the fake prober reads 12 s
+    test::writeTextFile(dir / "new.mp4", std::string(12000, 'x'));  // the fake prober reads 12 s
     rig.model.reloadClips();
     TrimClipSheet sheet(rig.model.clips()[0], rig.model, rig.scheduler);
     EXPECT_FALSE(sheet.isDurationKnown());
@@ -177,7 +192,7 @@ TEST_F(ClipsViewTest, RenameDialogStaysOpenWithTheReasonOnRefusal) {
     sheet->nameField()->setText(" clip ");  // unchanged: closes and renames nothing
     sheet->submitRename();
     EXPECT_FALSE(sheet->isVisible());
-    EXPECT_EQ(test::readFile(dir / "clip.mp4"), "body");
+    EXPECT_EQ(test::readTextFile(dir / "clip.mp4"), "body");
 }
 
 TEST_F(ClipsViewTest, ListKeysActOnTheSelectedClip) {
@@ -198,7 +213,7 @@ TEST_F(ClipsViewTest, ListKeysActOnTheSelectedClip) {
         {Qt::Key_Space, [&] { return rig.currentPlayer()->isPlaying(); }, [] {}},
         {Qt::Key_Space, [&] { return rig.currentPlayer()->paused; }, [] {}},
         {Qt::Key_Delete, [&] { return view.deleteAlert() && view.deleteAlert()->isVisible(); },
-         [&] { test::buttonWithText(view.deleteAlert(), "Cancel")->click(); }},
+         [&] { buttonWithText(view.deleteAlert(), "Cancel")->click(); }},
         {Qt::Key_F2, [&] { return view.renameSheet() && view.renameSheet()->isVisible(); },
          [&] { view.renameSheet()->reject(); }},
         {Qt::Key_Return, [&] { return opened.urls == QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(b))}; },
@@ -276,7 +291,7 @@ TEST_F(ClipsViewTest, SeekBarJumpsToAClickAndItsGrooveShowsOnBlack) {
 class TrimClipSheetTest : public ClipsViewTest {
 protected:
     TrimClipSheetTest() {
-        test::writeFile(dir / "a.mp4", "ORIGINAL");
+        test::writeTextFile(dir / "a.mp4", "ORIGINAL");
         rig.model.reloadClips();
         ClipItem clip = rig.model.clips()[0];
         clip.durationSeconds = 30;
@@ -327,7 +342,7 @@ TEST_F(TrimClipSheetTest, ClosingDuringExportReplacesNothing) {
     QTest::keyClick(sheet.get(), Qt::Key_Escape);
     sheet.reset();  // the dialog is gone before the result arrives
     rig.runWorkers();
-    EXPECT_EQ(test::readFile(dir / "a.mp4"), "ORIGINAL");
+    EXPECT_EQ(test::readTextFile(dir / "a.mp4"), "ORIGINAL");
     EXPECT_EQ(rig.files.replaceCalls, 0);
     EXPECT_EQ(test::tempTrimFiles(dir.path()), 0);
 }
@@ -336,13 +351,13 @@ TEST_F(TrimClipSheetTest, ReplaceAsksFirstAndAFailureStaysOpenWithTheError) {
     rig.files.failReplace = true;
     sheet->replaceButton()->click();
     ASSERT_TRUE(sheet->replaceConfirmation());
-    EXPECT_EQ(test::shownText(sheet->replaceConfirmation()->text()),
+    EXPECT_EQ(shownText(sheet->replaceConfirmation()->text()),
               "Replace Original Clip?\nThis will overwrite 'a.mp4' with the trimmed version. This action cannot be undone.");
     EXPECT_FALSE(sheet->isExporting());  // nothing happens before confirming
     // Enter takes the safe choice.
     EXPECT_EQ(sheet->replaceConfirmation()->defaultButton(),
-              test::buttonWithText(sheet->replaceConfirmation(), "Cancel"));
-    test::buttonWithText(sheet->replaceConfirmation(), "Replace Original")->click();
+              buttonWithText(sheet->replaceConfirmation(), "Cancel"));
+    buttonWithText(sheet->replaceConfirmation(), "Replace Original")->click();
     rig.runWorkers();
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->errorMessage(), QString::fromUtf8(std::strerror(EXDEV)));

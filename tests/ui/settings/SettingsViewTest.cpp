@@ -16,8 +16,9 @@
 #include "core/sched/ManualScheduler.h"
 #include "core/sched/SerialQueue.h"
 #include "platform/x11/X11ScreenCapture.h"
-#include "support/FakeCaptureSources.h"
+#include "support/CaptureFakes.h"
 #include "support/QtEventWait.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TextFiles.h"
 #include "ui/keybind/KeybindRecorderView.h"
@@ -49,8 +50,6 @@ void typeInto(QLineEdit* field, const QString& text) {
 class SettingsViewTest : public ::testing::Test {
 protected:
     SettingsViewTest() {
-        // The tab's autostart entry goes here, never into the real ~/.config/autostart.
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(configHome_.string()));
         sources_.content.displays = {{7, "HDMI-1", 0, 0, 1920, 1080, true}};
         sources_.content.windows = {{0x400001, "Notes", "editor", 0, 0, 1000, 600, 1.0}};
         test::writeTextFile(configPath_, original_);
@@ -63,24 +62,16 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&*view_));
     }
 
-    ~SettingsViewTest() override {
-        view_.reset();
-        if (savedConfigHome_.isNull()) {
-            qunsetenv("XDG_CONFIG_HOME");
-        } else {
-            qputenv("XDG_CONFIG_HOME", savedConfigHome_);
-        }
-    }
-
     test::TempDir dir_;
-    const QByteArray savedConfigHome_ = qgetenv("XDG_CONFIG_HOME");
     const std::filesystem::path configHome_ = dir_ / "config-home";
+    // The tab's autostart entry goes here, never into the real ~/.config/autostart.
+    test::ScopedEnv configHomeEnv_{"XDG_CONFIG_HOME", configHome_.string()};
     std::filesystem::path configPath_ = dir_ / "config.toml";
     const std::string original_ = "fps = 60\nresolution = \"1080p\"\noutput_dir = \"~/Clips\"\n"
                                   "[[records]]\nduration = 30\nhotkey = \"Cmd+Shift+1\"\n"
                                   "[[records]]\nduration = 600\nhotkey = \"cmd+shift+1 \"\n";
     ManualScheduler scheduler_;
-    test::FakeCaptureSources sources_;
+    test::FakeScreen sources_;
     SettingsViewModel model_{scheduler_, &sources_, scheduler_};
     std::optional<SettingsView> view_;
     int applied_ = 0;
@@ -186,7 +177,7 @@ TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
 // and the profiles say how to bind the save command.
 TEST(SettingsViewSystemDialogTest, ShowsTheDialogsChoiceChoosesAgainAndTellsHowToBindKeys) {
     ManualScheduler scheduler;
-    test::FakeCaptureSources sources;
+    test::FakeScreen sources;
     int choseAgain = 0;
     SettingsViewModel model(scheduler, &sources, scheduler,
                             {CaptureTargetKind::systemDialog, [&] { ++choseAgain; }, true});

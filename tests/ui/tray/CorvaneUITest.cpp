@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "support/QtEventWait.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/XKeyboardTestSupport.h"  // last: Xlib's macros
 
@@ -158,13 +159,11 @@ TEST_F(CorvaneUITest, ActionsReachTheirCallbacksAndOpenFolderCreatesTheFolderFir
     EXPECT_EQ(quitRequests, 1);
 
     TempDir home;
-    const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", home.path().string().c_str());
+    ScopedEnv homeEnv("HOME", home.path().string());
     ui.setOutputDir("~/Videos/Corvane");
     std::optional<QString> folder;
     ui.openFolder = [&](const QString& f) { return folder = f, true; };
     findAction(*ui.menu(), "Open Clips Folder...")->trigger();
-    qputenv("HOME", savedHome);
     const std::filesystem::path expected = home.path() / "Videos/Corvane";
     EXPECT_TRUE(std::filesystem::is_directory(expected));
     EXPECT_EQ(folder.value_or("").toStdString(), expected.string());

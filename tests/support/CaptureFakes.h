@@ -1,19 +1,22 @@
 #pragma once
 
 // Scriptable stand-ins for the capture's platform and encoder, counting what was asked of them.
+// FakeScreen also serves the settings' source lists.
 
 #include <algorithm>
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "core/capture/AudioEncoder.h"
 #include "core/capture/CaptureBackend.h"
 #include "core/capture/VideoEncoder.h"
 
-namespace corvane::testing {
+namespace corvane::test {
 
 // What the test keeps of a stream; the capture owns a handle that forwards stop() here, so the
 // test can still drive the stream after the handle is gone.
@@ -44,6 +47,8 @@ public:
     std::vector<VideoStreamConfig> opened;
     std::vector<std::shared_ptr<FakeStream>> streams;  // every stream ever opened
     std::function<void()> onOpenHook;  // runs inside openVideo, as if another thread acted then
+    std::optional<std::string> listError;  // set: listing fails with this text
+    int listings = 0;                      // shareableContent() calls
 
     FakeScreen() {
         content.displays.push_back({7, "screen", 0, 0, 1920, 1080, true});
@@ -55,7 +60,11 @@ public:
         return available;
     }
     void requestAccess() override { ++accessRequests; }
-    CaptureResult<ShareableContent> shareableContent() override { return content; }
+    CaptureResult<ShareableContent> shareableContent() override {
+        ++listings;
+        if (listError) return CaptureError{"X11", 1, *listError};
+        return content;
+    }
     CaptureResult<std::unique_ptr<CaptureStream>> openVideo(const VideoStreamConfig& config, Executor&,
                                                             VideoStreamCallbacks callbacks) override {
         if (onOpenHook) onOpenHook();
@@ -129,7 +138,7 @@ public:
             std::shared_ptr<const AudioStreamFormat> format_ = std::make_shared<AudioStreamFormat>();
             int64_t emitted = -1;  // frames made so far, the priming one included
             std::shared_ptr<const AudioStreamFormat> format() const override { return format_; }
-            void emit(int64_t upTo, std::vector<EncodedAudio>& out) {
+            void emitUpTo(int64_t upTo, std::vector<EncodedAudio>& out) {
                 for (; emitted < upTo; ++emitted) {
                     bool sound = false;
                     for (int64_t i = std::max<int64_t>(emitted, 0) * 2048; i < std::min<int64_t>((emitted + 1) * 2048, int64_t(run->fed.size())); ++i)
@@ -139,11 +148,11 @@ public:
             }
             bool encode(const float* samples, int64_t frames, std::vector<EncodedAudio>& out) override {
                 run->fed.insert(run->fed.end(), samples, samples + frames * 2);
-                emit(int64_t(run->fed.size()) / 2048 - 1, out);
+                emitUpTo(int64_t(run->fed.size()) / 2048 - 1, out);
                 return true;
             }
             void finish(std::vector<EncodedAudio>& out) override {
-                emit((int64_t(run->fed.size()) + 2047) / 2048, out);
+                emitUpTo((int64_t(run->fed.size()) + 2047) / 2048, out);
                 run->finished = true;
             }
         };
@@ -154,4 +163,4 @@ public:
     }
 };
 
-}  // namespace corvane::testing
+}  // namespace corvane::test
