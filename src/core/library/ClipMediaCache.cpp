@@ -23,8 +23,25 @@ const ClipMediaInfo* ClipMediaCache::find(const Key& key) const {
     return it == entries_.end() ? nullptr : &it->second;
 }
 
+const Thumbnail* ClipMediaCache::thumbnail(const Key& key) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end() || thumbnailDropped_.count(key)) {
+        askedFor_.insert(key);  // a row waits for it: it goes first in the kept ones
+        if (it != entries_.end()) enqueue(key);
+        return nullptr;
+    }
+    if (it->second.thumbnail.empty()) return nullptr;
+    const auto used = std::find(thumbnailUse_.begin(), thumbnailUse_.end(), key);
+    if (used != thumbnailUse_.end()) thumbnailUse_.splice(thumbnailUse_.begin(), thumbnailUse_, used);
+    return &it->second.thumbnail;
+}
+
 void ClipMediaCache::request(const Key& key) {
     if (entries_.count(key)) return;
+    enqueue(key);
+}
+
+void ClipMediaCache::enqueue(const Key& key) {
     if (queued_.count(key)) {
         // Move it to the front: the latest request is the most wanted. A key that is queued but
         // not in the queue is being probed right now.
@@ -50,6 +67,9 @@ void ClipMediaCache::request(const Key& key) {
 
 void ClipMediaCache::retainOnly(const std::set<std::string>& livePaths) {
     std::erase_if(entries_, [&](const auto& e) { return !livePaths.count(e.first.path); });
+    std::erase_if(thumbnailUse_, [&](const Key& k) { return !livePaths.count(k.path); });
+    std::erase_if(thumbnailDropped_, [&](const Key& k) { return !livePaths.count(k.path); });
+    std::erase_if(askedFor_, [&](const Key& k) { return !livePaths.count(k.path); });
     std::erase_if(queue_, [&](const Key& k) {
         if (livePaths.count(k.path)) return false;
         queued_.erase(k);
@@ -83,9 +103,32 @@ void ClipMediaCache::finished(const Key& key, ClipMediaInfo info) {
     probing_ = false;
     if (queued_.erase(key)) {
         entries_[key] = std::move(info);
+        keepThumbnail(key);
         if (onReady_) onReady_(key.path);
     }
     pump();
+}
+
+void ClipMediaCache::keepThumbnail(const Key& key) {
+    thumbnailDropped_.erase(key);
+    thumbnailUse_.remove(key);
+    const bool asked = askedFor_.erase(key) > 0;
+    if (entries_[key].thumbnail.empty()) return;
+    // One no row has asked for yet (probed for its duration, below the rows on screen) is the
+    // first to go: a big library's first load keeps the thumbnails of the top rows.
+    if (asked) {
+        thumbnailUse_.push_front(key);
+    } else {
+        thumbnailUse_.push_back(key);
+    }
+    while (thumbnailUse_.size() > kThumbnailsKept) {
+        const Key oldest = thumbnailUse_.back();
+        thumbnailUse_.pop_back();
+        const auto it = entries_.find(oldest);
+        if (it == entries_.end()) continue;
+        it->second.thumbnail = Thumbnail();  // frees the bytes
+        thumbnailDropped_.insert(oldest);
+    }
 }
 
 }  // namespace corvane

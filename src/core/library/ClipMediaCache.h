@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,6 +16,9 @@
 namespace corvane {
 
 // Durations and thumbnails of clips, probed on a worker and kept while the file is unchanged.
+// Durations are kept for every clip; thumbnails only for the kThumbnailsKept most recently used,
+// so a library of thousands of clips costs no more memory than the few rows on screen. A dropped
+// thumbnail is probed again when a row asks for it.
 //
 // Owned and used on the main thread. Entries are keyed by path, size and modification time, so
 // a file that is rewritten (a clip still being saved, a trim replacing it) is probed again.
@@ -38,8 +42,14 @@ public:
 
     static Key keyFor(const std::string& path, int64_t size, WallTime modified);
 
-    // The cached result, or nullptr while unknown.
+    static constexpr size_t kThumbnailsKept = 64;
+
+    // The cached result, or nullptr while unknown. Its thumbnail may have been dropped: ask
+    // thumbnail() for it.
     const ClipMediaInfo* find(const Key& key) const;
+    // The clip's thumbnail, or nullptr while there is none. One that was dropped to save memory
+    // is probed again, and onReady follows.
+    const Thumbnail* thumbnail(const Key& key);
     // Queues a probe unless one is cached or queued. Requests made later run earlier.
     void request(const Key& key);
     // Drops entries and queued probes whose path is not in `livePaths` (after a reload).
@@ -52,13 +62,18 @@ public:
 
 private:
     struct Shared;
+    void enqueue(const Key& key);
     void pump();
     void finished(const Key& key, ClipMediaInfo info);
+    void keepThumbnail(const Key& key);
 
     ClipProber& prober_;
     Executor& worker_;
     Executor& main_;
     std::map<Key, ClipMediaInfo> entries_;
+    std::list<Key> thumbnailUse_;    // keys whose entries hold a thumbnail, most recently used first
+    std::set<Key> thumbnailDropped_; // entries whose thumbnail was dropped
+    std::set<Key> askedFor_;         // rows wait for these thumbnails
     std::deque<Key> queue_;          // front runs next
     std::set<Key> queued_;
     bool probing_ = false;           // one probe on the worker at a time

@@ -139,9 +139,7 @@ std::string ClipsViewModel::expandedOutputDir() const {
 }
 
 const Thumbnail* ClipsViewModel::thumbnailFor(const ClipItem& clip) const {
-    const ClipMediaInfo* info =
-        deps_.mediaCache.find(ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate));
-    return info && !info->thumbnail.empty() ? &info->thumbnail : nullptr;
+    return deps_.mediaCache.thumbnail(ClipMediaCache::keyFor(clip.path, clip.fileSize, clip.creationDate));
 }
 
 void ClipsViewModel::startWatchingDirectory() {
@@ -273,7 +271,10 @@ void ClipsViewModel::clipInfoReady(const std::string& path) {
         if (!info) return;  // a result for an older version of the file
         clip.durationSeconds = info->durationSeconds;
         clip.damaged = info->damaged;
-        if (selectedClip_ && selectedClip_->path == path) {
+        const bool news = selectedClip_ && selectedClip_->path == path &&
+                          (selectedClip_->durationSeconds != info->durationSeconds ||
+                           selectedClip_->damaged != info->damaged);
+        if (news) {  // not when only a dropped thumbnail came back
             selectedClip_->durationSeconds = info->durationSeconds;
             selectedClip_->damaged = info->damaged;
             changes = SelectionChanged;

@@ -93,13 +93,12 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
         return dateText(*clip);
     case ThumbnailRole: {
         const QString key = QString::fromStdString(clip->path);
-        auto it = thumbnails_.find(key);
-        if (it == thumbnails_.end()) {
-            const Thumbnail* t = model_.thumbnailFor(*clip);
-            if (!t) return QPixmap();
-            it = thumbnails_.insert(key, toPixmap(*t));
-        }
-        return *it;
+        if (const QPixmap* cached = thumbnails_.object(key)) return *cached;
+        const Thumbnail* t = model_.thumbnailFor(*clip);
+        if (!t) return QPixmap();
+        const QPixmap pixmap = toPixmap(*t);
+        thumbnails_.insert(key, new QPixmap(pixmap));
+        return pixmap;
     }
     default:
         return {};

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QHash>
+#include <QCache>
 #include <QPixmap>
 
 #include <vector>
@@ -51,7 +51,8 @@ private:
 
     ClipsViewModel& model_;
     std::vector<ClipItem> rows_;
-    mutable QHash<QString, QPixmap> thumbnails_;
+    // The pictures of the rows drawn lately; rows scrolled past are made again from the library.
+    mutable QCache<QString, QPixmap> thumbnails_{int(ClipMediaCache::kThumbnailsKept)};
 };
 
 // Thumbnail bytes as a picture Qt can draw.

@@ -148,6 +148,38 @@ TEST_F(ClipsViewModelTest, DurationsAndThumbnailsFillInTheBackgroundNewestFirst)
     EXPECT_DOUBLE_EQ(rig.model.clips()[1].durationSeconds, 4.0);
 }
 
+// A library of thousands of clips must not hold a thumbnail for each: only the rows in use.
+TEST_F(ClipsViewModelTest, ABigLibraryKeepsTheThumbnailsOfTheRowsInUseOnly) {
+    const size_t kept = ClipMediaCache::kThumbnailsKept;
+    for (size_t i = 0; i < kept + 3; ++i) addClip(dir / ("c" + std::to_string(i) + ".mp4"), int(i) + 1);
+    rig.model.reloadClips();
+    rig.runWorkers();
+    const std::vector<ClipItem> clips = rig.model.clips();  // newest first
+    ASSERT_EQ(clips.size(), kept + 3);
+    auto thumbnailsHeld = [&] {
+        size_t n = 0;
+        for (const ClipItem& c : clips)
+            if (const ClipMediaInfo* info = rig.cache.find(ClipMediaCache::keyFor(c.path, c.fileSize, c.creationDate)))
+                n += !info->thumbnail.empty();
+        return n;
+    };
+    // Every duration is known; the first load keeps the top rows' thumbnails.
+    for (const ClipItem& c : clips) EXPECT_GT(c.durationSeconds, 0) << c.path;
+    EXPECT_EQ(thumbnailsHeld(), kept);
+    EXPECT_NE(rig.model.thumbnailFor(clips.front()), nullptr);
+
+    // Scrolled to the bottom: the row's thumbnail is probed again and comes back, the one used
+    // longest ago goes, and the count stays.
+    const size_t probes = rig.prober.probed.size();
+    EXPECT_EQ(rig.model.thumbnailFor(clips.back()), nullptr);
+    rig.runWorkers();
+    EXPECT_EQ(rig.prober.probed.size(), probes + 1);
+    EXPECT_NE(rig.model.thumbnailFor(clips.back()), nullptr);
+    EXPECT_NE(rig.model.thumbnailFor(clips.front()), nullptr) << "used lately: kept";
+    EXPECT_EQ(thumbnailsHeld(), kept);
+    EXPECT_DOUBLE_EQ(rig.model.clips().back().durationSeconds, clips.back().durationSeconds);
+}
+
 TEST_F(ClipsViewModelTest, DamagedClipsAreMarkedGetNoPlayerAndCanStillBeRenamed) {
     addClip(dir / "good.mp4", 20, std::string(3000, 'x'));
     addClip(dir / "broken.mp4", 10, "XXXX");
