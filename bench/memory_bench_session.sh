@@ -24,6 +24,13 @@ threads() { ls "/proc/$1/task" | wc -l; }
 # Resident memory split: anonymous (heap, buffers) and file-backed (library code and data touched).
 split_mb() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d MB, files %d MB", a / 1024, f / 1024 }' "/proc/$1/status"; }
 thread_names() { cat /proc/"$1"/task/*/comm 2>/dev/null | sort | uniq -c | awk '{ printf "%s%s x%s", sep, $2, $1; sep=", " }'; }
+# The replay buffer's own bytes (video and audio), which follow what is on the screen: the window,
+# when shown, is part of the captured picture and gets busier as its list fills.
+buffer_kb() {
+  gdbus call --session --dest org.corvane.Corvane --object-path /org/corvane/Corvane \
+    --method org.corvane.Corvane.GetStatus 2>/dev/null |
+    sed -n "s/.*'memory_bytes': <\(int64 \)\{0,1\}\([0-9]*\)>.*/\2/p" | awk '{ print int($1 / 1024) }'
+}
 save_clip() {
   gdbus call --session --timeout 60 --dest org.corvane.Corvane --object-path /org/corvane/Corvane \
     --method org.corvane.Corvane.SaveClip "$clip_seconds" >/dev/null
@@ -67,7 +74,9 @@ TOML
   sleep $((buffer_seconds + 5))
   local plateau
   plateau=$(settled_rss "$pid")
-  echo "== $label: plateau with a full ${buffer_seconds} s buffer: $((plateau / 1024)) MB ($(split_mb "$pid")), $(threads "$pid") threads"
+  local plateau_buffer
+  plateau_buffer=$(buffer_kb)
+  echo "== $label: plateau with a full ${buffer_seconds} s buffer: $((plateau / 1024)) MB ($(split_mb "$pid"), buffer $((plateau_buffer / 1024)) MB), $(threads "$pid") threads"
   local failed=0
   for ((i = 1; i <= saves; i++)); do
     save_clip || failed=$((failed + 1))
@@ -75,14 +84,16 @@ TOML
       local now
       now=$(settled_rss "$pid")
       awk -v n="$i" -v r="$now" -v p="$plateau" -v t="$(threads "$pid")" -v s="$(split_mb "$pid")" \
-        'BEGIN { printf "after %3d saves: %4d MB  x%.2f of the plateau (%s), %s threads\n", n, r / 1024, r / p, s, t }'
+        -v b="$(buffer_kb)" -v pb="$plateau_buffer" \
+        'BEGIN { printf "after %3d saves: %4d MB  x%.2f of the plateau (%s, buffer %d MB), %s threads; without the buffer x%.2f\n", n, r / 1024, r / p, s, b / 1024, t, (r - b) / (p - pb) }'
     fi
   done
   sleep 60
   local after
   after=$(settled_rss "$pid")
   awk -v r="$after" -v p="$plateau" -v t="$(threads "$pid")" -v s="$(split_mb "$pid")" \
-    'BEGIN { printf "60 s after:       %4d MB  x%.2f of the plateau (%s), %s threads\n", r / 1024, r / p, s, t }'
+    -v b="$(buffer_kb)" -v pb="$plateau_buffer" \
+    'BEGIN { printf "60 s after:       %4d MB  x%.2f of the plateau (%s, buffer %d MB), %s threads; without the buffer x%.2f\n", r / 1024, r / p, s, b / 1024, t, (r - b) / (p - pb) }'
   echo "saves failed: $failed; clips written: $(find "$work/clips-$label" -name 'Clip_*.mp4' | wc -l)"
   echo "threads: $(thread_names "$pid")"
   kill -TERM "$pid"; wait "$pid" 2>/dev/null
