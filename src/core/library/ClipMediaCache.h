@@ -42,7 +42,9 @@ public:
 
     static Key keyFor(const std::string& path, int64_t size, WallTime modified);
 
-    static constexpr size_t kThumbnailsKept = 64;
+    // More than the rows any screen shows at once (48 px each: 96 rows are 4608 px), or the rows
+    // on screen would keep pushing each other out and be probed again and again.
+    static constexpr size_t kThumbnailsKept = 96;
 
     // The cached result, or nullptr while unknown. Its thumbnail may have been dropped: ask
     // thumbnail() for it.
