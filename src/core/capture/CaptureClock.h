@@ -43,7 +43,6 @@ public:
 
     // Stamp for a block of `frames` frames that has just been read at `readTime`.
     MediaTime stampBlock(int64_t frames, SteadyTime readTime);
-    int64_t framesSoFar() const { return framesSoFar_; }
 
 private:
     struct Second {

@@ -104,7 +104,8 @@ public:
     void setOutputDir(std::string dir);
     std::string expandedOutputDir() const;
     bool isWatching() const { return watching_; }
-    // The thumbnail of a listed clip, or nullptr while it is not known yet.
+    // The thumbnail of a listed clip, or nullptr while it is not known yet. One the cache dropped
+    // is probed again (the row asking is about to be drawn); the change notice follows.
     const Thumbnail* thumbnailFor(const ClipItem& clip) const;
 
     // Called with a set of Change bits after each change, on the main thread.
