@@ -287,9 +287,11 @@ void CorvaneEncoder::drainPackets() {
     while (avcodec_receive_packet(ctx, packet) == 0) {
         auto out = std::make_shared<VideoPacket>();
         if (lengthPrefixed_) {
-            h264::appendLengthPrefixed(packet->data, size_t(packet->size), out->data);
+            uint8_t* writable = nullptr;
+            out->data = packetMemory_.allocate(h264::lengthPrefixedSize(packet->data, size_t(packet->size)), writable);
+            h264::writeLengthPrefixed(packet->data, size_t(packet->size), writable);
         } else {
-            out->data.assign(packet->data, packet->data + packet->size);
+            out->data = packetMemory_.copy(packet->data, size_t(packet->size));
         }
         out->pts = MediaTime(packet->pts, kLiveCodecTimeBase);
         // No reordering: packets leave in the order frames went in.

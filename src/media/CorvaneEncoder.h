@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/capture/VideoEncoder.h"
+#include "core/replay/PacketArena.h"
 #include "media/encoder/EncoderCandidates.h"
 
 struct AVFrame;
@@ -66,6 +67,7 @@ private:
     // Packets are converted from Annex B to the file's length-prefixed form as they leave the
     // encoder (H.264 only), so a save copies them untouched.
     bool lengthPrefixed_ = false;
+    PacketArena packetMemory_;  // touched by the output thread only
 
     // Video queue only.
     SwsContext* sws_ = nullptr;

@@ -87,7 +87,7 @@ void AudioLane::encodeSilence(int64_t frames) {
 void AudioLane::deliver() {
     for (EncodedAudio& encoded : ready_) {
         auto packet = std::make_shared<AudioPacket>();
-        packet->data = std::move(encoded.data);
+        packet->data = packetMemory_.copy(encoded.data.data(), encoded.data.size());
         packet->pts = MediaTime(runStart_ + encoded.ptsSamples, AudioBlock::kSampleRate);
         packet->duration = MediaTime(encoded.durationSamples, AudioBlock::kSampleRate);
         packet->format = format_;

@@ -6,6 +6,7 @@
 
 #include "core/capture/AudioEncoder.h"
 #include "core/replay/CorvaneRingBuffer.h"
+#include "core/replay/PacketArena.h"
 
 namespace corvane {
 
@@ -45,6 +46,8 @@ private:
     bool failed_ = false;  // the encoder could not be opened or failed: nothing more is encoded
     std::vector<EncodedAudio> ready_;
     std::vector<float> silence_;
+    // About a minute of packets a block: the buffer gives a block back soon after its minute.
+    PacketArena packetMemory_{256 * 1024};
 };
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/capture/VideoCodec.h"
+#include "core/replay/PacketBytes.h"
 #include "core/time/MediaTime.h"
 
 namespace corvane {
@@ -32,7 +33,7 @@ inline bool sameVideoFormat(const std::shared_ptr<const VideoStreamFormat>& a,
 // One compressed video frame: immutable once made, shared by reference between the encoder,
 // the replay buffer and a running export.
 struct VideoPacket {
-    std::vector<uint8_t> data;
+    PacketBytes data;
     MediaTime pts;
     MediaTime duration;
     bool isKeyframe = false;
@@ -80,7 +81,7 @@ struct AudioStreamFormat {
 // the replay buffer and a running export. `pts` is the capture-clock time of the first sample
 // it decodes to (the encoder's priming packet lies before the run's first captured sample).
 struct AudioPacket {
-    std::vector<uint8_t> data;
+    PacketBytes data;
     MediaTime pts;       // 1/sampleRate timescale
     MediaTime duration;  // the format's frameSamples, fewer for the last packet of a run
     std::shared_ptr<const AudioStreamFormat> format;

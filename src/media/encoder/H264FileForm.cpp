@@ -1,5 +1,6 @@
 #include "media/encoder/H264FileForm.h"
 
+#include <cstring>
 #include <optional>
 
 namespace corvane::h264 {
@@ -125,12 +126,21 @@ bool isAnnexB(const uint8_t* data, size_t size) {
     return size >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1;
 }
 
-void appendLengthPrefixed(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-    out.reserve(out.size() + size + 16);
+size_t lengthPrefixedSize(const uint8_t* data, size_t size) {
+    size_t total = 0;
+    forEachUnit(data, size, [&total](const uint8_t*, size_t n) { total += 4 + n; });
+    return total;
+}
+
+void writeLengthPrefixed(const uint8_t* data, size_t size, uint8_t* out) {
     forEachUnit(data, size, [&out](const uint8_t* unit, size_t n) {
         const uint32_t length = uint32_t(n);
-        out.insert(out.end(), {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)});
-        out.insert(out.end(), unit, unit + n);
+        *out++ = uint8_t(length >> 24);
+        *out++ = uint8_t(length >> 16);
+        *out++ = uint8_t(length >> 8);
+        *out++ = uint8_t(length);
+        std::memcpy(out, unit, n);
+        out += n;
     });
 }
 

@@ -15,9 +15,11 @@ namespace corvane::h264 {
 // Whether `data` begins with an Annex B start code (00 00 01 or 00 00 00 01).
 bool isAnnexB(const uint8_t* data, size_t size);
 
-// Appends the NAL units of the Annex B bytes to `out`, each behind its length. Zero bytes that
-// only pad a unit before the next start code are dropped, as the MP4 muxer does.
-void appendLengthPrefixed(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+// The NAL units of the Annex B bytes, each behind its length: lengthPrefixedSize() bytes, which
+// writeLengthPrefixed() writes to `out`. Zero bytes that only pad a unit before the next start
+// code are dropped, as the MP4 muxer does.
+size_t lengthPrefixedSize(const uint8_t* data, size_t size);
+void writeLengthPrefixed(const uint8_t* data, size_t size, uint8_t* out);
 
 // The avcC record for Annex B parameter sets (an encoder's global header: SPS and PPS, maybe
 // more units, which are left out). Empty when there is no SPS and PPS, or the SPS is unreadable.

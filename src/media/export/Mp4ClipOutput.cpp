@@ -147,9 +147,9 @@ int Mp4ClipOutput::writeVideo(const VideoPacket& packet, MediaTime relativePts) 
                  packet.isKeyframe, videoIndex_);
 }
 
-int Mp4ClipOutput::writeAudio(const std::vector<uint8_t>& data, MediaTime relativePts, MediaTime duration) {
+int Mp4ClipOutput::writeAudio(const uint8_t* data, size_t size, MediaTime relativePts, MediaTime duration) {
     const AVRational timeBase = context_->streams[audioIndex_]->time_base;
-    return write(data.data(), data.size(), ticks(relativePts, timeBase), ticks(duration, timeBase), true,
+    return write(data, size, ticks(relativePts, timeBase), ticks(duration, timeBase), true,
                  audioIndex_);
 }
 

@@ -34,7 +34,7 @@ public:
 
     // 0 or a libav error.
     int writeVideo(const VideoPacket& packet, MediaTime relativePts);
-    int writeAudio(const std::vector<uint8_t>& data, MediaTime relativePts, MediaTime duration);
+    int writeAudio(const uint8_t* data, size_t size, MediaTime relativePts, MediaTime duration);
     // Writes the index and empties the buffer into the sink.
     int finish();
 

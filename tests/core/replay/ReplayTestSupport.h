@@ -30,7 +30,7 @@ inline VideoSampleRef videoPacket(double seconds, bool key,
                                   size_t bytes = 1000, uint64_t generation = 0) {
     static const auto defaultFormat = std::make_shared<const VideoStreamFormat>();
     auto p = std::make_shared<VideoPacket>();
-    p->data.assign(bytes, 0x42);
+    p->data = std::vector<uint8_t>(bytes, 0x42);
     p->pts = at(seconds);
     p->duration = MediaTime(1, 30);
     p->isKeyframe = key;
@@ -67,7 +67,7 @@ inline std::shared_ptr<const AudioStreamFormat> audioRun(std::vector<uint8_t> ex
 // A compressed audio packet at `samples` (48 kHz ticks on the capture clock).
 inline AudioPacketRef audioPacket(int64_t samples, std::shared_ptr<const AudioStreamFormat> format) {
     auto p = std::make_shared<AudioPacket>();
-    p->data.assign(100, uint8_t(samples));
+    p->data = std::vector<uint8_t>(100, uint8_t(samples));
     p->pts = MediaTime(samples, AudioBlock::kSampleRate);
     p->duration = MediaTime(1024, AudioBlock::kSampleRate);
     p->format = std::move(format);

@@ -51,7 +51,7 @@ float beeps(double t) {  // 40 ms of 1 kHz at every whole second + 0.3 s
 float sine(double t) { return float(0.25 * std::sin(2 * M_PI * 440 * t)); }
 
 // Annex B again from H.264 in its file form (avcC record or length-prefixed packet).
-std::vector<uint8_t> annexB(const std::vector<uint8_t>& d, bool record) {
+std::vector<uint8_t> annexB(const PacketBytes& d, bool record) {
     std::vector<uint8_t> out;
     auto unit = [&](size_t at, size_t n) {
         out.insert(out.end(), {0, 0, 0, 1});
