@@ -14,10 +14,7 @@
 
 #include "core/config/ConfigReader.h"
 #include "core/sched/ManualScheduler.h"
-#include "core/sched/SerialQueue.h"
-#include "platform/x11/X11ScreenCapture.h"
 #include "support/CaptureFakes.h"
-#include "support/QtEventWait.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TextFiles.h"
@@ -144,9 +141,6 @@ TEST_F(SettingsViewTest, ProfileRowsClampMarkDuplicatesAndKeepTheLastOne) {
     EXPECT_EQ(model_.records().size(), 1u);
 }
 
-// The autostart entry is the setting: ticking writes the launcher entry starting this very program,
-// unticking removes it, config.toml is never touched, and an entry made or removed outside shows
-// when the tab is shown again.
 TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     const std::filesystem::path entry = configHome_ / "autostart/corvane.desktop";
     QCheckBox* toggle = view_->startAtLoginToggle();
@@ -173,8 +167,6 @@ TEST_F(SettingsViewTest, StartAtLoginWritesAndRemovesTheAutostartEntryOnly) {
     EXPECT_TRUE(toggle->isChecked());
 }
 
-// Where the system dialog picks the screen the row says so and asks again; the lists are gone,
-// and the profiles say how to bind the save command.
 TEST(SettingsViewSystemDialogTest, ShowsTheDialogsChoiceChoosesAgainAndTellsHowToBindKeys) {
     ManualScheduler scheduler;
     test::FakeScreen sources;
@@ -190,20 +182,6 @@ TEST(SettingsViewSystemDialogTest, ShowsTheDialogsChoiceChoosesAgainAndTellsHowT
     EXPECT_EQ(choseAgain, 1);
     EXPECT_TRUE(view.shortcutsHint()->isVisible());
     EXPECT_TRUE(view.shortcutsHint()->text().contains(QStringLiteral("`corvane --save 30`")));
-}
-
-// The real X11 listing, made on a worker: the Xvfb screen shows up in the picker.
-TEST(SettingsViewRealDisplayTest, ListsTheXvfbScreen) {
-    X11ScreenCaptureBackend x11;
-    ManualScheduler scheduler;
-    SerialQueue worker("settings-sources");
-    SettingsViewModel model(scheduler, &x11, worker);
-    SettingsView view(model);
-    ASSERT_TRUE(test::waitUntil([&] {
-        scheduler.runDue();
-        return !model.availableDisplays().empty();
-    }));
-    EXPECT_TRUE(itemTexts(view.captureTargetPicker()).contains(model.availableDisplays().front().displayName().c_str()));
 }
 
 }  // namespace
