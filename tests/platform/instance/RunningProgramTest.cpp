@@ -1,7 +1,8 @@
 // The built program on the test session's X server and audio server, with a session bus of its
 // own (so instances of other suites on the shared bus cannot answer for it): a second start hands
-// over to the first and exits 0, `corvane --save` prints a finished clip's path, and SaveClip
-// says when the buffer held less than asked.
+// over to the first and exits 0, and SaveClip answers with a finished clip and says when the
+// buffer held less than asked. (`corvane --save` printing a saved clip's path is run end to end
+// in e2e/wayland_e2e.sh.)
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "media/probe/FfmpegClipProber.h"
+#include "platform/events/PrivateServer.h"
 #include "platform/instance/ControlService.h"
 #include "support/QtEventWait.h"
 #include "support/TempDir.h"
@@ -23,14 +25,12 @@ namespace {
 
 TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip) {
     test::TempDir home;
-    QProcess bus, first, second, save;  // killed on the way out, programs before their bus
-    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(test::waitUntil([&] { return bus.canReadLine(); }));
-    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    test::PrivateServer bus{QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"}};
+    const QString address = bus.address();
+    QProcess first, second;  // killed on the way out, before their bus
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
     environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
-    save.setProcessEnvironment(environment);  // the command's own leaks are checked
     // The whole program with its window, preview and audio: some of what Qt's plugins, GStreamer
     // and Mesa keep until exit is reported from modules already unloaded, which no suppression
     // can name. Leaks in Corvane's own code are checked by the suites' binaries.
@@ -70,19 +70,14 @@ TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip
         return status.type() == QDBusMessage::ReplyMessage &&
                qdbus_cast<QVariantMap>(status.arguments().value(0)).value("buffered_seconds").toDouble() >= 6.0;
     }, 60000)) << "capture fills the buffer";
-    save.start(QStringLiteral(CORVANE_BINARY_PATH), {QStringLiteral("--save"), QStringLiteral("5")});
-    ASSERT_TRUE(save.waitForFinished(60000));
-    EXPECT_EQ(save.exitCode(), 0);
-    EXPECT_EQ(save.readAllStandardError().toStdString(), "");
-    const std::string printed = save.readAllStandardOutput().toStdString();  // the path and a line feed
-    const std::string path = printed.substr(0, printed.size() - 1);
-    EXPECT_TRUE(path.starts_with((clips / "Clip_").string()) && printed.ends_with(".mp4\n")) << printed;
-    EXPECT_NEAR(FfmpegClipProber::probeDuration(path), 5.0, 1.5) << path;
-
-    // More than the buffer holds: what there is, and the reply says so.
+    // More than the buffer holds: what there is, in a finished file under the clips folder, and
+    // the reply says so.
     const QDBusMessage longer = call("SaveClip", {601.0});
     ASSERT_EQ(longer.type(), QDBusMessage::ReplyMessage) << longer.errorMessage().toStdString();
-    const double written = FfmpegClipProber::probeDuration(longer.arguments().value(0).toString().toStdString());
+    const std::string path = longer.arguments().value(0).toString().toStdString();
+    EXPECT_TRUE(path.starts_with((clips / "Clip_").string())) << path;
+    const double written = FfmpegClipProber::probeDuration(path);
+    EXPECT_GT(written, 5.0);
     EXPECT_LT(written, 300.0);
     EXPECT_TRUE(longer.arguments().value(1).toString().endsWith(QStringLiteral(" s of the 601 s asked")))
         << longer.arguments().value(1).toString().toStdString();
@@ -91,8 +86,6 @@ TEST(RunningProgramTest, SecondStartHandsOverAndSaveClipAnswersWithAFinishedClip
     ASSERT_TRUE(first.waitForFinished(15000));
     EXPECT_EQ(first.exitCode(), 0);
     QDBusConnection::disconnectFromBus(QStringLiteral("running-program"));
-    bus.kill();
-    bus.waitForFinished();
 }
 
 }  // namespace
