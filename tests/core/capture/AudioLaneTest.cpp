@@ -1,5 +1,3 @@
-// The audio lane's time line: holes become silence when seen, overlaps are cut, long holes and
-// stream ends close the run, and every packet lands on the capture clock.
 #include "core/capture/AudioLane.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +32,7 @@ struct LaneRig {
     FakeAudioEncoderFactory encoders;
     AudioLane lane{encoders, buffer};
 
-    std::vector<ClipAudioPacket> packets() {
-        // Twelve seconds of video around the audio, so the buffer gives a clip to look at.
-        appendVideo();
-        return buffer.getSamplesForClip(30, true).clip->audio.packets;
-    }
+    // Twelve seconds of video around the audio, so the buffer gives a clip to look at.
     void appendVideo() {
         for (int i = 0; i < 12 * 30; ++i)
             buffer.appendVideo(test::videoPacket(100 + i / 30.0, i % 30 == 0), i % 30 == 0);

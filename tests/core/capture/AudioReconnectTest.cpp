@@ -1,5 +1,3 @@
-// Bringing system audio back, in virtual time: the backoff between reopen attempts, the cap, the
-// one "lost" and one "back" notice, and a capture restart ending the attempts.
 #include "core/capture/AudioReconnect.h"
 
 #include <gtest/gtest.h>

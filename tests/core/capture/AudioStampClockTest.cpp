@@ -1,5 +1,3 @@
-// Audio stamps from arrival times: read delays never move them, a late first read is corrected,
-// and a device clock that runs fast or slow or loses samples never builds up an offset.
 #include "core/capture/CaptureClock.h"
 
 #include <gtest/gtest.h>
@@ -81,7 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"LostSamples", 60, 0, 0, -1, 0, 30, 300, 3.5 + 300, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The catch-up after lost samples happens within the window, not later.
 TEST(AudioStampClock, LostSamplesAreCaughtUpWithinTheWindow) {
     AudioStampClock clock(48000);
     int64_t readSample = 48000 * 5000;

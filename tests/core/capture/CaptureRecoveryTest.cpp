@@ -1,11 +1,6 @@
-// The rules that keep capture alive, in virtual time against a scripted capture: the watchdog,
-// the restart procedure with its five attempts, restarts asked for during a restart, deliberate
-// stops, and the window-resize thresholds and debounce.
 #include "core/capture/CaptureRecovery.h"
 
 #include <gtest/gtest.h>
-
-#include <deque>
 
 #include "core/replay/ReplayTestSupport.h"
 #include "core/sched/ManualScheduler.h"

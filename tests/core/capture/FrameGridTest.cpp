@@ -1,5 +1,3 @@
-// Frames on the rate's grid: jitter is absorbed, late frames and bursts take the next free slot,
-// missed slots stay gaps, and stamps stay within a frame of the arrivals.
 #include "core/capture/FrameGrid.h"
 
 #include <gtest/gtest.h>

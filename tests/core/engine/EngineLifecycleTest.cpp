@@ -1,5 +1,3 @@
-// The engine's timing and life: status ticks and the watchdog, sleep, wake and display changes,
-// and quitting.
 #include <gtest/gtest.h>
 
 #include "core/engine/EngineHarness.h"

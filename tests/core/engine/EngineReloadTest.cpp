@@ -1,5 +1,3 @@
-// Live reconfiguration: hotkey ids after a reload, the buffer raise, the capture settings and
-// which reloads may restart capture.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -61,9 +59,8 @@ TEST_F(EngineReloadTest, ResolutionSetsTargetSizeOnScreensAndScaleOnWindows) {
     buildAndStart();
     for (const Case& c : cases) {
         reloadWith(c.file);
-        EXPECT_EQ(capture->held.targetWidth, c.width) << c.file;
-        EXPECT_EQ(capture->held.targetHeight, c.height) << c.file;
-        EXPECT_EQ(capture->held.windowScale, c.windowScale) << c.file;
+        EXPECT_EQ(std::tuple(capture->held.targetWidth, capture->held.targetHeight, capture->held.windowScale),
+                  std::tuple(c.width, c.height, c.windowScale)) << c.file;
     }
     EXPECT_EQ(capture->held.fps, 30) << "a file without fps keeps the last one";
     EXPECT_EQ(capture->restartsFromConfig, 3);

@@ -120,9 +120,6 @@ void expectFrameGrid(const ClipAudioTrack& track, MediaTime start, MediaTime end
     EXPECT_EQ(track.packets.back().pts + track.packets.back().duration, end);
 }
 
-// A span reaching back across a change of video format is one clip per format, oldest first, each
-// with audio for its own span; a span within the newest run is one clip as always; a stretch
-// under half a second is left out; the buffer's length prunes across formats.
 TEST(ClipSelectionWindow, ASpanAcrossFormatChangesIsOneClipPerFormat) {
     const auto a = std::make_shared<const VideoStreamFormat>();
     const auto b = std::make_shared<const VideoStreamFormat>(VideoStreamFormat{.width = 1280});

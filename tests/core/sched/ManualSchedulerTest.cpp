@@ -10,9 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Due tasks run in time, then posting order; each sees its own due time (not the end of the
-// advance) and may schedule more; a repeating timer keeps its grid until it cancels itself from
-// inside; cancelled tasks never run; the wall clock moves with virtual time.
 TEST(ManualScheduler, RunsDueTasksInOrderAtTheirOwnTimes) {
     ManualScheduler s;
     const SteadyTime start = s.now();

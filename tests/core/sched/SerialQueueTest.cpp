@@ -26,8 +26,6 @@ struct Gate {
     void open() { opened.set_value(); }
 };
 
-// Tasks run in posting order on the queue's own thread; a draining stop runs what is queued, a
-// discarding one waits for the running task and drops the rest; no post is taken after a stop.
 TEST(SerialQueue, RunsInOrderOnItsThreadDrainRunsQueuedWorkDiscardDropsIt) {
     std::atomic<int> ran{0};
     {

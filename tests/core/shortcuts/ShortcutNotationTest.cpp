@@ -55,7 +55,6 @@ TEST(ShortcutNotationTest, WrittenFormRoundTripsForEveryNameableKey) {
     EXPECT_EQ(keyName(42), "\\");
 }
 
-// Shown with the Linux key names in one fixed order, never the symbols of another platform.
 TEST(ShortcutNotationTest, DisplayFormUsesLinuxNamesInFixedOrder) {
     for (const auto& [text, shown] : std::initializer_list<std::pair<const char*, const char*>>{
              {" \t\n", "Record shortcut"}, {"Cmd+Shift+1", "Super+Shift+1"},
@@ -68,7 +67,6 @@ TEST(ShortcutNotationTest, DisplayFormUsesLinuxNamesInFixedOrder) {
     }
 }
 
-// Writers respell what reads; what does not read, or has no written key name, stays as it is.
 TEST(ShortcutNotationTest, WrittenShortcutRespellsOnlyWhatReads) {
     for (const auto& [text, written] : std::initializer_list<std::pair<const char*, const char*>>{
              {"Cmd+Shift+1", "Super+Shift+1"}, {" shift+cmd+1 ", "Super+Shift+1"},

@@ -1,6 +1,3 @@
-// Binding the shortcuts again after the desktop dropped them, in virtual time: the delays, the
-// end of the attempts, waiting for the service, a desktop that keeps dropping them, and the
-// attempts ending or pausing when the set is replaced or the shortcuts are suspended.
 #include "core/shortcuts/ShortcutRebinder.h"
 
 #include <gtest/gtest.h>

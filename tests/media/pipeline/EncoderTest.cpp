@@ -77,8 +77,7 @@ TEST(EncoderLifecycle, ScalesOddSizesReopeningMakesANewFormatAndAGoneSinkIsHarml
     test::MovingPattern odd(301, 201);
     for (int round = 0; round < 2; ++round) {
         CorvaneEncoder encoder(test::encoderSettings(301, 201), sink, test::softwareOnly());
-        EXPECT_EQ(encoder.format()->width, 300);
-        EXPECT_EQ(encoder.format()->height, 200);
+        EXPECT_EQ(std::pair(encoder.format()->width, encoder.format()->height), std::pair(300, 200));
         encoder.encode(odd.frame(round, micros(round)));
         encoder.finish();
     }

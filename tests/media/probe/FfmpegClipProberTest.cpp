@@ -18,8 +18,7 @@ TEST(FfmpegClipProber, ReadsDurationAndAScaledFirstPicture) {
     ASSERT_EQ(test::writeTestClip(path, {.width = 640, .height = 360, .frames = 45, .audio = false}), "");
     const ClipMediaInfo info = FfmpegClipProber(160, 90).probe(path);
     EXPECT_NEAR(info.durationSeconds, 1.5, 0.05);
-    EXPECT_EQ(info.thumbnail.width, 160);
-    EXPECT_EQ(info.thumbnail.height, 90);
+    EXPECT_EQ(std::pair(info.thumbnail.width, info.thumbnail.height), std::pair(160, 90));
     ASSERT_EQ(info.thumbnail.rgb.size(), 160u * 90 * 3);
     // The picture is the clip's, not a blank: the barcode band of frame 0 is dark, the rest grey.
     EXPECT_LT(info.thumbnail.rgb[0], 60);
@@ -32,8 +31,7 @@ TEST(FfmpegClipProber, ReadsDurationAndAScaledFirstPicture) {
     } posters[] = {{960, 540, 640, 360}, {320, 320, 320, 180}, {300, 90, 160, 90}};
     for (const auto& p : posters) {
         const Thumbnail poster = FfmpegClipProber().firstPicture(path, p.maxWidth, p.maxHeight);
-        EXPECT_EQ(poster.width, p.width) << p.maxWidth;
-        EXPECT_EQ(poster.height, p.height) << p.maxWidth;
+        EXPECT_EQ(std::pair(poster.width, poster.height), std::pair(p.width, p.height)) << p.maxWidth;
         ASSERT_EQ(poster.rgb.size(), static_cast<size_t>(p.width) * p.height * 3);
         EXPECT_LT(poster.rgb[0], 60);
         EXPECT_GT(poster.rgb[(p.height * 2 / 3 * p.width + p.width / 2) * 3], 60);

@@ -108,7 +108,7 @@ TEST(PulseSystemAudio, ToneComesBackStampedWhenItWasCaptured) {
     EXPECT_LT(age, 0.15) << "audio stamps must be on the capture clock, when the sound was captured";
 }
 
-TEST(PulseSystemAudio, FollowsANewDefaultSinkAndNoServerIsAnErrorNotAHang) {
+TEST(PulseSystemAudio, FollowsANewDefaultSink) {
     ASSERT_EQ(std::system("pactl load-module module-null-sink sink_name=corvane_probe_sink "
                           "rate=48000 channels=2 >/tmp/corvane_probe_module 2>/dev/null"), 0);
     // The session's other tests expect their sink back, whatever happens here.
@@ -130,11 +130,6 @@ TEST(PulseSystemAudio, FollowsANewDefaultSinkAndNoServerIsAnErrorNotAHang) {
     EXPECT_TRUE(audio.waitForSound(0.1, 6s)) << "the stream stayed on the old sink's monitor";
     stream.value()->stop();
     queue.waitIdle();
-
-    auto missing = PulseSystemAudioBackend("unix:/nonexistent/pulse/native").openSystemAudio(queue, audio.callbacks());
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().domain, "PulseAudio");
-    EXPECT_FALSE(missing.error().message.empty());
 }
 
 // A private audio server (its own socket and runtime folder) that the test can kill and start
@@ -189,7 +184,9 @@ TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
 
     server.kill();
     EXPECT_TRUE(first.waitForStop(10s)) << "a dead server is reported as a stop";
-    EXPECT_FALSE(backend.openSystemAudio(queue, second.callbacks()).ok()) << "nothing to reopen yet";
+    auto down = backend.openSystemAudio(queue, second.callbacks());  // an error, not a hang
+    ASSERT_FALSE(down.ok()) << "nothing to reopen yet";
+    EXPECT_EQ(down.error().domain, "PulseAudio");
 
     ASSERT_TRUE(server.start());
     auto secondStream = backend.openSystemAudio(queue, second.callbacks());

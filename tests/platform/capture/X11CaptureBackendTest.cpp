@@ -1,4 +1,3 @@
-// The X11 back end against the session's Xvfb: displays, window list, captured pixels, stop reports.
 #include "platform/x11/X11ScreenCapture.h"
 
 #include <gtest/gtest.h>
@@ -86,8 +85,6 @@ TEST_F(X11CaptureTest, WindowListCarriesTitleAndApplication) {
     EXPECT_EQ(managed.value().windows[0].id, uint32_t(shown));
 }
 
-// Displays are listed main first at the screen's size; the main one's capture shows drawn pixels
-// at that size, with the cursor only when asked.
 TEST_F(X11CaptureTest, MainDisplayIsListedFirstAndCapturedAtFullSizeWithTheCursorOnlyWhenAsked) {
     EXPECT_TRUE(backend.isAvailable());
     EXPECT_FALSE(X11ScreenCaptureBackend(":4711").isAvailable());
@@ -108,8 +105,7 @@ TEST_F(X11CaptureTest, MainDisplayIsListedFirstAndCapturedAtFullSizeWithTheCurso
         auto frame = frames->nextFrame(2);
         ASSERT_TRUE(frame);
         stream.value()->stop();
-        EXPECT_EQ(frame->width, display.width);
-        EXPECT_EQ(frame->height, display.height);
+        EXPECT_EQ(std::pair(frame->width, frame->height), std::pair(display.width, display.height));
         EXPECT_FALSE(frame->content);  // only window capture reports a content size
         // On the monotonic clock: the wall clock would be off by decades.
         EXPECT_LT(std::abs((captureClockNow() - frame->pts).seconds()), 10.0);

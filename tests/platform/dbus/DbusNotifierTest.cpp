@@ -1,5 +1,3 @@
-// Notifications over the real session bus: against the session's notification server, against
-// a scripted server (markup escaping, capabilities), and with no server or a hung one.
 #include "platform/dbus/DbusNotifier.h"
 
 #include <QDBusConnection>

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-
 namespace corvane {
 namespace {
 
@@ -24,7 +23,6 @@ TEST(X11KeyMappingTest, EveryReadableKeyRoundTripsThroughItsKeysym) {
     EXPECT_EQ(keyCodeForX11Keysym(x11KeysymForKeyCode(kKeyCodeEscape).value()), kKeyCodeEscape);
 }
 
-// A physical key is named by the first level the notation knows.
 TEST(X11KeyMappingTest, PhysicalKeyUsesFirstKnownLevel) {
     using Syms = std::vector<uint32_t>;
     EXPECT_EQ(keyCodeForX11Keysyms(Syms{'1', '!'}), 18);       // US digit row

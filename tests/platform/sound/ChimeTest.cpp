@@ -1,5 +1,3 @@
-// The confirmation chime: the sound itself, and playing it on the session's PulseAudio without
-// blocking the caller.
 #include "platform/sound/PulseChimePlayer.h"
 
 #include <gtest/gtest.h>

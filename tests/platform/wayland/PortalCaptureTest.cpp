@@ -99,8 +99,7 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
     DisplayInfo display;
     auto stream = open(*backend, log, 20, &display);
     ASSERT_TRUE(stream);
-    EXPECT_EQ(display.width, 1280);
-    EXPECT_EQ(display.height, 720);
+    EXPECT_EQ(std::pair(display.width, display.height), std::pair(1280, 720));
     ASSERT_TRUE(log.waitForFrames(1, 10s)) << "no frame";
 
     // The portal back end sends up to 30 pictures a second of the moving client; the stream
@@ -112,8 +111,7 @@ TEST_F(PortalCaptureTest, MovingScreenArrivesAtTheConfiguredRateAndAStillOneKeep
     EXPECT_LE(moving.size(), 41u);
     std::set<uint64_t> pictures;
     for (const auto& frame : moving) {
-        EXPECT_EQ(frame.width, 1280);
-        EXPECT_EQ(frame.height, 720);
+        EXPECT_EQ(std::pair(frame.width, frame.height), std::pair(1280, 720));
         pictures.insert(frame.digest);
     }
     EXPECT_GE(pictures.size(), 10u) << "the client moves, so most frames differ";

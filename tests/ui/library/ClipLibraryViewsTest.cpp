@@ -124,7 +124,7 @@ TEST_F(ClipsViewTest, RowAndModelSelectionFollowEachOtherAcrossReloads) {
     EXPECT_EQ(view.listView()->currentIndex().row(), 2);
     rig.runWorkers();  // durations and thumbnails arrive as row updates
     EXPECT_FALSE(list.data(list.index(1), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
-    // Hours and minutes in the user's style, never seconds.
+    // Hours and minutes in the user's style, never seconds (the wording: tests/core/library).
     const QString date = list.data(list.index(0), ClipListModel::DateTextRole).toString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^(Today|Yesterday), \\d{1,2}[:.]\\d\\d( ?[AaPp]\\.?[Mm]\\.?)?$")).match(date).hasMatch())
         << date.toStdString();

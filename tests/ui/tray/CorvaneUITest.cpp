@@ -1,5 +1,3 @@
-// The tray item on a real X server with a tray host: menu order and texts, profile commands,
-// the state shown in tooltip and icon, the menu actions and the icon search.
 #include "ui/tray/CorvaneUI.h"
 
 #include <QAction>
@@ -80,8 +78,6 @@ TEST_F(CorvaneUITest, ItemIsInTheTrayHostWithTheProfilesBetweenTheSeparatorsOnce
     EXPECT_EQ(lines.size(), 10u);
 }
 
-// As a user clicks the item in the panel: the left button opens the window, the right one the
-// menu (and not the window).
 TEST_F(CorvaneUITest, LeftClickOnTheItemOpensTheWindowAndRightClickTheMenu) {
     XKeyboard pointer;
     ASSERT_TRUE(pointer.get()) << "no X display: run inside scripts/with-test-session.sh";
