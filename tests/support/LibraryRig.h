@@ -117,7 +117,7 @@ public:
             return info;
         }
         info.durationSeconds = static_cast<double>(std::filesystem::file_size(path)) / 1000.0;
-        info.thumbnail = Thumbnail{1, 1, {1, 2, 3}};
+        info.thumbnail = Thumbnail{96, 72, std::vector<uint8_t>(96 * 72 * 3, 128)};  // 4:3
         return info;
     }
     // A 2x1 picture whose first byte is the file's size (tells posters apart); none when damaged.

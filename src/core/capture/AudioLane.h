@@ -46,7 +46,8 @@ private:
     bool failed_ = false;  // the encoder could not be opened or failed: nothing more is encoded
     std::vector<EncodedAudio> ready_;
     std::vector<float> silence_;
-    // About a minute of packets a block: the buffer gives a block back soon after its minute.
+    // About eleven seconds of packets a block (AAC at 192 kbit/s): the buffer's audio holds at
+    // most that much more memory than its length needs.
     PacketArena packetMemory_{256 * 1024};
 };
 

@@ -10,8 +10,9 @@ namespace corvane {
 // file is refused before it is opened, so a FIFO named like a clip cannot block the worker.
 class FfmpegClipProber final : public ClipProber {
 public:
-    // The thumbnail fits in maxWidth x maxHeight, keeping the picture's aspect ratio.
-    explicit FfmpegClipProber(int maxWidth = 160, int maxHeight = 90)
+    // The thumbnail fits in maxWidth x maxHeight, keeping the picture's aspect ratio. The library
+    // draws it at 64x36, so the default has the pixels a screen at twice the density needs.
+    explicit FfmpegClipProber(int maxWidth = 128, int maxHeight = 72)
         : maxWidth_(maxWidth), maxHeight_(maxHeight) {}
 
     ClipMediaInfo probe(const std::string& path) override;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLocale>
 #include <QTime>
@@ -96,7 +97,10 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
         if (const QPixmap* cached = thumbnails_.object(key)) return *cached;
         const Thumbnail* t = model_.thumbnailFor(*clip);
         if (!t) return QPixmap();
-        const QPixmap pixmap = toPixmap(*t);
+        // Scaled once here rather than on every paint, and kept at the drawn size only.
+        const qreal density = qApp->devicePixelRatio();
+        QPixmap pixmap = toPixmap(*t).scaled(kThumbnailSize * density, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pixmap.setDevicePixelRatio(density);
         thumbnails_.insert(key, new QPixmap(pixmap));
         return pixmap;
     }

@@ -21,8 +21,10 @@ public:
         DurationTextRole,
         SizeTextRole,
         DateTextRole,
-        ThumbnailRole,  // QPixmap, null while unknown
+        ThumbnailRole,  // QPixmap fitted into kThumbnailSize at the screen's density, null while unknown
     };
+    // The size (device-independent pixels) a row draws its thumbnail at.
+    static constexpr QSize kThumbnailSize{64, 36};
 
     explicit ClipListModel(ClipsViewModel& model, QObject* parent = nullptr);
     ~ClipListModel() override;
@@ -51,7 +53,8 @@ private:
 
     ClipsViewModel& model_;
     std::vector<ClipItem> rows_;
-    // The pictures of the rows drawn lately; rows scrolled past are made again from the library.
+    // The pictures of the rows drawn lately, at the size they are drawn; rows scrolled past are
+    // made again from the library.
     mutable QCache<QString, QPixmap> thumbnails_{int(ClipMediaCache::kThumbnailsKept)};
 };
 

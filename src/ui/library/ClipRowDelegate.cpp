@@ -9,8 +9,8 @@
 namespace corvane {
 
 namespace {
-constexpr int kThumbW = 64;
-constexpr int kThumbH = 36;
+constexpr int kThumbW = ClipListModel::kThumbnailSize.width();
+constexpr int kThumbH = ClipListModel::kThumbnailSize.height();
 }  // namespace
 
 QSize ClipRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -32,7 +32,10 @@ void ClipRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     const QPixmap thumb = index.data(ClipListModel::ThumbnailRole).value<QPixmap>();
     const QColor accent = option.palette.color(QPalette::Highlight);
     if (!thumb.isNull()) {
-        p->drawPixmap(thumbRect, thumb.scaled(thumbRect.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        // Centred at its own size: a picture of another shape than 16:9 keeps its proportions.
+        QRect fitted(QPoint(), thumb.deviceIndependentSize().toSize());
+        fitted.moveCenter(thumbRect.center());
+        p->drawPixmap(fitted, thumb);
     } else {
         p->setPen(Qt::NoPen);
         p->setBrush(accent);

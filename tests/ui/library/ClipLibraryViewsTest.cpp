@@ -123,8 +123,10 @@ TEST_F(ClipsViewTest, RowAndModelSelectionFollowEachOtherAcrossReloads) {
     rig.model.reloadClips();
     EXPECT_EQ(view.listView()->currentIndex().row(), 2);
     rig.runWorkers();  // durations and thumbnails arrive as row updates
-    EXPECT_FALSE(list.data(list.index(1), ClipListModel::ThumbnailRole).value<QPixmap>().isNull());
-    // Hours and minutes in the user's style, never seconds (the wording: tests/core/library).
+    // Kept at the size the row draws it, not the library's: a 4:3 picture fits 64x36 as 48x36.
+    const QPixmap thumbnail = list.data(list.index(1), ClipListModel::ThumbnailRole).value<QPixmap>();
+    EXPECT_EQ(thumbnail.deviceIndependentSize(), QSizeF(48, 36));
+    // Hours and minutes in the user's style, never seconds.
     const QString date = list.data(list.index(0), ClipListModel::DateTextRole).toString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^(Today|Yesterday), \\d{1,2}[:.]\\d\\d( ?[AaPp]\\.?[Mm]\\.?)?$")).match(date).hasMatch())
         << date.toStdString();
