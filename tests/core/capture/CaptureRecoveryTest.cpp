@@ -129,15 +129,13 @@ TEST_F(RecoveryTest, RestartDuringRestartRunsOnceMore) {
 }
 
 TEST(WindowResizeRules, Thresholds) {
+    // In order, from the first (the baseline); without a scale only the size counts, and the last
+    // recorded scale (1.95) is kept.
+    const std::tuple<double, double, std::optional<double>, bool> reports[] = {
+        {800, 600, 2.0, false}, {803, 600, 2.0, false}, {804, 600, 2.0, true}, {804, 600, 1.96, false},
+        {804, 600, 1.95, true}, {804, 597, std::nullopt, false}, {804, 596, std::nullopt, true}, {804, 596, 1.97, false}};
     WindowResizeDetector d;
-    EXPECT_FALSE(d.report(800, 600, 2.0));  // baseline
-    EXPECT_FALSE(d.report(803, 600, 2.0));
-    EXPECT_TRUE(d.report(804, 600, 2.0));
-    EXPECT_FALSE(d.report(804, 600, 1.96));
-    EXPECT_TRUE(d.report(804, 600, 1.95));
-    EXPECT_FALSE(d.report(804, 597, std::nullopt));  // no scale: size only
-    EXPECT_TRUE(d.report(804, 596, std::nullopt));
-    EXPECT_FALSE(d.report(804, 596, 1.97));  // the recorded scale (1.95) was kept
+    for (const auto& [w, h, scale, changed] : reports) EXPECT_EQ(d.report(w, h, scale), changed) << w << "x" << h;
 }
 
 TEST_F(RecoveryTest, ResizeBurstGivesOneRestartHalfASecondAfterTheLast) {

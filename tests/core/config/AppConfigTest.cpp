@@ -80,11 +80,8 @@ TEST(ConfigLoad, ReadsValuesAppliesFloorAndKeepsTheFileAsWritten) {
         "max_buffer_seconds = 20\r\n[[records]]\r\nduration = 120\r\nhotkey = \"Opt+F1\"";
     writeTextFile(path, text);
     AppConfig c = AppConfig::loadOrCreate(path.string());
-    EXPECT_EQ(c.fps, 60);
-    EXPECT_EQ(c.codec, VideoCodec::HEVC);
-    EXPECT_EQ(c.targetDimensions(), (PixelSize{3840, 2160}));
-    EXPECT_FALSE(c.recordAudio);
-    EXPECT_EQ(c.maxBufferSeconds, 130.0);
+    EXPECT_EQ(std::tuple(c.fps, c.codec, c.targetDimensions(), c.recordAudio, c.maxBufferSeconds),
+              std::tuple(60, VideoCodec::HEVC, PixelSize{3840, 2160}, false, 130.0));
     ASSERT_EQ(c.records.size(), 1u);
     EXPECT_EQ(c.records[0].hotkey, "Opt+F1");
     EXPECT_EQ(readTextFile(path), text);

@@ -24,13 +24,10 @@ TEST(X11KeyMappingTest, EveryReadableKeyRoundTripsThroughItsKeysym) {
 }
 
 TEST(X11KeyMappingTest, PhysicalKeyUsesFirstKnownLevel) {
-    using Syms = std::vector<uint32_t>;
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{'1', '!'}), 18);       // US digit row
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{'&', '1'}), 18);       // digit on the shifted level
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{0xff9d, 0xffb5}), 87);  // KP_Begin, then KP_5
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{0, 'Q'}), 12);
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{0xffeb}), std::nullopt);  // Super_L
-    EXPECT_EQ(keyCodeForX11Keysyms(Syms{}), std::nullopt);
+    // US digit row, a digit on the shifted level, KP_Begin then KP_5, Super_L, nothing.
+    const std::pair<std::vector<uint32_t>, std::optional<uint16_t>> keys[] = {
+        {{'1', '!'}, 18}, {{'&', '1'}, 18}, {{0xff9d, 0xffb5}, 87}, {{0, 'Q'}, 12}, {{0xffeb}, std::nullopt}, {{}, std::nullopt}};
+    for (const auto& [syms, code] : keys) EXPECT_EQ(keyCodeForX11Keysyms(syms), code) << syms.size();
 }
 
 }  // namespace
