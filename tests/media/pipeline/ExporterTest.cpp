@@ -1,5 +1,11 @@
+// Saving clips from a buffer filled by the real encoders (video, and audio compressed as it
+// arrives), read back with FFmpeg: sound and picture start together, the file holds the buffer's
+// own packets, holes and audio restarts decode cleanly, and failed or stuck writes leave nothing.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +21,7 @@
 #include "core/capture/AudioLane.h"
 #include "core/replay/ReplayTestSupport.h"
 #include "media/CorvaneExporter.h"
-#include "media/export/ClipFileSink.h"
+#include "media/export/Mp4ClipOutput.h"
 #include "platform/files/LocalClipFiles.h"
 #include "media/audio/AacAudioEncoder.h"
 #include "support/TempDir.h"
@@ -43,6 +49,30 @@ float beeps(double t) {  // 40 ms of 1 kHz at every whole second + 0.3 s
     return intoSecond >= 0.3 && intoSecond < 0.34 ? float(0.5 * std::sin(2 * M_PI * 1000 * (intoSecond - 0.3))) : 0.0f;
 }
 float sine(double t) { return float(0.25 * std::sin(2 * M_PI * 440 * t)); }
+
+// Annex B again from H.264 in its file form (avcC record or length-prefixed packet).
+std::vector<uint8_t> annexB(const PacketBytes& d, bool record) {
+    std::vector<uint8_t> out;
+    auto unit = [&](size_t at, size_t n) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), d.begin() + long(at), d.begin() + long(std::min(at + n, d.size())));
+    };
+    if (!record) {
+        for (size_t i = 0; i + 4 <= d.size(); i += 4 + ((size_t(d[i]) << 24) | (size_t(d[i + 1]) << 16) | (size_t(d[i + 2]) << 8) | d[i + 3]))
+            unit(i + 4, (size_t(d[i]) << 24) | (size_t(d[i + 1]) << 16) | (size_t(d[i + 2]) << 8) | d[i + 3]);
+        return out;
+    }
+    size_t i = 5;  // version, profile, flags, level, length size
+    for (int sets = 0; sets < 2 && i < d.size(); ++sets) {
+        const int count = sets == 0 ? d[i++] & 0x1F : d[i++];
+        for (int k = 0; k < count && i + 2 <= d.size(); ++k) {
+            const size_t n = (size_t(d[i]) << 8) | d[i + 1];
+            unit(i + 2, n);
+            i += 2 + n;
+        }
+    }
+    return out;
+}
 
 struct AudioScript {
     std::function<float(double)> sound = sine;
@@ -152,6 +182,41 @@ TEST_F(ExporterTest, SoundAndPictureStartTogetherAndTheFileHoldsTheBuffersOwnPac
     EXPECT_NEAR(double(file.pcm.size()) / 2 / kRate, video.durationSeconds, 1024.0 / kRate);
 }
 
+// The encoder stores H.264 as the file holds it, so a save copies it untouched: the same record
+// and packets FFmpeg's muxer makes of the encoder's own Annex B output.
+TEST_F(ExporterTest, BufferedH264IsWhatTheMuxerWouldWriteFromAnnexB) {
+    record(1.0, std::nullopt);
+    const ClipSelection selection = buffer->getSamplesForClip(1, false);
+    ASSERT_TRUE(selection);
+    const ClipSamples& clip = *selection.clip;
+    VideoStreamFormat annexFormat = *clip.video.front()->format;
+    annexFormat.extradata = annexB(annexFormat.extradata, true);
+    ASSERT_EQ(clip.video.front()->format->extradata.at(0), 1) << "an avcC record, version 1";
+
+    const fs::path path = dir / "annexb.mp4";
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        FdClipFileSink sink(fd);
+        std::atomic<bool> abandoned{false};
+        int error = 0;
+        auto out = Mp4ClipOutput::open(sink, annexFormat, kFps * 1000, nullptr, abandoned, error);
+        ASSERT_TRUE(out) << error;
+        for (const auto& packet : clip.video) {
+            VideoPacket annex = *packet;
+            annex.data = annexB(packet->data, false);
+            ASSERT_EQ(out->writeVideo(annex, packet->pts - clip.startPTS), 0);
+        }
+        ASSERT_EQ(out->finish(), 0);
+        ::close(fd);
+    }
+    const test::DecodedClip file = test::decodeClip(path.string());
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_EQ(file.extradata, clip.video.front()->format->extradata);
+    ASSERT_EQ(file.packets.size(), clip.video.size());
+    for (size_t i = 0; i < clip.video.size(); ++i) EXPECT_EQ(file.packets[i].data, clip.video[i]->data) << "packet " << i;
+}
+
 TEST_F(ExporterTest, AHoleBecomesSilenceOfItsLengthAndAudioOffGivesVideoOnly) {
     record(4.0, AudioScript{sine, 1.5, 2.5});
     const ClipExportResult withAudio = save(dir.path(), true);
@@ -215,6 +280,8 @@ struct FullDiskSink final : ClipFileSink {  // every write fails as on a full di
     int flushToDisk() override { return ENOSPC; }
 };
 
+// A span across a change of picture size is saved as one playable file per size, in order; a
+// file that cannot be written is reported while the other is kept.
 TEST_F(ExporterTest, ASaveAcrossAPictureChangeWritesOneFilePerSize) {
     record(3.0, AudioScript{}, 320, 240);
     record(2.0, AudioScript{}, 240, 160, 3.2);  // a restart with a smaller picture
