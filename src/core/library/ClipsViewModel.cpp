@@ -361,15 +361,15 @@ unsigned ClipsViewModel::requestPoster(const ClipItem& clip) {
 unsigned ClipsViewModel::dropPoster() {
     posterTicket_->fetch_add(1);
     posterKey_.reset();
-    const bool had = !poster_.empty();
-    poster_ = Thumbnail{};  // gives the memory back, unlike clearing the bytes
+    const bool had = poster_ != nullptr;
+    poster_.reset();
     return had ? PosterChanged : 0u;
 }
 
 void ClipsViewModel::posterArrived(uint64_t ticket, Thumbnail picture) {
     // A poster for a clip that is no longer selected (or no longer wants one) is dropped.
     if (ticket != posterTicket_->load() || picture.empty()) return;
-    poster_ = std::move(picture);
+    poster_ = std::make_shared<const Thumbnail>(std::move(picture));
     notify(PosterChanged);
 }
 

@@ -94,7 +94,8 @@ public:
     PreviewPlayer* player() const { return player_.get(); }
     // The selected clip's first picture while it has no player; null while decoding, for a
     // damaged clip, and while the library is hidden. Kept for one clip at a time.
-    const Thumbnail* poster() const { return poster_.empty() ? nullptr : &poster_; }
+    // Shared, so a view can draw the bytes as they are instead of keeping a copy.
+    std::shared_ptr<const Thumbnail> poster() const { return poster_; }
     const std::string& searchText() const { return searchText_; }
     void setSearchText(std::string text);
     int64_t totalFolderSize() const { return totalFolderSize_; }
@@ -176,7 +177,7 @@ private:
     std::unique_ptr<PreviewPlayer> player_;
     bool playerUsed_ = false;  // played or sought once: selections get a player from then on
     std::optional<ClipMediaCache::Key> posterKey_;  // the clip poster_ is for, or is being decoded for
-    Thumbnail poster_;
+    std::shared_ptr<const Thumbnail> poster_;  // never empty when set
     // The current poster request; a decode whose ticket is no longer current is skipped, and its
     // result dropped. Read on the probe worker.
     std::shared_ptr<std::atomic<uint64_t>> posterTicket_ = std::make_shared<std::atomic<uint64_t>>(0);

@@ -20,6 +20,14 @@ QPixmap toPixmap(const Thumbnail& t) {
     return QPixmap::fromImage(image.copy());
 }
 
+QImage sharedImage(std::shared_ptr<const Thumbnail> t) {
+    if (!t || t->empty() || t->rgb.size() < static_cast<size_t>(t->width) * t->height * 3) return {};
+    auto* owner = new std::shared_ptr<const Thumbnail>(std::move(t));
+    const Thumbnail& picture = **owner;
+    return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888,
+                  [](void* held) { delete static_cast<std::shared_ptr<const Thumbnail>*>(held); }, owner);
+}
+
 QString ClipListModel::dateText(const ClipItem& clip) {
     return QString::fromStdString(formatClipDate(clip.creationDate, std::chrono::system_clock::now(), [](int h, int m) {
         // The "C" locale's short format carries seconds; the list wants hours and minutes.

@@ -2,8 +2,10 @@
 
 #include <QAbstractListModel>
 #include <QCache>
+#include <QImage>
 #include <QPixmap>
 
+#include <memory>
 #include <vector>
 
 #include "core/library/ClipsViewModel.h"
@@ -60,5 +62,7 @@ private:
 
 // Thumbnail bytes as a picture Qt can draw.
 QPixmap toPixmap(const Thumbnail& thumbnail);
+// The same bytes drawn where they are: the image keeps the thumbnail alive and copies nothing.
+QImage sharedImage(std::shared_ptr<const Thumbnail> thumbnail);
 
 }  // namespace corvane

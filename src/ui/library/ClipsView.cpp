@@ -362,8 +362,7 @@ void ClipsView::onChanged(unsigned changes) {
     if (changes & (ClipsViewModel::ClipsChanged | ClipsViewModel::TotalSizeChanged)) refreshHeader();
     if (changes & ClipsViewModel::PlayerChanged) attachPlayer();
     if (changes & ClipsViewModel::PosterChanged) {
-        const Thumbnail* poster = model_.poster();
-        poster_->setPicture(poster ? toPixmap(*poster) : QPixmap());
+        poster_->setPicture(sharedImage(model_.poster()));
     }
     // The probe's length arrives as a selection change.
     if ((changes & ClipsViewModel::SelectionChanged) && !model_.player()) showPosterControls();

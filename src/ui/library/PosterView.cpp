@@ -10,7 +10,7 @@ PosterView::PosterView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PosterView::setPicture(QPixmap picture) {
+void PosterView::setPicture(QImage picture) {
     picture_ = std::move(picture);
     update();
 }
@@ -22,7 +22,7 @@ void PosterView::paintEvent(QPaintEvent*) {
     const QSize fitted = picture_.size().scaled(size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawPixmap(target, picture_);
+    p.drawImage(target, picture_);
 }
 
 }  // namespace corvane

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPixmap>
+#include <QImage>
 #include <QWidget>
 
 namespace corvane {
@@ -12,14 +12,15 @@ class PosterView final : public QWidget {
 public:
     explicit PosterView(QWidget* parent = nullptr);
 
-    void setPicture(QPixmap picture);
-    const QPixmap& picture() const { return picture_; }
+    // An image over the library's own bytes (sharedImage): the poster is not held twice.
+    void setPicture(QImage picture);
+    const QImage& picture() const { return picture_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QPixmap picture_;
+    QImage picture_;
 };
 
 }  // namespace corvane

@@ -87,7 +87,8 @@ TEST_F(ClipsViewTest, ADamagedClipSaysSoInItsRowAndPreviewAndShowsNoPicture) {
     rig.model.selectClip(rig.model.clips()[1]);
     view.show();
     rig.runWorkers();
-    EXPECT_FALSE(view.posterView()->picture().isNull());
+    ASSERT_FALSE(view.posterView()->picture().isNull());
+    EXPECT_EQ(view.posterView()->picture().constBits(), rig.model.poster()->rgb.data()) << "drawn, not copied";
     view.hide();
     EXPECT_TRUE(view.posterView()->picture().isNull());
 }
