@@ -80,7 +80,8 @@ TOML
   local failed=0
   for ((i = 1; i <= saves; i++)); do
     save_clip || failed=$((failed + 1))
-    if ((i % 50 == 0)); then
+    # The first save also shows what a first clip costs (its row, thumbnail and poster).
+    if ((i % 50 == 0 || i == 1)); then
       local now
       now=$(settled_rss "$pid")
       awk -v n="$i" -v r="$now" -v p="$plateau" -v t="$(threads "$pid")" -v s="$(split_mb "$pid")" \

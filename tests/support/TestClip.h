@@ -28,6 +28,7 @@ struct TestClipOptions {
     int frames = 180;
     int gop = 30;
     bool audio = true;
+    const char* container = "mp4";  // an FFmpeg muxer name
 };
 
 // One stream of a clip as the container describes it.
@@ -134,7 +135,7 @@ inline int drain(Ctx& c, AVCodecContext* enc, AVStream* st, AVFrame* f) {
 inline std::string writeTestClip(const std::string& path, const TestClipOptions& options = {}) {
     using namespace clipdetail;
     Ctx c;
-    if (avformat_alloc_output_context2(&c.oc, nullptr, "mp4", path.c_str()) < 0) return "alloc output";
+    if (avformat_alloc_output_context2(&c.oc, nullptr, options.container, path.c_str()) < 0) return "alloc output";
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (!x264) return "no libx264";
     c.venc = avcodec_alloc_context3(x264);

@@ -38,6 +38,12 @@ bool isRegularFile(const std::string& path) {
 std::unique_ptr<AVFormatContext, FormatCloser> openInput(const std::string& path) {
     if (!isRegularFile(path)) return nullptr;
     AVFormatContext* ic = nullptr;
+    // Clips are MP4, so they are opened as such first. Guessing runs every demuxer's probe over
+    // the file, which pages in most of libavformat and libraries some demuxers use (about 3 MB
+    // that stay resident); a file that is something else inside still gets the guess.
+    static const AVInputFormat* const mp4 = av_find_input_format("mp4");
+    if (mp4 && avformat_open_input(&ic, path.c_str(), mp4, nullptr) == 0)
+        return std::unique_ptr<AVFormatContext, FormatCloser>(ic);
     if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return nullptr;
     return std::unique_ptr<AVFormatContext, FormatCloser>(ic);
 }

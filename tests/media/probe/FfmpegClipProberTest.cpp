@@ -64,6 +64,13 @@ TEST(FfmpegClipProber, DamagedOrSpecialFilesGiveNothingAndNeverBlock) {
         EXPECT_TRUE(FfmpegClipProber().firstPicture((dir / c.name).string(), 960, 540).empty()) << c.name;
     }
     EXPECT_FALSE(FfmpegClipProber().probe(good).damaged);
+
+    // Clips are opened as MP4 first; a clip of another kind, named like one, is still read.
+    const std::string other = (dir / "matroska.mp4").string();
+    ASSERT_EQ(test::writeTestClip(other, {.frames = 60, .container = "matroska"}), "");
+    const ClipMediaInfo info = FfmpegClipProber().probe(other);
+    EXPECT_FALSE(info.damaged);
+    EXPECT_NEAR(info.durationSeconds, 2.0, 0.05);
 }
 
 }  // namespace
