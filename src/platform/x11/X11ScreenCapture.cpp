@@ -1,7 +1,5 @@
 #include "platform/x11/X11ScreenCapture.h"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <xcb/composite.h>
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
@@ -16,6 +14,7 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/capture/FrameGrid.h"
+#include "platform/x11/ShmFramePool.h"
 #include "platform/x11/X11Content.h"
 #include "platform/x11/Xcb.h"
 
@@ -32,66 +31,6 @@ constexpr const char* kWindowHidden = "The captured window is no longer on scree
 
 CaptureError x11Error(int32_t code, std::string message) {
     return CaptureError{"X11", code, std::move(message)};
-}
-
-// One frame's worth of shared memory, attached by the X server, which writes the image into it.
-struct ShmFrame {
-    int shmid = -1;
-    uint8_t* pixels = nullptr;
-    size_t size = 0;
-    xcb_shm_seg_t segment = 0;
-    ~ShmFrame() {
-        if (pixels) shmdt(pixels);
-    }
-};
-
-// A fixed set of frames: the grab thread takes a free one, the video queue gives it back when the
-// encoder is done with it. An empty pool means the encoder is `queueDepth` frames behind.
-class FramePool : public std::enable_shared_from_this<FramePool> {
-public:
-    std::shared_ptr<ShmFrame> acquire() {
-        std::lock_guard lock(mutex_);
-        if (free_.empty()) return nullptr;
-        ShmFrame* frame = free_.back().release();
-        free_.pop_back();
-        std::weak_ptr<FramePool> pool = weak_from_this();
-        return std::shared_ptr<ShmFrame>(frame, [pool](ShmFrame* f) {
-            if (auto p = pool.lock()) {
-                std::lock_guard lock(p->mutex_);
-                p->free_.emplace_back(f);
-            } else {
-                delete f;
-            }
-        });
-    }
-    void add(std::unique_ptr<ShmFrame> frame) {
-        std::lock_guard lock(mutex_);
-        free_.push_back(std::move(frame));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::unique_ptr<ShmFrame>> free_;  // guarded by mutex_
-};
-
-std::unique_ptr<ShmFrame> makeShmFrame(Connection& conn, size_t size) {
-    auto frame = std::make_unique<ShmFrame>();
-    frame->shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (frame->shmid < 0) return nullptr;
-    void* addr = shmat(frame->shmid, nullptr, 0);
-    if (addr == reinterpret_cast<void*>(-1)) {
-        shmctl(frame->shmid, IPC_RMID, nullptr);
-        return nullptr;
-    }
-    frame->pixels = static_cast<uint8_t*>(addr);
-    frame->size = size;
-    frame->segment = xcb_generate_id(conn.get());
-    Error error(xcb_request_check(
-        conn.get(), xcb_shm_attach_checked(conn.get(), frame->segment, uint32_t(frame->shmid), 0)));
-    // Marked for removal now: the memory goes away once both sides have detached.
-    shmctl(frame->shmid, IPC_RMID, nullptr);
-    if (error) return nullptr;
-    return frame;
 }
 
 // Shared by the stream handle, its grab thread and the frames queued on the video queue.

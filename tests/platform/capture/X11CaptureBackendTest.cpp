@@ -1,5 +1,7 @@
 #include "platform/x11/X11ScreenCapture.h"
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
+#include "platform/x11/ShmFramePool.h"
 #include "support/FrameRecord.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
@@ -185,6 +188,48 @@ TEST_F(X11CaptureTest, ShrunkScreenStopsTheStreamWithAReason) {
     EXPECT_NE(reason->find("Cannot read the display area"), std::string::npos) << *reason;
     stream.value()->stop();
     queue.waitIdle();  // before the private back end goes
+}
+
+// While the encoder keeps up, the frame given back last does all the work. One written only while
+// it was behind gives its memory back once idle, and the X server still fills it afterwards.
+TEST_F(X11CaptureTest, AFrameLeftIdleGivesItsMemoryBackAndStillTakesImages) {
+    window(0, 0, 64, 64, kRed);
+    XSync(x.get(), False);
+    x11::Connection conn;
+    ASSERT_TRUE(conn.ok());
+    auto pool = std::make_shared<FramePool>();
+    for (int i = 0; i < 2; ++i) {
+        auto frame = makeShmFrame(conn, 64 * 64 * 4);
+        ASSERT_TRUE(frame);
+        pool->add(std::move(frame));
+    }
+    const uint8_t* spare = nullptr;
+    {
+        auto first = pool->acquire(), second = pool->acquire();  // the encoder fell behind
+        ASSERT_TRUE(first && second);
+        EXPECT_FALSE(pool->acquire());
+        std::memset(first->pixels, 0xAB, first->size);
+        std::memset(second->pixels, 0xAB, second->size);
+        spare = second->pixels;  // given back before `first`, so handed out after it
+    }
+    for (uint64_t i = 1; i <= FramePool::kIdleHandouts; ++i) {
+        auto frame = pool->acquire();
+        ASSERT_TRUE(frame);
+        ASSERT_NE(frame->pixels, spare);
+        if (i + 1 == FramePool::kIdleHandouts) EXPECT_EQ(spare[0], 0xAB) << "still in use one hand-out before";
+    }
+    EXPECT_EQ(spare[0], 0);
+    EXPECT_EQ(spare[64 * 64 * 4 - 1], 0);
+
+    auto first = pool->acquire(), second = pool->acquire();
+    ASSERT_EQ(second->pixels, spare);
+    x11::Reply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+        conn.get(), xcb_shm_get_image(conn.get(), conn.root(), 0, 0, 64, 64, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, second->segment, 0),
+        nullptr));
+    ASSERT_TRUE(image);
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, second->pixels + (32 * 64 + 32) * 4, 4);
+    EXPECT_EQ(pixel & 0xffffff, kRed);
 }
 
 }  // namespace
