@@ -60,7 +60,9 @@ TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandAndOnlyHiddenWhenClosed) {
     EXPECT_EQ(manager_->window(), window);
     EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::clips);
 
-    // Ctrl+, (the key the tray menu shows) goes to the settings.
+    // Ctrl+, (the key the tray menu shows) goes to the settings. A window's keys only work once it
+    // is active again, which a busy X server may take a moment to report.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
     EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::settings);
 }
