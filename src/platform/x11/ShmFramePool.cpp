@@ -58,8 +58,10 @@ void FramePool::releaseIdleFrames() {
     for (const auto& frame : free_) {
         if (!frame->resident || handouts_ - frame->lastUse < kIdleHandouts) continue;
         // Punches the pages out of the segment itself, for the X server's mapping too; the frame
-        // reads as zeros until the server writes the next image into it.
-        if (::madvise(frame->pixels, frame->size, MADV_REMOVE) == 0) frame->resident = false;
+        // reads as zeros until the server writes the next image into it. A kernel that refuses
+        // is not asked again before the frame is used again.
+        ::madvise(frame->pixels, frame->size, MADV_REMOVE);
+        frame->resident = false;
     }
 }
 
