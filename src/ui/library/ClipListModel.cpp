@@ -14,11 +14,21 @@
 
 namespace corvane {
 
-QPixmap toPixmap(const Thumbnail& t) {
+namespace {
+
+// The thumbnail fitted into a row's picture at the screen's density, scaled straight from the
+// library's bytes (the scaled image is the only copy made).
+QPixmap rowPicture(const Thumbnail& t) {
     if (t.empty() || t.rgb.size() < static_cast<size_t>(t.width) * t.height * 3) return {};
-    const QImage image(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
-    return QPixmap::fromImage(image.copy());
+    const QImage bytes(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
+    const qreal density = qApp->devicePixelRatio();
+    QPixmap picture = QPixmap::fromImage(
+        bytes.scaled(ClipListModel::kThumbnailSize * density, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    picture.setDevicePixelRatio(density);
+    return picture;
 }
+
+}  // namespace
 
 QImage sharedImage(std::shared_ptr<const Thumbnail> t) {
     if (!t || t->empty() || t->rgb.size() < static_cast<size_t>(t->width) * t->height * 3) return {};
@@ -106,9 +116,7 @@ QVariant ClipListModel::data(const QModelIndex& index, int role) const {
         const Thumbnail* t = model_.thumbnailFor(*clip);
         if (!t) return QPixmap();
         // Scaled once here rather than on every paint, and kept at the drawn size only.
-        const qreal density = qApp->devicePixelRatio();
-        QPixmap pixmap = toPixmap(*t).scaled(kThumbnailSize * density, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        pixmap.setDevicePixelRatio(density);
+        const QPixmap pixmap = rowPicture(*t);
         thumbnails_.insert(key, new QPixmap(pixmap));
         return pixmap;
     }

@@ -60,9 +60,8 @@ private:
     mutable QCache<QString, QPixmap> thumbnails_{int(ClipMediaCache::kThumbnailsKept)};
 };
 
-// Thumbnail bytes as a picture Qt can draw.
-QPixmap toPixmap(const Thumbnail& thumbnail);
-// The same bytes drawn where they are: the image keeps the thumbnail alive and copies nothing.
+// Thumbnail bytes as a picture Qt can draw, where they are: the image keeps the thumbnail alive
+// and copies nothing.
 QImage sharedImage(std::shared_ptr<const Thumbnail> thumbnail);
 
 }  // namespace corvane
