@@ -57,7 +57,9 @@ TEST_P(AudioStampClockTable, StampsStayOnTheTrueCaptureTime) {
         ASSERT_EQ(stamp.timescale(), 48000);
         if (block > 0 && stamp.value() != expectedNext) ++jumps;
         expectedNext = stamp.value() + kBlock;
-        if (captured > 2.0) worstMs = std::max(worstMs, std::abs(stamp.seconds() - firstSampleAt) * 1000);
+        // Samples the server dropped are caught up once the estimate's window has passed them.
+        const bool catchingUp = lost && captured < c.lostAt + AudioStampClock::kWindowSeconds + 1;
+        if (captured > 2.0 && !catchingUp) worstMs = std::max(worstMs, std::abs(stamp.seconds() - firstSampleAt) * 1000);
     }
     EXPECT_LE(worstMs, c.maxErrorMs);
     EXPECT_LE(jumps, c.maxJumps);
@@ -75,27 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A device 80 ppm fast or slow: a correction about every two minutes, never a drift.
         StreamCase{"FastDevice", 3600, 80, 0, -1, 0, -1, 0, 13, 35},
         StreamCase{"SlowDevice", 3600, -80, 0, -1, 0, -1, 0, 13, 35},
-        // 300 ms the server dropped: the stamps catch up within the estimate's window.
-        StreamCase{"LostSamples", 60, 0, 0, -1, 0, 30, 300, 3.5 + 300, 1}),
+        // 300 ms the server dropped: one jump, and on the true time again within the window.
+        StreamCase{"LostSamples", 60, 0, 0, -1, 0, 30, 300, 3.5, 1}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(AudioStampClock, LostSamplesAreCaughtUpWithinTheWindow) {
-    AudioStampClock clock(48000);
-    int64_t readSample = 48000 * 5000;
-    auto readAfter = [&](int64_t samples) {
-        readSample += samples;
-        return SteadyTime{std::chrono::microseconds(readSample * 1'000'000 / 48000)};
-    };
-    for (int i = 0; i < 500; ++i) clock.stampBlock(kBlock, readAfter(kBlock));  // 10 s
-    readSample += 4800;  // 100 ms the reader never sees
-    MediaTime stamp;
-    int blocks = 0;
-    do {
-        stamp = clock.stampBlock(kBlock, readAfter(kBlock));
-        ++blocks;
-    } while (readSample - kBlock - stamp.value() > 480 && blocks < 1000);
-    EXPECT_LE(blocks, (AudioStampClock::kWindowSeconds + 1) * 50);
-}
 
 }  // namespace
 }  // namespace corvane
