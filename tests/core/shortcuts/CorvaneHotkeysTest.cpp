@@ -30,26 +30,14 @@ protected:
     std::vector<int32_t> triggered;
 };
 
-// Refusals (held elsewhere, the same shortcut twice) are proved against the X server in
-// tests/platform/hotkeys; here the spelling, the parse failure and the ids.
-TEST_F(CorvaneHotkeysTest, OneLinePerProfileInOrderAndPressesReportTheirIds) {
-    hotkeys->registerHotKeys({{1, "Super+Shift+1", "Save last 30 seconds"},
-                              {2, " ctrl + opt + F5 ", "Save last 1 minute"},
-                              {3, "Cmd+Foo ", "Save last 2 minutes"}});
-    // Shortcuts in the log are spelled the Linux way whatever the file says; a text that does
-    // not read is quoted as written.
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                             "[Corvane] Hotkey registered: [Super+Shift+1] -> Action ID 1",
-                             "[Corvane] Hotkey registered: [Ctrl+Alt+F5] -> Action ID 2",
-                             "[Corvane] Failed to parse shortcut: 'Cmd+Foo '"}));
-    ASSERT_EQ(backend->lastBindings.size(), 2u) << "a text that does not parse is not bound";
-    EXPECT_EQ(backend->lastBindings[1].description, "Save last 1 minute");
-    // What the settings rows show: any spelling of a combination finds its registration.
-    EXPECT_EQ(hotkeys->statusOf("shift+cmd+1"), HotkeyBindStatus::bound);
+// Against the X server (tests/platform/hotkeys): the Linux spelling in the log, statusOf in any
+// spelling, refusals and the ids of presses. Here a text that does not read.
+TEST_F(CorvaneHotkeysTest, AShortcutThatDoesNotReadIsLoggedAsWrittenAndNotBound) {
+    hotkeys->registerHotKeys({{1, "Super+Shift+1", ""}, {2, "Cmd+Foo ", ""}});
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"[Corvane] Hotkey registered: [Super+Shift+1] -> Action ID 1",
+                                                     "[Corvane] Failed to parse shortcut: 'Cmd+Foo '"}));
+    EXPECT_EQ(backend->lastBindings.size(), 1u);
     EXPECT_EQ(hotkeys->statusOf("Cmd+Foo"), std::nullopt);
-    backend->press("Ctrl+Opt+F5");
-    backend->press("Cmd+Shift+1");
-    EXPECT_EQ(triggered, (std::vector<int32_t>{2, 1}));
 }
 
 // A desktop portal answers later, may assign another trigger, and a newer set supersedes an
@@ -118,9 +106,7 @@ TEST_F(CorvaneHotkeysTest, CallbackMayReRegisterFromInsideAPress) {
 
 TEST(NullHotkeyBackendTest, RefusesEveryShortcutWithItsReason) {
     test::LogCapture log;
-    auto owned = std::make_unique<NullHotkeyBackend>("cannot open the X display");
-    EXPECT_EQ(owned->name(), "none (cannot open the X display)");
-    CorvaneHotkeys hotkeys(std::move(owned));
+    CorvaneHotkeys hotkeys(std::make_unique<NullHotkeyBackend>("cannot open the X display"));
     hotkeys.registerHotKeys({{1, "Cmd+Shift+1", ""}});
     EXPECT_EQ(hotkeys.statusOf("Cmd+Shift+1"), HotkeyBindStatus::unavailable);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{
