@@ -96,14 +96,11 @@ TEST(CaptureRules, CaptureTargetSizes) {
     EXPECT_FALSE(chooseCaptureTarget(ShareableContent{}, CaptureSettings{}));
 }
 
-TEST_F(CaptureTest, StartBuildsEncoderAndEmptiesBufferStopKeepsIt) {
+TEST_F(CaptureTest, StartBuildsEncoderAndStopKeepsTheBuffer) {
     make();
     stopNow();  // no stream yet: silent
     EXPECT_TRUE(log.lines().empty());
-    seedVideo();
-    ring->appendAudio(someAudio());
     EXPECT_FALSE(startNow());
-    EXPECT_EQ(ring->getStatus().audioCount, 0u);
     ASSERT_EQ(encoders.made.size(), 1u);
     EXPECT_EQ(log.count("[Corvane] X11 capture stream started on display [7] (1920x1080 @ 30fps)"), 1);
     frame();
