@@ -9,6 +9,7 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
+#include "platform/events/RandrDisplayWatcher.h"
 #include "platform/x11/ShmFramePool.h"
 #include "support/FrameRecord.h"
 #include "platform/capture/XTestSupport.h"  // last: Xlib's macros
@@ -171,22 +172,55 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
     EXPECT_EQ(missing.error().domain, "X11");
 }
 
-TEST_F(X11CaptureTest, ShrunkScreenStopsTheStreamWithAReason) {
+// An X server of the test's own, which it reshapes and then ends. A switch to the current mode is
+// no change; a real one reaches the display watcher once (the server sends several events for it)
+// and ends a display stream that can no longer read its area. The server's end stops the next
+// stream with the reason, and opening again fails at once instead of hanging.
+TEST_F(X11CaptureTest, PrivateServerModeSwitchAndLossStopTheStreamWithAReason) {
+    EXPECT_FALSE(RandrDisplayWatcher().start([] {}, ":4711")) << "no display, no watcher";
     testing::PrivateXServer server;
     ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
     X11ScreenCaptureBackend privateScreen(server.name());
-    auto content = privateScreen.shareableContent();
-    ASSERT_TRUE(content.ok());
-    auto [stream, frames] = open(content.value().displays.at(0).id, 0, 640, 480, false, &privateScreen);
+    const auto openWhole = [&](int w, int h) {
+        auto content = privateScreen.shareableContent();
+        EXPECT_TRUE(content.ok());
+        return open(content.ok() ? content.value().displays.at(0).id : 0, 0, w, h, false, &privateScreen);
+    };
+    const auto xrandr = [&](const std::string& args) {
+        return std::system(("DISPLAY=" + server.name() + " xrandr " + args).c_str());
+    };
+    RandrDisplayWatcher watcher;
+    int changes = 0;
+    ASSERT_TRUE(watcher.start([&] { ++changes; }, server.name().c_str()));
+    auto [stream, frames] = openWhole(640, 480);
     ASSERT_TRUE(stream.ok());
     ASSERT_TRUE(frames->nextFrame());
-    const std::string xrandr = "DISPLAY=" + server.name() + " xrandr ";
-    ASSERT_EQ(std::system((xrandr + "--newmode 320x240_t 6.00 320 336 368 416 240 243 247 250 && " + xrandr +
-                           "--addmode screen 320x240_t && " + xrandr + "--output screen --mode 320x240_t").c_str()), 0);
+    ASSERT_EQ(xrandr("--newmode 320x240_t 6.00 320 336 368 416 240 243 247 250"), 0);
+    ASSERT_EQ(xrandr("--addmode screen 320x240_t"), 0);
+    std::vector<int> reported;
+    for (const std::string mode : {"640x480", "320x240_t"}) {
+        const int before = changes;
+        ASSERT_EQ(xrandr("--output screen --mode " + mode), 0);
+        testing::waitUntil([&] { return changes > before; }, 1000);
+        test::serveEvents(300);
+        reported.push_back(changes - before);
+    }
+    EXPECT_EQ(reported, (std::vector<int>{0, 1}));
     auto reason = frames->waitForStop();
     ASSERT_TRUE(reason);
     EXPECT_NE(reason->find("Cannot read the display area"), std::string::npos) << *reason;
     stream.value()->stop();
+
+    auto [again, later] = openWhole(320, 240);
+    ASSERT_TRUE(again.ok());
+    ASSERT_TRUE(later->nextFrame());
+    watcher.stop();  // before the server goes: Xlib ends the process on a lost connection
+    server.kill();
+    EXPECT_EQ(later->waitForStop(), "Lost the connection to the X server");
+    again.value()->stop();
+    auto reopened = open(0, 0, 320, 240, false, &privateScreen).first;
+    ASSERT_FALSE(reopened.ok());
+    EXPECT_EQ(reopened.error().message, "Cannot open the X display");
     queue.waitIdle();  // before the private back end goes
 }
 
@@ -216,7 +250,9 @@ TEST_F(X11CaptureTest, AFrameLeftIdleGivesItsMemoryBackAndStillTakesImages) {
         auto frame = pool->acquire();
         ASSERT_TRUE(frame);
         ASSERT_NE(frame->pixels, spare);
-        if (i + 1 == FramePool::kIdleHandouts) EXPECT_EQ(spare[0], 0xAB) << "still in use one hand-out before";
+        if (i + 1 == FramePool::kIdleHandouts) {
+            EXPECT_EQ(spare[0], 0xAB) << "still in use one hand-out before";
+        }
     }
     EXPECT_EQ(spare[0], 0);
     EXPECT_EQ(spare[64 * 64 * 4 - 1], 0);
