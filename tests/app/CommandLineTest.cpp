@@ -107,7 +107,8 @@ Outcome startAndStop(std::vector<std::string> args, const TempDir& home, int sig
     return {child.out, child.err, code};
 }
 
-// Only the first argument counts.
+// Only the first argument counts. Without HOME the configuration path comes from the password
+// database.
 TEST(CommandLineForms, InformationFormsPrintAndTouchNoFile) {
     TempDir home;
     const EnvChanges env = {{"HOME", home.path().string()}};
@@ -123,14 +124,12 @@ TEST(CommandLineForms, InformationFormsPrintAndTouchNoFile) {
         EXPECT_EQ(o.code, 0) << c.args[0];
     }
     EXPECT_EQ(entriesIn(home.path()), 0u) << "an information form created a file";
-}
 
-TEST(CommandLineForms, ConfigPathWithoutHomeComesFromThePasswordDatabase) {
     passwd* entry = ::getpwuid(::getuid());
     ASSERT_NE(entry, nullptr);
-    const std::string expected = std::string(entry->pw_dir) + "/.config/corvane/config.toml\n";
-    EXPECT_EQ(runToEnd({"--config"}, {{"HOME", std::nullopt}}).out, expected);
-    EXPECT_EQ(runToEnd({"--config"}, {{"HOME", ""}}).out, expected);
+    const std::string fromDatabase = std::string(entry->pw_dir) + "/.config/corvane/config.toml\n";
+    EXPECT_EQ(runToEnd({"--config"}, {{"HOME", std::nullopt}}).out, fromDatabase);
+    EXPECT_EQ(runToEnd({"--config"}, {{"HOME", ""}}).out, fromDatabase);
 }
 
 // The running-program side of "--save" is in tests/platform/instance/RunningProgramTest.cpp.
