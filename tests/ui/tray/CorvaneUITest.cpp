@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "support/QtEventWait.h"
@@ -127,6 +128,10 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
     };
     ui.setupMenubar({});
     status.bufferDurationSeconds = 12.9;
+    // A state shows the same icon each time it comes back: Qt's pixmap cache keeps the pictures
+    // of every icon drawn, so a fresh one per change (two per save) would pile up there.
+    std::map<TrayIconState, qint64> iconOfState;
+    for (int round = 0; round < 2; ++round)
     for (const Case& c : cases) {
         status.isRecording = c.recording;
         status.hasPermission = c.permission;
@@ -137,6 +142,8 @@ TEST_F(CorvaneUITest, StateShowsInBufferLineTooltipAndIconWithPermissionFirstThe
         EXPECT_EQ(ui.trayIcon()->toolTip(), c.toolTip);
         EXPECT_EQ(ui.iconState(), c.icon) << c.toolTip;
         EXPECT_EQ(findAction(*ui.menu(), "Screen Capture Unavailable")->isVisible(), !c.permission);
+        const qint64 icon = ui.trayIcon()->icon().cacheKey();
+        EXPECT_EQ(iconOfState.emplace(c.icon, icon).first->second, icon) << c.toolTip;
     }
 }
 
