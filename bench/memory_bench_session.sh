@@ -21,8 +21,13 @@ pids+=($!)
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 threads() { ls "/proc/$1/task" | wc -l; }
-# Resident memory split: anonymous (heap, buffers) and file-backed (library code and data touched).
-split_mb() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d MB, files %d MB", a / 1024, f / 1024 }' "/proc/$1/status"; }
+# Resident memory split: anonymous (heap, buffers), file-backed (library code and data touched)
+# and shared (mostly the captured frames waiting for the encoder: one while it keeps up, up to six
+# while a busy machine holds it back, given back a few seconds after).
+split_mb() {
+  awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } /^RssShmem:/ { s = $2 }
+       END { printf "anon %d MB, files %d MB, shared %d MB", a / 1024, f / 1024, s / 1024 }' "/proc/$1/status"
+}
 thread_names() { cat /proc/"$1"/task/*/comm 2>/dev/null | sort | uniq -c | awk '{ printf "%s%s x%s", sep, $2, $1; sep=", " }'; }
 # The replay buffer's own bytes (video and audio), which follow what is on the screen: the window,
 # when shown, is part of the captured picture and gets busier as its list fills.

@@ -7,6 +7,7 @@
 #include "platform/files/InotifyFolderWatcher.h"
 #include "platform/files/LocalClipFiles.h"
 #include "ui/library/ClipLibrary.h"
+#include "ui/library/ClipListModel.h"
 
 namespace corvane {
 
@@ -14,7 +15,10 @@ namespace corvane {
 // file manager, the inotify folder watch, the FFmpeg probe and trimmer. Main thread; must
 // outlive the ClipLibrary they are handed to. `files` is shared with the exporter.
 struct LibraryBackends {
-    explicit LibraryBackends(LocalClipFiles& sharedFiles) : files(sharedFiles), trash(sharedFiles) {}
+    explicit LibraryBackends(LocalClipFiles& sharedFiles)
+        : files(sharedFiles),
+          trash(sharedFiles),
+          prober(ClipListModel::thumbnailPixels().width(), ClipListModel::thumbnailPixels().height()) {}
 
     ClipLibraryParts parts() { return {files, trash, fileManager, watcher, prober, trimmer}; }
 

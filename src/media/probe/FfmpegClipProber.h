@@ -10,9 +10,10 @@ namespace corvane {
 // file is refused before it is opened, so a FIFO named like a clip cannot block the worker.
 class FfmpegClipProber final : public ClipProber {
 public:
-    // The thumbnail fits in maxWidth x maxHeight, keeping the picture's aspect ratio. The library
-    // draws it at 64x36, so the default has the pixels a screen at twice the density needs.
-    explicit FfmpegClipProber(int maxWidth = 128, int maxHeight = 72)
+    // The thumbnail fits in maxWidth x maxHeight, keeping the picture's aspect ratio. Give it the
+    // pixels the library draws it with (its row picture at the screen's density): the library
+    // keeps a hundred of them, so every pixel more is kept a hundred times.
+    explicit FfmpegClipProber(int maxWidth = 64, int maxHeight = 36)
         : maxWidth_(maxWidth), maxHeight_(maxHeight) {}
 
     ClipMediaInfo probe(const std::string& path) override;

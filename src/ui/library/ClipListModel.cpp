@@ -21,14 +21,18 @@ namespace {
 QPixmap rowPicture(const Thumbnail& t) {
     if (t.empty() || t.rgb.size() < static_cast<size_t>(t.width) * t.height * 3) return {};
     const QImage bytes(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
-    const qreal density = qApp->devicePixelRatio();
+    // Already the size drawn when probed at thumbnailPixels(); scaling then copies nothing.
     QPixmap picture = QPixmap::fromImage(
-        bytes.scaled(ClipListModel::kThumbnailSize * density, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    picture.setDevicePixelRatio(density);
+        bytes.scaled(ClipListModel::thumbnailPixels(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    picture.setDevicePixelRatio(qApp->devicePixelRatio());
     return picture;
 }
 
 }  // namespace
+
+QSize ClipListModel::thumbnailPixels() {
+    return kThumbnailSize * qApp->devicePixelRatio();
+}
 
 QImage sharedImage(std::shared_ptr<const Thumbnail> t) {
     if (!t || t->empty() || t->rgb.size() < static_cast<size_t>(t->width) * t->height * 3) return {};

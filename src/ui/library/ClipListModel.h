@@ -27,6 +27,9 @@ public:
     };
     // The size (device-independent pixels) a row draws its thumbnail at.
     static constexpr QSize kThumbnailSize{64, 36};
+    // The same in the screen's pixels: what the library's thumbnails should be probed at, so a
+    // row draws them as they are.
+    static QSize thumbnailPixels();
 
     explicit ClipListModel(ClipsViewModel& model, QObject* parent = nullptr);
     ~ClipListModel() override;

@@ -291,6 +291,8 @@ QWidget* ClipsView::buildRightPane() {
     playPause_ = new QToolButton(this);
     playPause_->setToolTip(tr("Play / Pause (Space)"));
     playPause_->setIconSize(QSize(20, 20));
+    playIcon_ = playbackIcon(false);
+    pauseIcon_ = playbackIcon(true);
     playPause_->setStyleSheet(QStringLiteral("QToolButton { border: none; border-radius: 4px; padding: 3px; }"
                                              "QToolButton:hover { background: rgba(255,255,255,50); }"));
     showPlaying(false);
@@ -470,7 +472,7 @@ void ClipsView::refreshDetails() {
 }
 
 void ClipsView::showPlaying(bool playing) {
-    playPause_->setIcon(playbackIcon(playing));
+    playPause_->setIcon(playing ? pauseIcon_ : playIcon_);
 }
 
 void ClipsView::installKeys() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -102,6 +103,9 @@ private:
     PosterView* poster_ = nullptr;
     QVideoWidget* video_ = nullptr;     // made for the first player
     QToolButton* playPause_ = nullptr;
+    // Drawn once: the button is set again at every selection (so every save), and Qt's pixmap
+    // cache keeps the scaled picture of each icon it is given.
+    QIcon playIcon_, pauseIcon_;
     SeekSlider* seekBar_ = nullptr;
     QLabel* emptyTitle_ = nullptr;
     QLabel* emptyText_ = nullptr;

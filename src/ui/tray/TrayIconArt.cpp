@@ -55,7 +55,13 @@ TrayIconArt::TrayIconArt() {
     base_ = drawnRecordSymbol();
 }
 
-QIcon TrayIconArt::icon(TrayIconState state) const {
+const QIcon& TrayIconArt::icon(TrayIconState state) const {
+    QIcon& icon = icons_.at(static_cast<size_t>(state));
+    if (icon.isNull()) icon = draw(state);
+    return icon;
+}
+
+QIcon TrayIconArt::draw(TrayIconState state) const {
     QPixmap pixmap(kSize, kSize);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);

@@ -55,10 +55,13 @@ TEST_F(FfmpegClipTrimmerTest, CutBetweenKeyframesShowsTheExactFirstFrameWithoutR
     EXPECT_NEAR(got.audioOnsets[1], 1.5, 0.01);
 }
 
-TEST_F(FfmpegClipTrimmerTest, CutOnAKeyframeAndToTheEnd) {
-    const std::string out = (*dir_ / "key.mp4").string();
-    ASSERT_EQ(cut(2.0, 99, out).status, TrimOutcome::Status::Ok);
-    const test::DecodedClip got = test::decodeClip(out);
+// A cut on a keyframe runs to the end, the beeps in step. A cut inside a beep keeps one whole packet
+// before the cut (hidden by the edit list) so the decoder is primed, and the first 10 ms already
+// carry the full beep (RMS of a 0.25 sine: 0.177).
+TEST_F(FfmpegClipTrimmerTest, CutsOnAKeyframeToTheEndAndInsideABeepKeepTheAudioWhole) {
+    const std::string toEnd = (*dir_ / "key.mp4").string(), inBeep = (*dir_ / "beep.mp4").string();
+    ASSERT_EQ(cut(2.0, 99, toEnd).status, TrimOutcome::Status::Ok);
+    const test::DecodedClip got = test::decodeClip(toEnd);
     ASSERT_FALSE(got.frameIndices.empty());
     EXPECT_EQ(got.frameIndices.front(), 60);
     EXPECT_EQ(got.frameIndices.back(), 179);
@@ -66,16 +69,11 @@ TEST_F(FfmpegClipTrimmerTest, CutOnAKeyframeAndToTheEnd) {
     // next beep, so a fifth onset at 4.0 may follow.)
     ASSERT_GE(got.audioOnsets.size(), 4u);
     for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(got.audioOnsets[i], double(i), 0.01) << i;
-}
 
-TEST_F(FfmpegClipTrimmerTest, AudioIsWholeFromTheFirstSample) {
-    // Cut inside a beep: one whole packet before the cut is kept (hidden by the edit list) so the
-    // decoder is primed, and the first 10 ms already carry the full beep (RMS of 0.25 sine: 0.177).
-    const std::string out = (*dir_ / "beep.mp4").string();
-    ASSERT_EQ(cut(3.02, 4.0, out).status, TrimOutcome::Status::Ok);
-    const test::DecodedClip got = test::decodeClip(out);
-    EXPECT_LE(got.firstAudioPacketEnd, 0.0);
-    EXPECT_NEAR(got.leadingRms, 0.177, 0.03);
+    ASSERT_EQ(cut(3.02, 4.0, inBeep).status, TrimOutcome::Status::Ok);
+    const test::DecodedClip beep = test::decodeClip(inBeep);
+    EXPECT_LE(beep.firstAudioPacketEnd, 0.0);
+    EXPECT_NEAR(beep.leadingRms, 0.177, 0.03);
 }
 
 TEST_F(FfmpegClipTrimmerTest, RangesWithoutPicturesUnreadableOrCancelledWriteNothing) {

@@ -2,6 +2,8 @@
 // from its monitor as stamped 48 kHz stereo float, and the stream follows a new default sink.
 #include "platform/audio/PulseSystemAudio.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,12 +14,13 @@
 #include <optional>
 #include <string>
 #include <thread>
-
-#include <unistd.h>
+#include <tuple>
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
 #include "platform/audio/TonePlayer.h"
+#include "support/QtEventWait.h"
+#include "support/TempDir.h"
 
 namespace corvane {
 namespace {
@@ -72,31 +75,28 @@ private:
     std::optional<std::string> stopText_;  // guarded by mutex_
 };
 
-TEST(PulseSystemAudio, ToneComesBackStampedWhenItWasCaptured) {
+// One stream on the session's default sink: a tone played there comes back stamped when it was
+// captured; a tone on another sink is heard only once that sink becomes the default.
+TEST(PulseSystemAudio, ToneComesBackStampedWhenCapturedAndTheStreamFollowsANewDefaultSink) {
     AudioCollector audio;
     SerialQueue queue("test-audio");  // joined before the collector goes
     PulseSystemAudioBackend backend;
     auto stream = backend.openSystemAudio(queue, audio.callbacks());
     ASSERT_TRUE(stream.ok()) << "no PulseAudio: run inside scripts/with-test-session.sh ("
                              << stream.error().message << ")";
-    testing::Tone tone;
-    ASSERT_TRUE(tone.ok());
-    // The null sink's monitor can take about two seconds to deliver its first data; then half a
-    // second more.
-    EXPECT_TRUE(audio.waitForSound(0.1, 8s, 25)) << "the tone never reached the monitor";
+    {
+        testing::Tone tone;
+        ASSERT_TRUE(tone.ok());
+        // The null sink's monitor can take about two seconds to deliver its first data; then half a
+        // second more.
+        ASSERT_TRUE(audio.waitForSound(0.1, 8s, 25)) << "the tone never reached the monitor";
+    }
+    const std::vector<AudioBlock> blocks = audio.blocks();
     const MediaTime now = captureClockNow();
-    stream.value()->stop();
-    queue.waitIdle();
-    EXPECT_FALSE(audio.waitForStop(0ms)) << "a deliberate stop is not reported";
-
-    auto blocks = audio.blocks();
-    ASSERT_GT(blocks.size(), 2u);
     int jumps = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
         const AudioBlock& b = blocks[i];
-        EXPECT_EQ(b.sampleRate, 48000);
-        EXPECT_EQ(b.channels, 2);
-        EXPECT_EQ(b.pts.timescale(), 48000);
+        EXPECT_EQ(std::tuple(b.sampleRate, b.channels, b.pts.timescale()), std::tuple(48000, 2, 48000));
         // One block's worth of samples apart, bar a rare correction: read jitter never shows.
         if (i > 0) jumps += b.pts != blocks[i - 1].pts + MediaTime(blocks[i - 1].frameCount(), 48000);
     }
@@ -106,9 +106,7 @@ TEST(PulseSystemAudio, ToneComesBackStampedWhenItWasCaptured) {
     const double age = (now - blocks.back().pts).seconds();
     EXPECT_GT(age, 0.0);
     EXPECT_LT(age, 0.15) << "audio stamps must be on the capture clock, when the sound was captured";
-}
 
-TEST(PulseSystemAudio, FollowsANewDefaultSink) {
     ASSERT_EQ(std::system("pactl load-module module-null-sink sink_name=corvane_probe_sink "
                           "rate=48000 channels=2 >/tmp/corvane_probe_module 2>/dev/null"), 0);
     // The session's other tests expect their sink back, whatever happens here.
@@ -119,61 +117,49 @@ TEST(PulseSystemAudio, FollowsANewDefaultSink) {
             (void)rc;
         }
     } restore;
-    AudioCollector audio;
-    SerialQueue queue("test-audio");  // joined before the collector goes
-    PulseSystemAudioBackend backend;
-    auto stream = backend.openSystemAudio(queue, audio.callbacks());
-    ASSERT_TRUE(stream.ok());
+    std::this_thread::sleep_for(500ms);  // the first tone's tail, still in the sink, plays out
     testing::Tone tone("corvane_probe_sink");  // not the default yet: the monitor hears silence
     EXPECT_FALSE(audio.waitForSound(0.1, 2s));
     ASSERT_EQ(std::system("pactl set-default-sink corvane_probe_sink"), 0);
     EXPECT_TRUE(audio.waitForSound(0.1, 6s)) << "the stream stayed on the old sink's monitor";
     stream.value()->stop();
     queue.waitIdle();
+    EXPECT_FALSE(audio.waitForStop(0ms)) << "a deliberate stop is not reported";
 }
 
-// A private audio server (its own socket and runtime folder) that the test can kill and start
-// again without touching the session's.
-class PrivateServer {
+// A PulseAudio server of the test's own (its own socket and runtime folder) that the test can end
+// and start again without touching the session's. Off the session bus: the session's own server
+// already owns the name a server claims there.
+class PrivatePulse {
 public:
-    PrivateServer() : dir_("/tmp/corvane-pulse-" + std::to_string(::getpid())) {
-        std::filesystem::create_directories(dir_);
-    }
-    ~PrivateServer() {
-        kill();
-        std::filesystem::remove_all(dir_);
-    }
-    std::string address() const { return "unix:" + dir_ + "/native"; }
+    ~PrivatePulse() { stop(); }
+    std::string address() const { return "unix:" + (dir_ / "native").string(); }
     bool start() {
-        // Off the session bus: the session's own server already owns the name a server claims there.
-        const std::string env = "XDG_RUNTIME_DIR=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + " HOME=" + dir_ +
-                                " DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_ + "/no-bus";
-        const std::string cmd = env + " setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no"
-                                      " --load='module-native-protocol-unix socket=" + dir_ + "/native auth-anonymous=1'"
-                                      " --load='module-null-sink sink_name=corvane_private_sink rate=48000 channels=2'"
-                                      " >/dev/null 2>&1 & echo $! >" + dir_ + "/pid";
-        if (std::system(cmd.c_str()) != 0) return false;
-        for (int i = 0; i < 100; ++i) {
-            const std::string probe = "PULSE_SERVER=" + address() + " pactl info >/dev/null 2>&1";
-            if (std::system(probe.c_str()) == 0) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        const QString dir = QString::fromStdString(dir_.path().string());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"}) env.insert(QString::fromLatin1(name), dir);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), "unix:path=" + dir + "/no-bus");
+        server_.setProcessEnvironment(env);
+        std::filesystem::remove(dir_ / "native");
+        server_.start(QStringLiteral("pulseaudio"),
+                      {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                       "--load=module-null-sink sink_name=corvane_private_sink rate=48000 channels=2",
+                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + dir + "/native"});
+        // The socket comes with the last module, so the sink is there by then.
+        return test::waitUntil([&] { return std::filesystem::exists(dir_ / "native"); }, 5000);
     }
-    void kill() {
-        const std::string cmd = "[ -f " + dir_ + "/pid ] && pid=$(cat " + dir_ + "/pid) && kill $pid 2>/dev/null; "
-                                "while [ -n \"$pid\" ] && kill -0 $pid 2>/dev/null; do sleep 0.05; done; rm -f " +
-                                dir_ + "/pid";
-        int rc = std::system(cmd.c_str());
-        (void)rc;
+    void stop() {
+        server_.terminate();
+        server_.waitForFinished(5000);
     }
 
 private:
-    std::string dir_;
+    test::TempDir dir_;
+    QProcess server_;
 };
 
 TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
-    PrivateServer server;
+    PrivatePulse server;
     ASSERT_TRUE(server.start());
     PulseSystemAudioBackend backend(server.address());
     AudioCollector first, second;
@@ -182,7 +168,7 @@ TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
     ASSERT_TRUE(firstStream.ok());
     ASSERT_TRUE(first.waitForSound(-1, 10s)) << "the null sink's monitor delivers silence";
 
-    server.kill();
+    server.stop();
     EXPECT_TRUE(first.waitForStop(10s)) << "a dead server is reported as a stop";
     auto down = backend.openSystemAudio(queue, second.callbacks());  // an error, not a hang
     ASSERT_FALSE(down.ok()) << "nothing to reopen yet";

@@ -17,7 +17,9 @@ public:
             address_ = QString::fromUtf8(process_.readLine()).trimmed();
         }
     }
-    ~PrivateServer() {
+    ~PrivateServer() { stop(); }
+    // Ends the server the way it cleans up after itself (an X server removes its lock file).
+    void stop() {
         process_.terminate();
         process_.waitForFinished(3000);
     }

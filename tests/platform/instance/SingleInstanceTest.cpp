@@ -71,79 +71,66 @@ protected:
 };
 
 // The hand-over itself is proved with the built program in RunningProgramTest; a start without a
-// session bus runs on its own (the command-line tests start the program so).
-TEST_F(SingleInstanceTest, OwnerThatCannotShowItsWindowMakesTheSecondStartFail) {
+// session bus runs on its own (the command-line tests start the program so). Here: an owner still
+// starting makes the second start fail; calls with bad arguments never reach the program; SaveClip
+// answers only once the save has finished, with the path or the real reason.
+TEST_F(SingleInstanceTest, CallsReachTheOwnerOnlyWhenValidAndSaveClipRepliesWhenTheFileIsComplete) {
     claimFirst();  // no handlers yet: the owner answers with an error, which is no handover
     const InstanceClaim second = claimFromOtherInstance(QStringLiteral("second"));
     EXPECT_EQ(second.role, InstanceRole::failed);
     EXPECT_TRUE(second.message.contains(QStringLiteral("still starting"))) << second.message.toStdString();
-}
 
-TEST_F(SingleInstanceTest, SaveClipRepliesWhenTheFileIsCompleteOrWithTheRealReason) {
+    std::vector<double> asked;
     std::vector<std::function<void(SaveClipOutcome)>> pending;
-    first_.setHandlers({.saveClip = [&](double seconds, std::function<void(SaveClipOutcome)> done) {
-        EXPECT_EQ(seconds, pending.empty() ? 10.0 : 30.0);
-        pending.push_back(std::move(done));
-    }});
-    claimFirst();
-    const std::vector<QDBusPendingCall> calls{callFirst(QStringLiteral("SaveClip"), {10.0}),
-                                              callFirst(QStringLiteral("SaveClip"), {30.0})};
-    ASSERT_TRUE(waitUntil([&] { return pending.size() == 2; }));
-    test::serveEvents(50);
-    EXPECT_FALSE(calls[0].isFinished());  // nothing is answered before the save finishes
-
-    // Completions come from the save's own thread.
-    std::thread([&] {
-        pending[1]({false, "No space left on device"});
-        pending[0]({true, "/clips/Clip_2026-12-06_18-00-00_10s.mp4", "Saved 7 s of the 10 s asked"});
-    }).join();
-    ASSERT_TRUE(allFinished(calls));
-    const QDBusPendingReply<QString, QString> ok = calls[0];
-    const QDBusPendingReply<QString> bad = calls[1];
-    ASSERT_FALSE(ok.isError()) << ok.error().message().toStdString();
-    EXPECT_EQ(ok.argumentAt<0>(), QStringLiteral("/clips/Clip_2026-12-06_18-00-00_10s.mp4"));
-    EXPECT_EQ(ok.argumentAt<1>(), QStringLiteral("Saved 7 s of the 10 s asked"));
-    EXPECT_EQ(bad.error().name(), QStringLiteral("org.corvane.Corvane.Error.SaveFailed"));
-    EXPECT_EQ(bad.error().message(), QStringLiteral("No space left on device"));
-}
-
-TEST_F(SingleInstanceTest, CallsReachTheProgramButBadArgumentsDoNot) {
-    int reached = 0;
     bool readable = true;
-    first_.setHandlers({.showWindow = [&](CorvaneTab) { ++reached; },
-                        .saveClip = [&](double, std::function<void(SaveClipOutcome)>) { ++reached; },
+    first_.setHandlers({.showWindow = [&](CorvaneTab) { asked.push_back(-1); },
+                        .saveClip = [&](double seconds, std::function<void(SaveClipOutcome)> done) {
+                            asked.push_back(seconds);
+                            pending.push_back(std::move(done));
+                        },
                         .reloadConfig = [&] {
-                            ++reached;
                             return readable ? ReloadConfigOutcome{}
                                             : ReloadConfigOutcome{false, "Could not read /c.toml: the file is empty"};
                         },
                         .getStatus = [] { return ControlStatus{true, 87.5, int64_t{3} << 32, false}; }});
-    claimFirst();
-    const std::vector<QDBusPendingCall> bad{
-        callFirst(QStringLiteral("ShowWindow"), {QStringLiteral("library")}),
-        callFirst(QStringLiteral("SaveClip"), {0.0}), callFirst(QStringLiteral("SaveClip"), {-5.0}),
-        callFirst(QStringLiteral("SaveClip"), {0.999}),
-        callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::infinity()}),
-        callFirst(QStringLiteral("SaveClip"), {std::numeric_limits<double>::quiet_NaN()})};
+    const auto save = [&](double seconds) { return callFirst(QStringLiteral("SaveClip"), {seconds}); };
+    const std::vector<QDBusPendingCall> bad{callFirst(QStringLiteral("ShowWindow"), {QStringLiteral("library")}),
+                                            save(0.0), save(-5.0), save(0.999),
+                                            save(std::numeric_limits<double>::infinity()),
+                                            save(std::numeric_limits<double>::quiet_NaN())};
     const std::vector<QDBusPendingCall> good{callFirst(QStringLiteral("ReloadConfig")),
-                                             callFirst(QStringLiteral("GetStatus"))};
-    ASSERT_TRUE(allFinished(bad) && allFinished(good));
+                                             callFirst(QStringLiteral("GetStatus")), save(10.0), save(30.0)};
+    ASSERT_TRUE(allFinished(bad) && allFinished({good[0], good[1]}));
     for (const QDBusPendingCall& call : bad) EXPECT_EQ(call.error().type(), QDBusError::InvalidArgs);
     for (size_t i = 2; i < bad.size(); ++i) {  // every refused length gets the same answer as zero
         EXPECT_EQ(bad[i].error().message(), bad[1].error().message()) << i;
     }
     EXPECT_FALSE(good[0].isError());
-    EXPECT_EQ(reached, 1);
-
+    const QVariantMap status = QDBusPendingReply<QVariantMap>(good[1]).value();
+    EXPECT_EQ(status.value(QStringLiteral("memory_bytes")).toLongLong(), int64_t{3} << 32);  // past 32 bits
+    EXPECT_EQ(status.value(QStringLiteral("saving")), QVariant(false));
     readable = false;
     const std::vector<QDBusPendingCall> unreadable{callFirst(QStringLiteral("ReloadConfig"))};
     ASSERT_TRUE(allFinished(unreadable));
     EXPECT_EQ(unreadable[0].error().name(), QStringLiteral("org.corvane.Corvane.Error.ReloadFailed"));
     EXPECT_EQ(unreadable[0].error().message(), QStringLiteral("Could not read /c.toml: the file is empty"));
 
-    const QVariantMap status = QDBusPendingReply<QVariantMap>(good[1]).value();
-    EXPECT_EQ(status.value(QStringLiteral("memory_bytes")).toLongLong(), int64_t{3} << 32);  // past 32 bits
-    EXPECT_EQ(status.value(QStringLiteral("saving")), QVariant(false));
+    ASSERT_TRUE(waitUntil([&] { return pending.size() == 2; }));
+    EXPECT_EQ(asked, (std::vector<double>{10.0, 30.0}));
+    EXPECT_FALSE(good[2].isFinished());  // nothing is answered before the save finishes
+    // Completions come from the save's own thread.
+    std::thread([&] {
+        pending[1]({false, "No space left on device"});
+        pending[0]({true, "/clips/Clip_2026-12-06_18-00-00_10s.mp4", "Saved 7 s of the 10 s asked"});
+    }).join();
+    ASSERT_TRUE(allFinished(good));
+    const QDBusPendingReply<QString, QString> ok = good[2];
+    const QDBusPendingReply<QString> failed = good[3];
+    ASSERT_FALSE(ok.isError()) << ok.error().message().toStdString();
+    EXPECT_EQ(ok.argumentAt<0>(), QStringLiteral("/clips/Clip_2026-12-06_18-00-00_10s.mp4"));
+    EXPECT_EQ(ok.argumentAt<1>(), QStringLiteral("Saved 7 s of the 10 s asked"));
+    EXPECT_EQ(failed.error().name(), QStringLiteral("org.corvane.Corvane.Error.SaveFailed"));
+    EXPECT_EQ(failed.error().message(), QStringLiteral("No space left on device"));
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST(QtMainScheduler, DelayedTasksRunByDueTimeNeverEarlyAndCancelledOnesNever) {
     EXPECT_EQ(scheduler.pendingCount(), 0u);
 }
 
-TEST(QtMainScheduler, RepeatingTimerRepeatsUntilCancelledEvenFromItsOwnRun) {
+TEST(QtMainScheduler, RepeatingTimersRunUntilCancelledAndShutDownOrDestructionDropsAllWork) {
     QtMainScheduler scheduler;
     int runs = 0, ticks = 0;
     Scheduler::TaskId id = Scheduler::kNoTask;
@@ -91,23 +91,22 @@ TEST(QtMainScheduler, RepeatingTimerRepeatsUntilCancelledEvenFromItsOwnRun) {
     serveEvents(40);
     EXPECT_EQ(runs, 3);
     EXPECT_EQ(ticks, atReset);
-}
 
-TEST(QtMainScheduler, ShutDownOrDestructionDropsPendingWorkAndRefusesNewWork) {
+    // Shut down or destroyed, the scheduler drops pending work and refuses new work.
     std::atomic<int> ran{0};
     {
-        QtMainScheduler scheduler;
-        scheduler.post([&] { ++ran; });
-        scheduler.postRepeating(5ms, [&] { ++ran; });
-        scheduler.shutDown();
-        EXPECT_FALSE(scheduler.post([&] { ++ran; }));
-        EXPECT_EQ(scheduler.postDelayed(1ms, [&] { ++ran; }), Scheduler::kNoTask);
+        QtMainScheduler shutDown;
+        shutDown.post([&] { ++ran; });
+        shutDown.postRepeating(5ms, [&] { ++ran; });
+        shutDown.shutDown();
+        EXPECT_FALSE(shutDown.post([&] { ++ran; }));
+        EXPECT_EQ(shutDown.postDelayed(1ms, [&] { ++ran; }), Scheduler::kNoTask);
         serveEvents(30);
     }
     {
-        QtMainScheduler scheduler;
-        scheduler.post([&] { ++ran; });
-        scheduler.postDelayed(5ms, [&] { ++ran; });
+        QtMainScheduler destroyed;
+        destroyed.post([&] { ++ran; });
+        destroyed.postDelayed(5ms, [&] { ++ran; });
     }
     serveEvents(30);
     EXPECT_EQ(ran, 0);

@@ -35,7 +35,7 @@ TEST(RestoreTokenFile, ReadsOnlyAWellFormedToken) {
     EXPECT_EQ(RestoreTokenFile((dir / "missing.toml").string()).load(), std::nullopt);
 }
 
-TEST(RestoreTokenFile, SavesAtomicallyIntoNewFoldersAndForgets) {
+TEST(RestoreTokenFile, SavesIntoNewFoldersForgetsAndDefaultsToTheStateFolder) {
     test::TempDir dir;
     RestoreTokenFile file((dir / "state/corvane/portal.toml").string());
     ASSERT_TRUE(file.save("token-1"));
@@ -47,9 +47,8 @@ TEST(RestoreTokenFile, SavesAtomicallyIntoNewFoldersAndForgets) {
     EXPECT_EQ(file.load(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(file.path()));
     file.forget();  // nothing to remove is fine
-}
 
-TEST(RestoreTokenFile, DefaultPathFollowsTheStateFolder) {
+    // By default in the state folder; a relative XDG_STATE_HOME is ignored.
     {
         test::ScopedEnv state("XDG_STATE_HOME", "/somewhere/state");
         EXPECT_EQ(RestoreTokenFile::defaultPath(), "/somewhere/state/corvane/portal.toml");

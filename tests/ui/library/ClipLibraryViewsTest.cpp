@@ -115,8 +115,11 @@ TEST_F(ClipsViewTest, RowAndModelSelectionFollowEachOtherAcrossReloads) {
     addClip(dir / "new.mp4", 1);
     addClip(dir / "old.mp4", 9);
     rig.model.reloadClips();
+    const qint64 playIcon = view.playPauseButton()->icon().cacheKey();
     view.listView()->setCurrentIndex(list.index(1));
     EXPECT_EQ(rig.model.selectedClip()->name, "old.mp4");
+    // The same icon again, not a fresh one whose picture Qt's pixmap cache would keep too.
+    EXPECT_EQ(view.playPauseButton()->icon().cacheKey(), playIcon);
     QSignalSpy resets(&list, &QAbstractItemModel::modelReset);
     rig.model.reloadClips();  // updated in place: the list keeps its scroll position
     EXPECT_EQ(resets.count(), 0);

@@ -40,7 +40,9 @@ protected:
     std::unique_ptr<CorvaneWindowManager> manager_ = makeManager();
 };
 
-TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandAndOnlyHiddenWhenClosed) {
+TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandTitledWithTheRecordingTimeAndOnlyHiddenWhenClosed) {
+    RecordingPair status{true, 3725};
+    manager_->setRecordingStatusProvider([&] { return status; });
     manager_->showWindow(CorvaneTab::settings);
     EXPECT_EQ(manager_->window(), nullptr);  // queued to the event loop, not done inline
     QCoreApplication::processEvents();
@@ -48,12 +50,20 @@ TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandAndOnlyHiddenWhenClosed) {
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::settings);
+    // The title follows the recording time, once a second while shown.
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:05"));
+    status.duration = 3726.9;
+    scheduler_.advanceBy(999ms);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:05"));
+    scheduler_.advanceBy(1ms);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:06"));
 
     int willClose = 0;
     QObject::connect(manager_.get(), &CorvaneWindowManager::windowWillClose, [&] { ++willClose; });
     QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
     EXPECT_FALSE(manager_->isWindowVisible());
     EXPECT_EQ(willClose, 1);
+    EXPECT_EQ(scheduler_.pendingCount(), 0u) << "the title's timer stops";
 
     // The same window comes back, switched to the requested tab.
     show(*manager_, CorvaneTab::clips);
@@ -65,22 +75,6 @@ TEST_F(WindowManagerTest, WindowIsCreatedOnFirstDemandAndOnlyHiddenWhenClosed) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
     EXPECT_EQ(manager_->appView()->selectedTab(), CorvaneTab::settings);
-}
-
-TEST_F(WindowManagerTest, TitleFollowsTheRecordingTimeOnlyWhileShown) {
-    RecordingPair status{true, 3725};
-    manager_->setRecordingStatusProvider([&] { return status; });
-    show(*manager_, CorvaneTab::clips);
-    QWidget* window = manager_->window();
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:05"));
-    status.duration = 3726.9;
-    scheduler_.advanceBy(999ms);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:05"));
-    scheduler_.advanceBy(1ms);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Corvane - 01:02:06"));
-
-    window->close();  // the timer stops
-    EXPECT_EQ(scheduler_.pendingCount(), 0u);
 }
 
 TEST_F(WindowManagerTest, SizeIsKeptInItsOwnFileAndADamagedFileIsIgnored) {
