@@ -120,13 +120,17 @@ public:
         info.thumbnail = Thumbnail{96, 72, std::vector<uint8_t>(96 * 72 * 3, 128)};  // 4:3
         return info;
     }
-    // A 2x1 picture whose first byte is the file's size (tells posters apart); none when damaged.
-    Thumbnail firstPicture(const std::string& path, int, int) override {
+    // A picture filling the box asked for, whose bytes are the file's size (tells posters apart);
+    // none when damaged.
+    Thumbnail firstPicture(const std::string& path, int width, int height) override {
         postered.push_back(path);
+        posterBoxes.emplace_back(width, height);
         if (std::ifstream(path).get() == 'X') return {};
-        return Thumbnail{2, 1, {static_cast<uint8_t>(std::filesystem::file_size(path)), 0, 0, 0, 0, 0}};
+        const auto byte = static_cast<uint8_t>(std::filesystem::file_size(path));
+        return Thumbnail{width, height, std::vector<uint8_t>(size_t(width) * size_t(height) * 3, byte)};
     }
     std::vector<std::string> probed, postered;
+    std::vector<std::pair<int, int>> posterBoxes;
 };
 
 // Writes a clip whose modification time is `secondsAgo` before now.

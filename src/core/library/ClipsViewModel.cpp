@@ -340,22 +340,41 @@ unsigned ClipsViewModel::requestPoster(const ClipItem& clip) {
     const unsigned changes = dropPoster();
     if (!deps_.prober || !deps_.probeWorker) return changes;
     posterKey_ = key;
+    decodePoster(clip);
+    return changes;
+}
+
+void ClipsViewModel::decodePoster(const ClipItem& clip) {
     const uint64_t ticket = posterTicket_->load();
     std::weak_ptr<Alive> weak = alive_;
     ClipProber* prober = deps_.prober;
     Scheduler* scheduler = &deps_.scheduler;
     const bool posted = deps_.probeWorker->post([weak, prober, scheduler, current = posterTicket_, ticket,
-                                                 path = clip.path] {
+                                                 path = clip.path, width = posterWidth_, height = posterHeight_] {
         // Skipped when another clip was selected meanwhile: going through a list with the arrow
         // keys would otherwise queue one decode per row passed.
         if (current->load() != ticket) return;
-        Thumbnail picture = prober->firstPicture(path, kPosterMaxWidth, kPosterMaxHeight);
+        Thumbnail picture = prober->firstPicture(path, width, height);
         scheduler->post([weak, ticket, picture = std::move(picture)]() mutable {
             if (auto a = weak.lock(); a && a->model) a->model->posterArrived(ticket, std::move(picture));
         });
     });
     if (!posted) posterKey_.reset();  // the worker is stopping: no poster
-    return changes;
+}
+
+void ClipsViewModel::setPosterSize(int width, int height) {
+    mainThread_.assertOnOwnerThread("ClipsViewModel::setPosterSize");
+    width = std::clamp(width, 1, kPosterMaxWidth);
+    height = std::clamp(height, 1, kPosterMaxHeight);
+    if (width == posterWidth_ && height == posterHeight_) return;
+    posterWidth_ = width;
+    posterHeight_ = height;
+    // Only a poster shown or on its way can be outgrown; without one there is nothing to redo.
+    if (!posterKey_ || !selectedClip_) return;
+    const bool outgrown = !poster_ || (poster_->width < width && poster_->height < height);
+    if (!outgrown) return;
+    posterTicket_->fetch_add(1);  // a smaller decode still on its way is not wanted any more
+    decodePoster(*selectedClip_);
 }
 
 unsigned ClipsViewModel::dropPoster() {

@@ -75,7 +75,7 @@ public:
         TotalSizeChanged = 1u << 3,
         PosterChanged = 1u << 4,     // poster() now returns another picture or none
     };
-    // The poster fits into this size (the preview's size at most; it is shown, not thumbnailed).
+    // The poster fits into the preview (see setPosterSize), and never into more than this.
     static constexpr int kPosterMaxWidth = 960;
     static constexpr int kPosterMaxHeight = 540;
 
@@ -133,6 +133,11 @@ public:
     // folder and asks for the selection's poster (or player, once one was used).
     // On from the start; a library whose view is not shown yet turns it off.
     void setShown(bool shown);
+    // The preview's size in the screen's pixels. Posters are decoded to fit it, so the one picture
+    // kept has no more pixels than are drawn. A poster shown stays when the preview shrinks
+    // (drawn smaller it looks the same) and is decoded again when the preview outgrows it, the
+    // old one showing until the new one arrives.
+    void setPosterSize(int width, int height);
     void revealInFinder(const ClipItem& clip);
     void openClipsFolder();
     // True on success, or when the name is unchanged.
@@ -163,6 +168,7 @@ private:
     bool canPreview(const std::optional<ClipItem>& clip) const;
     PreviewPlayer* ensurePlayer();
     unsigned requestPoster(const ClipItem& clip);
+    void decodePoster(const ClipItem& clip);
     unsigned dropPoster();
     void posterArrived(uint64_t ticket, Thumbnail picture);
     void scheduleReload();
@@ -178,6 +184,8 @@ private:
     bool playerUsed_ = false;  // played or sought once: selections get a player from then on
     std::optional<ClipMediaCache::Key> posterKey_;  // the clip poster_ is for, or is being decoded for
     std::shared_ptr<const Thumbnail> poster_;  // never empty when set
+    int posterWidth_ = kPosterMaxWidth;   // the box posters are decoded to fit
+    int posterHeight_ = kPosterMaxHeight;
     // The current poster request; a decode whose ticket is no longer current is skipped, and its
     // result dropped. Read on the probe worker.
     std::shared_ptr<std::atomic<uint64_t>> posterTicket_ = std::make_shared<std::atomic<uint64_t>>(0);

@@ -280,6 +280,7 @@ QWidget* ClipsView::buildRightPane() {
     v->setSpacing(0);
     screen_ = new QStackedWidget;
     poster_ = new PosterView;
+    poster_->onResized = [this](QSize pixels) { model_.setPosterSize(pixels.width(), pixels.height()); };
     screen_->addWidget(poster_);
     v->addWidget(screen_, 1);
     // The player's own controls: play/pause, position and time.

@@ -25,4 +25,8 @@ void PosterView::paintEvent(QPaintEvent*) {
     p.drawImage(target, picture_);
 }
 
+void PosterView::resizeEvent(QResizeEvent*) {
+    if (onResized) onResized(size() * devicePixelRatio());
+}
+
 }  // namespace corvane

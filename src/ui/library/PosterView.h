@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QImage>
 #include <QWidget>
 
@@ -15,9 +17,12 @@ public:
     // An image over the library's own bytes (sharedImage): the poster is not held twice.
     void setPicture(QImage picture);
     const QImage& picture() const { return picture_; }
+    // Called with the widget's size in the screen's pixels whenever it changes.
+    std::function<void(QSize pixels)> onResized;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QImage picture_;

@@ -261,6 +261,36 @@ TEST_F(ClipsViewModelTest, ThePreviewIsAPosterOfTheSelectedClipUntilThePlayerIsF
     EXPECT_EQ(rig.prober.postered.size(), 2u);
 }
 
+// The one picture kept has the pixels the preview draws, and a resize decodes again only when
+// the preview outgrew it, showing the old picture meanwhile.
+TEST_F(ClipsViewModelTest, PostersFitThePreviewAndAreDecodedAgainOnlyWhenItOutgrowsThem) {
+    using Box = std::pair<int, int>;
+    addClip(dir / "a.mp4", 20);
+    addClip(dir / "b.mp4", 10);
+    rig.model.reloadClips();  // selects b before the preview has a size
+    rig.runWorkers();
+    rig.model.setPosterSize(640, 360);
+    rig.runWorkers();
+    EXPECT_EQ(rig.prober.posterBoxes, (std::vector<Box>{{960, 540}})) << "shrinking decodes nothing";
+    rig.model.selectClip(rig.model.clips()[1]);
+    rig.runWorkers();
+    ASSERT_TRUE(rig.model.poster());
+    EXPECT_EQ(rig.model.poster()->width, 640);
+
+    rig.model.setPosterSize(3840, 2160);  // outgrown; never more than the largest poster
+    ASSERT_TRUE(rig.model.poster());
+    EXPECT_EQ(rig.model.poster()->width, 640) << "the old picture shows until the new one is there";
+    rig.runWorkers();
+    EXPECT_EQ(rig.model.poster()->width, 960);
+    // A decode for a size the preview has grown past since is not shown.
+    rig.model.setPosterSize(320, 180);
+    rig.model.selectClip(rig.model.clips()[0]);
+    rig.model.setPosterSize(480, 270);
+    rig.runWorkers();
+    EXPECT_EQ(rig.model.poster()->width, 480);
+    EXPECT_EQ(rig.prober.posterBoxes.back(), (Box{480, 270}));
+}
+
 TEST_F(ClipsViewModelTest, RenameCleansTheNameKeepsTheExtensionAndNeverReplacesAFile) {
     addClip(dir / "my.clip.MOV", 5, "original");
     addClip(dir / "taken.MOV", 9);
