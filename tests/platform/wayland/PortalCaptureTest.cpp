@@ -71,10 +71,12 @@ protected:
     }
     void answerDialogWith(const std::string& answer) { std::ofstream(chooserAnswer_) << answer; }
 
-    // Opens a stream on what the backend offers; fails the test when it cannot.
+    // Opens a stream on what the backend offers; fails the test when it cannot (unless told a
+    // failure is allowed, when it returns nullptr).
     std::unique_ptr<CaptureStream> open(PortalScreenCaptureBackend& backend, FrameRecord& log, int32_t fps,
-                                        DisplayInfo* shown = nullptr) {
+                                        DisplayInfo* shown = nullptr, bool mayFail = false) {
         auto content = backend.shareableContent();
+        if (mayFail && !content) return nullptr;
         EXPECT_TRUE(content) << content.error().message;
         if (!content) return nullptr;
         EXPECT_EQ(content.value().displays.size(), 1u);
@@ -82,6 +84,7 @@ protected:
         VideoStreamConfig config;
         config.fps = fps;
         auto stream = backend.openVideo(config, queue_, log.callbacks());
+        if (mayFail && !stream) return nullptr;
         EXPECT_TRUE(stream) << stream.error().message;
         return stream ? stream.takeValue() : nullptr;
     }
@@ -210,8 +213,11 @@ TEST_F(PortalCaptureTest, ASizeChangeOrTheBackEndsEndStopsTheStreamAndTheNextSta
     restarted->stop();
     EXPECT_EQ(again.stopCount(), 1u) << "reported once";
 
+    // The portal's front end may go down itself at the first call after its back end died (the
+    // call gets no reply); capture's recovery retries a failed start, and so does this test, once.
     FrameRecord third{false};
-    auto recovered = open(*backend, third, 10);
+    auto recovered = open(*backend, third, 10, nullptr, true);
+    if (!recovered) recovered = open(*backend, third, 10);
     ASSERT_TRUE(recovered);
     EXPECT_TRUE(third.waitForFrames(3, 10s));
     EXPECT_EQ(dialogs(), before);
