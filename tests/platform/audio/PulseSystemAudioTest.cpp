@@ -2,8 +2,6 @@
 // from its monitor as stamped 48 kHz stereo float, and the stream follows a new default sink.
 #include "platform/audio/PulseSystemAudio.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,11 +14,11 @@
 #include <thread>
 #include <tuple>
 
+#include <unistd.h>
+
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
 #include "platform/audio/TonePlayer.h"
-#include "support/QtEventWait.h"
-#include "support/TempDir.h"
 
 namespace corvane {
 namespace {
@@ -127,39 +125,48 @@ TEST(PulseSystemAudio, ToneComesBackStampedWhenCapturedAndTheStreamFollowsANewDe
     EXPECT_FALSE(audio.waitForStop(0ms)) << "a deliberate stop is not reported";
 }
 
-// A PulseAudio server of the test's own (its own socket and runtime folder) that the test can end
-// and start again without touching the session's. Off the session bus: the session's own server
-// already owns the name a server claims there.
-class PrivatePulse {
+// A private audio server (its own socket and runtime folder) that the test can kill and start
+// again without touching the session's.
+class PrivateServer {
 public:
-    ~PrivatePulse() { stop(); }
-    std::string address() const { return "unix:" + (dir_ / "native").string(); }
-    bool start() {
-        const QString dir = QString::fromStdString(dir_.path().string());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "HOME"}) env.insert(QString::fromLatin1(name), dir);
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), "unix:path=" + dir + "/no-bus");
-        server_.setProcessEnvironment(env);
-        std::filesystem::remove(dir_ / "native");
-        server_.start(QStringLiteral("pulseaudio"),
-                      {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                       "--load=module-null-sink sink_name=corvane_private_sink rate=48000 channels=2",
-                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + dir + "/native"});
-        // The socket comes with the last module, so the sink is there by then.
-        return test::waitUntil([&] { return std::filesystem::exists(dir_ / "native"); }, 5000);
+    PrivateServer() : dir_("/tmp/corvane-pulse-" + std::to_string(::getpid())) {
+        std::filesystem::create_directories(dir_);
     }
-    void stop() {
-        server_.terminate();
-        server_.waitForFinished(5000);
+    ~PrivateServer() {
+        kill();
+        std::filesystem::remove_all(dir_);
+    }
+    std::string address() const { return "unix:" + dir_ + "/native"; }
+    bool start() {
+        // Off the session bus: the session's own server already owns the name a server claims there.
+        const std::string env = "XDG_RUNTIME_DIR=" + dir_ + " PULSE_RUNTIME_PATH=" + dir_ + " HOME=" + dir_ +
+                                " DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_ + "/no-bus";
+        const std::string cmd = env + " setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no"
+                                      " --load='module-native-protocol-unix socket=" + dir_ + "/native auth-anonymous=1'"
+                                      " --load='module-null-sink sink_name=corvane_private_sink rate=48000 channels=2'"
+                                      " >/dev/null 2>&1 & echo $! >" + dir_ + "/pid";
+        if (std::system(cmd.c_str()) != 0) return false;
+        for (int i = 0; i < 100; ++i) {
+            const std::string probe = "PULSE_SERVER=" + address() + " pactl info >/dev/null 2>&1";
+            if (std::system(probe.c_str()) == 0) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    void kill() {
+        const std::string cmd = "[ -f " + dir_ + "/pid ] && pid=$(cat " + dir_ + "/pid) && kill $pid 2>/dev/null; "
+                                "while [ -n \"$pid\" ] && kill -0 $pid 2>/dev/null; do sleep 0.05; done; rm -f " +
+                                dir_ + "/pid";
+        int rc = std::system(cmd.c_str());
+        (void)rc;
     }
 
 private:
-    test::TempDir dir_;
-    QProcess server_;
+    std::string dir_;
 };
 
 TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
-    PrivatePulse server;
+    PrivateServer server;
     ASSERT_TRUE(server.start());
     PulseSystemAudioBackend backend(server.address());
     AudioCollector first, second;
@@ -168,7 +175,7 @@ TEST(PulseSystemAudio, AServerRestartEndsTheStreamAndAReopenHearsTheNewServer) {
     ASSERT_TRUE(firstStream.ok());
     ASSERT_TRUE(first.waitForSound(-1, 10s)) << "the null sink's monitor delivers silence";
 
-    server.stop();
+    server.kill();
     EXPECT_TRUE(first.waitForStop(10s)) << "a dead server is reported as a stop";
     auto down = backend.openSystemAudio(queue, second.callbacks());  // an error, not a hang
     ASSERT_FALSE(down.ok()) << "nothing to reopen yet";
