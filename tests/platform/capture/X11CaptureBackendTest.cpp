@@ -1,5 +1,3 @@
-// Capture from the session's X server (coloured windows of the test's own) and from a private one
-// the test may reshape and end.
 #include "platform/x11/X11ScreenCapture.h"
 
 #include <cstring>
@@ -11,15 +9,10 @@
 
 #include "core/capture/CaptureClock.h"
 #include "core/sched/SerialQueue.h"
-#include "platform/events/PrivateServer.h"
 #include "platform/events/RandrDisplayWatcher.h"
 #include "platform/x11/ShmFramePool.h"
 #include "support/FrameRecord.h"
-#include "support/QtEventWait.h"
-
-#include <X11/Xatom.h>  // last: Xlib's macros (None, Bool, Status) break Qt and the test framework
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "platform/capture/XTestSupport.h"  // last: Xlib's macros
 
 namespace corvane {
 namespace {
@@ -31,35 +24,15 @@ constexpr uint32_t kRed = 0xff0000, kGreen = 0x00ff00, kBlue = 0x0000ff;
 
 class X11CaptureTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_NE(x, nullptr) << "no X server: run inside scripts/with-test-session.sh"; }
+    void SetUp() override { ASSERT_NE(x.get(), nullptr) << "no X server: run inside scripts/with-test-session.sh"; }
     void TearDown() override {
-        if (!x) return;
-        for (Window w : windows) XDestroyWindow(x, w);
-        XDeleteProperty(x, root(), XInternAtom(x, "_NET_CLIENT_LIST", False));
-        XCloseDisplay(x);
+        for (Window w : windows) XDestroyWindow(x.get(), w);
+        XDeleteProperty(x.get(), x.root(), XInternAtom(x.get(), "_NET_CLIENT_LIST", False));
+        XSync(x.get(), False);
     }
-    Window root() const { return DefaultRootWindow(x); }
-    // A window filled with one colour (0xRRGGBB), mapped and synced. Override-redirect windows
-    // keep their position exactly; managed ones get a title and a class.
     Window window(int px, int py, int w, int h, unsigned long rgb, const std::string& title = {},
                   const std::string& klass = {}, bool overrideRedirect = true) {
-        XSetWindowAttributes attrs{};
-        attrs.background_pixel = rgb;
-        attrs.override_redirect = overrideRedirect;
-        const Window id = XCreateWindow(x, root(), px, py, unsigned(w), unsigned(h), 0, CopyFromParent, InputOutput,
-                                        CopyFromParent, CWBackPixel | CWOverrideRedirect, &attrs);
-        if (!title.empty()) {
-            XStoreName(x, id, "legacy title");  // the UTF-8 name must win over this
-            XChangeProperty(x, id, XInternAtom(x, "_NET_WM_NAME", False), XInternAtom(x, "UTF8_STRING", False), 8,
-                            PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()), int(title.size()));
-        }
-        if (!klass.empty()) {
-            XClassHint hint{const_cast<char*>("probe"), const_cast<char*>(klass.c_str())};
-            XSetClassHint(x, id, &hint);
-        }
-        XMapRaised(x, id);
-        XSync(x, False);
-        return windows.emplace_back(id);
+        return windows.emplace_back(x.makeWindow(px, py, w, h, rgb, title, klass, overrideRedirect));
     }
     void forget(Window w) { windows.erase(std::find(windows.begin(), windows.end(), w)); }
     // Opens a stream into a fresh collector that outlives every frame queued for it (the queue
@@ -78,7 +51,7 @@ protected:
         return {(on ? *on : backend).openVideo(config, queue, frames.callbacks()), &frames};
     }
 
-    Display* x = XOpenDisplay(nullptr);
+    testing::XSession x;
     X11ScreenCaptureBackend backend;
     std::deque<FrameRecord> collectors;
     SerialQueue queue{"test-video"};
@@ -90,8 +63,8 @@ TEST_F(X11CaptureTest, WindowListCarriesTitleAndApplication) {
     Window shown = window(40, 700, 160, 120, kBlue, "Prüfung – Fenster", "CorvaneProbe", false);
     Window unmapped = window(40, 850, 160, 120, kBlue, "gone", "Hidden", false);
     Window popup = window(240, 850, 160, 120, kBlue, "menu", "Popup");
-    XUnmapWindow(x, unmapped);
-    XSync(x, False);
+    XUnmapWindow(x.get(), unmapped);
+    XSync(x.get(), False);
     auto content = backend.shareableContent();
     ASSERT_TRUE(content.ok());
     const WindowInfo* info = content.value().findWindow(uint32_t(shown));
@@ -103,13 +76,13 @@ TEST_F(X11CaptureTest, WindowListCarriesTitleAndApplication) {
 
     // With a window manager's client list, that list rules, and hidden (minimised) clients drop out.
     Window minimised = window(240, 700, 160, 120, kGreen, "mini", "Minimised", false);
-    Atom hidden = XInternAtom(x, "_NET_WM_STATE_HIDDEN", False);
-    XChangeProperty(x, minimised, XInternAtom(x, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+    Atom hidden = XInternAtom(x.get(), "_NET_WM_STATE_HIDDEN", False);
+    XChangeProperty(x.get(), minimised, XInternAtom(x.get(), "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&hidden), 1);
     Window clients[] = {minimised, shown};
-    XChangeProperty(x, root(), XInternAtom(x, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+    XChangeProperty(x.get(), x.root(), XInternAtom(x.get(), "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
                     PropModeReplace, reinterpret_cast<unsigned char*>(clients), 2);
-    XSync(x, False);
+    XSync(x.get(), False);
     auto managed = backend.shareableContent();
     ASSERT_TRUE(managed.ok());
     ASSERT_EQ(managed.value().windows.size(), 1u);
@@ -126,10 +99,10 @@ TEST_F(X11CaptureTest, MainDisplayIsListedFirstAndCapturedAtFullSizeWithTheCurso
     EXPECT_EQ(std::count_if(displays.begin(), displays.end(), [](auto& d) { return d.isMain; }), 1);
     EXPECT_EQ(content.value().mainDisplayId(), displays[0].id);
     const DisplayInfo display = displays[0];
-    EXPECT_EQ(std::pair(display.width, display.height), std::pair(DisplayWidth(x, 0), DisplayHeight(x, 0)));
+    EXPECT_EQ(std::pair(display.width, display.height), std::pair(DisplayWidth(x.get(), 0), DisplayHeight(x.get(), 0)));
     window(120, 400, 200, 150, kRed);
-    XWarpPointer(x, None, root(), 0, 0, 0, 0, 1000, 900);
-    XSync(x, False);
+    XWarpPointer(x.get(), None, x.root(), 0, 0, 0, 0, 1000, 900);
+    XSync(x.get(), False);
     for (const bool cursor : {false, true}) {
         auto [stream, frames] = open(display.id, 0, 1280, 720, cursor);  // the encoder scales
         ASSERT_TRUE(stream.ok()) << stream.error().message;
@@ -163,8 +136,8 @@ TEST_F(X11CaptureTest, CoveredWindowKeepsItsContentAndFollowsItsSize) {
     EXPECT_EQ(frame->rgbAt(150, 100), kGreen);  // under the blue window
 
     // Content size follows the window at once; the frame keeps the opened size at most.
-    XResizeWindow(x, target, 200, 100);
-    XSync(x, False);
+    XResizeWindow(x.get(), target, 200, 100);
+    XSync(x.get(), False);
     frame = frames->nextFrame(3);
     ASSERT_TRUE(frame);
     EXPECT_EQ(std::vector<int>({frame->width, frame->height, int(frame->content->width), int(frame->content->height)}),
@@ -177,10 +150,10 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
     struct Case { std::function<void(Window)> end; std::optional<std::string> report; };
     const Case cases[] = {
         {[&](Window w) {
-             XDestroyWindow(x, w);
+             XDestroyWindow(x.get(), w);
              forget(w);
          }, "The captured window was closed"},
-        {[&](Window w) { XUnmapWindow(x, w); }, "The captured window is no longer on screen"},
+        {[&](Window w) { XUnmapWindow(x.get(), w); }, "The captured window is no longer on screen"},
         {nullptr, std::nullopt},  // stopped first, then destroyed
     };
     for (const Case& c : cases) {
@@ -190,7 +163,7 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
         ASSERT_TRUE(frames->nextFrame());
         if (!c.end) stream.value()->stop();
         (c.end ? c.end : cases[0].end)(target);
-        XSync(x, False);
+        XSync(x.get(), False);
         EXPECT_EQ(frames->waitForStop(c.report ? 3000ms : 300ms), c.report);
         stream.value()->stop();
     }
@@ -205,22 +178,20 @@ TEST_F(X11CaptureTest, WindowStreamReportsWhyItEndedButNotADeliberateStop) {
 // stream with the reason, and opening again fails at once instead of hanging.
 TEST_F(X11CaptureTest, PrivateServerModeSwitchAndLossStopTheStreamWithAReason) {
     EXPECT_FALSE(RandrDisplayWatcher().start([] {}, ":4711")) << "no display, no watcher";
-    test::PrivateServer server(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "640x480x24", "-noreset",
-                                                       "-nolisten", "tcp"});
-    ASSERT_FALSE(server.address().isEmpty()) << "could not start Xvfb";
-    const std::string display = ":" + server.address().toStdString();
-    X11ScreenCaptureBackend privateScreen(display);
+    testing::PrivateXServer server;
+    ASSERT_FALSE(server.name().empty()) << "no free display number for a private X server";
+    X11ScreenCaptureBackend privateScreen(server.name());
     const auto openWhole = [&](int w, int h) {
         auto content = privateScreen.shareableContent();
         EXPECT_TRUE(content.ok());
         return open(content.ok() ? content.value().displays.at(0).id : 0, 0, w, h, false, &privateScreen);
     };
     const auto xrandr = [&](const std::string& args) {
-        return std::system(("DISPLAY=" + display + " xrandr " + args).c_str());
+        return std::system(("DISPLAY=" + server.name() + " xrandr " + args).c_str());
     };
     RandrDisplayWatcher watcher;
     int changes = 0;
-    ASSERT_TRUE(watcher.start([&] { ++changes; }, display.c_str()));
+    ASSERT_TRUE(watcher.start([&] { ++changes; }, server.name().c_str()));
     auto [stream, frames] = openWhole(640, 480);
     ASSERT_TRUE(stream.ok());
     ASSERT_TRUE(frames->nextFrame());
@@ -230,7 +201,7 @@ TEST_F(X11CaptureTest, PrivateServerModeSwitchAndLossStopTheStreamWithAReason) {
     for (const std::string mode : {"640x480", "320x240_t"}) {
         const int before = changes;
         ASSERT_EQ(xrandr("--output screen --mode " + mode), 0);
-        test::waitUntil([&] { return changes > before; }, 1000);
+        testing::waitUntil([&] { return changes > before; }, 1000);
         test::serveEvents(300);
         reported.push_back(changes - before);
     }
@@ -244,7 +215,7 @@ TEST_F(X11CaptureTest, PrivateServerModeSwitchAndLossStopTheStreamWithAReason) {
     ASSERT_TRUE(again.ok());
     ASSERT_TRUE(later->nextFrame());
     watcher.stop();  // before the server goes: Xlib ends the process on a lost connection
-    server.stop();
+    server.kill();
     EXPECT_EQ(later->waitForStop(), "Lost the connection to the X server");
     again.value()->stop();
     auto reopened = open(0, 0, 320, 240, false, &privateScreen).first;
@@ -257,7 +228,7 @@ TEST_F(X11CaptureTest, PrivateServerModeSwitchAndLossStopTheStreamWithAReason) {
 // it was behind gives its memory back once idle, and the X server still fills it afterwards.
 TEST_F(X11CaptureTest, AFrameLeftIdleGivesItsMemoryBackAndStillTakesImages) {
     window(0, 0, 64, 64, kRed);
-    XSync(x, False);
+    XSync(x.get(), False);
     x11::Connection conn;
     ASSERT_TRUE(conn.ok());
     auto pool = std::make_shared<FramePool>();

@@ -17,9 +17,7 @@ public:
             address_ = QString::fromUtf8(process_.readLine()).trimmed();
         }
     }
-    ~PrivateServer() { stop(); }
-    // Ends the server the way it cleans up after itself (an X server removes its lock file).
-    void stop() {
+    ~PrivateServer() {
         process_.terminate();
         process_.waitForFinished(3000);
     }
