@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "core/config/ConfigFile.h"
@@ -115,11 +116,10 @@ int writeInterleaved(Mp4ClipOutput& output, const ClipSamples& clip, const Audio
             if (error == 0) progress.videoWritten = ++v;
         } else {
             const ClipAudioPacket& entry = audio[a];
-            const std::vector<uint8_t>& silence = audioFormat->silentPacket;
-            error = entry.packet
-                        ? output.writeAudio(entry.packet->data.data(), entry.packet->data.size(),
-                                            entry.pts - clip.startPTS, entry.duration)
-                        : output.writeAudio(silence.data(), silence.size(), entry.pts - clip.startPTS, entry.duration);
+            const std::span<const uint8_t> bytes =
+                entry.packet ? std::span<const uint8_t>(entry.packet->data.data(), entry.packet->data.size())
+                             : std::span<const uint8_t>(audioFormat->silentPacket);
+            error = output.writeAudio(bytes.data(), bytes.size(), entry.pts - clip.startPTS, entry.duration);
             if (error == 0) progress.audioWritten = ++a;
         }
         if (error < 0) return error;

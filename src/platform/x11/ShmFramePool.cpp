@@ -40,12 +40,8 @@ std::shared_ptr<ShmFrame> FramePool::acquire() {
     releaseIdleFrames();
     std::weak_ptr<FramePool> pool = weak_from_this();
     return std::shared_ptr<ShmFrame>(frame, [pool](ShmFrame* f) {
-        if (auto p = pool.lock()) {
-            std::lock_guard lock(p->mutex_);
-            p->free_.emplace_back(f);
-        } else {
-            delete f;
-        }
+        std::unique_ptr<ShmFrame> returned(f);
+        if (auto p = pool.lock()) p->add(std::move(returned));  // else freed here: the pool is gone
     });
 }
 

@@ -16,10 +16,15 @@ namespace corvane {
 
 namespace {
 
+// Whether the bytes cover the picture's size: Qt would read past the end of shorter ones.
+bool holdsItsPixels(const Thumbnail& t) {
+    return !t.empty() && t.rgb.size() >= static_cast<size_t>(t.width) * t.height * 3;
+}
+
 // The thumbnail fitted into a row's picture at the screen's density, scaled straight from the
 // library's bytes (the scaled image is the only copy made).
 QPixmap rowPicture(const Thumbnail& t) {
-    if (t.empty() || t.rgb.size() < static_cast<size_t>(t.width) * t.height * 3) return {};
+    if (!holdsItsPixels(t)) return {};
     const QImage bytes(t.rgb.data(), t.width, t.height, t.width * 3, QImage::Format_RGB888);
     // Already the size drawn when probed at thumbnailPixels(); scaling then copies nothing.
     QPixmap picture = QPixmap::fromImage(
@@ -35,7 +40,7 @@ QSize ClipListModel::thumbnailPixels() {
 }
 
 QImage sharedImage(std::shared_ptr<const Thumbnail> t) {
-    if (!t || t->empty() || t->rgb.size() < static_cast<size_t>(t->width) * t->height * 3) return {};
+    if (!t || !holdsItsPixels(*t)) return {};
     auto* owner = new std::shared_ptr<const Thumbnail>(std::move(t));
     const Thumbnail& picture = **owner;
     return QImage(picture.rgb.data(), picture.width, picture.height, picture.width * 3, QImage::Format_RGB888,
